@@ -1,0 +1,42 @@
+# Set-up and everyday commands. Python 3.10 is found by scripts/find_python.sh.
+VENV      ?= .venv
+PY        := $(VENV)/bin/python
+BUILD     ?= build/cpp
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD_REQ := "pybind11>=3,<4" "nlohmann-json==3.12.0" "scikit-build-core>=0.10" "cmake>=3.18" ninja pytest
+
+.PHONY: all venv build cpp-test module py-test test demo clean
+
+all: build module
+
+$(VENV)/.stamp: pyproject.toml scripts/find_python.sh
+	@py=$$(scripts/find_python.sh) && $$py -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q $(BUILD_REQ)
+	@touch $@
+
+venv: $(VENV)/.stamp
+
+# Engine, extension module and C++ tests in one CMake tree.
+build: venv
+	$(VENV)/bin/cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_BUILD_TESTS=ON
+	$(VENV)/bin/cmake --build $(BUILD) -j $(JOBS)
+
+cpp-test: build
+	cd $(BUILD) && $(abspath $(VENV))/bin/ctest --output-on-failure -j $(JOBS)
+
+# Installs the package into the virtual environment (incremental build under build/).
+module: venv
+	$(PY) -m pip install -q --no-build-isolation .
+
+py-test: module
+	$(PY) -m pytest tests/python -q
+
+test: cpp-test py-test
+
+demo: module
+	$(PY) examples/demo.py
+
+clean:
+	rm -rf build $(VENV)

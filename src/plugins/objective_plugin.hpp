@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plugins/plugin_base.hpp"
+#include "solver/search_state.hpp"
+
+namespace velmora {
+
+// Turns per-agent costs into the search values g and f.
+class ObjectivePlugin : public PluginBase {
+ public:
+  std::string GetName() const override = 0;
+  virtual void SetAgentEnds(const std::vector<uint64_t>& ends) = 0;
+  virtual double RouteCost(const std::vector<double>& costs) const = 0;
+  virtual double Evaluate(const SearchState& state, int64_t agents_left, double h) const = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "graph/planner_graph.hpp"
+#include "model/result.hpp"
+#include "plugins/plugin_base.hpp"
+#include "solver/solver_agent.hpp"
+#include "solver/solver_node.hpp"
+#include "solver/window_table.hpp"
+
+namespace velmora {
+
+// Improves the routes of a recorded solution in place.
+class PostOptimizerPlugin : public PluginBase {
+ public:
+  std::string GetName() const override = 0;
+  virtual void Optimize(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                        const std::vector<SolverAgent>& agents, Result& result) = 0;
+  virtual void SetReturnToEnd(bool flag) = 0;
+  virtual void SetAgentStarts(const std::vector<uint64_t>& starts) = 0;
+  virtual void SetAgentEnds(const std::vector<uint64_t>& ends) = 0;
+  virtual void SetTimeWindows(const WindowTable& windows) = 0;
+};
+
+}  // namespace velmora
