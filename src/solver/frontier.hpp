@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "solver/node_set.hpp"
+#include "solver/search_state.hpp"
+
+namespace velmora {
+
+// Dominance archive of the expanded states that share one combination of
+// agent positions. A dominates B when A.g <= B.g, A.costs[k] <= B.costs[k]
+// for every agent k and B.visited is a subset of A.visited; ties dominate.
+class Frontier {
+ public:
+  Frontier() = default;
+  virtual ~Frontier() = default;
+
+  // True when some archived state dominates `state` (costs compared over the
+  // archived state's cost list).
+  virtual bool IsDominated(const SearchState& state) const;
+  // Drops every archived state that `state` dominates (costs compared over
+  // `state`'s cost list), archives a copy of `state` and returns how many
+  // were dropped. Does not check whether `state` itself is dominated.
+  virtual uint32_t Insert(const SearchState& state);
+
+  size_t size() const { return archive_.size(); }
+
+ private:
+  // The part of a state that dominance looks at.
+  struct Entry {
+    NodeSet visited;
+    double g = 0.0;
+    std::vector<double> costs;
+  };
+
+  std::vector<Entry> archive_;
+};
+
+}  // namespace velmora
