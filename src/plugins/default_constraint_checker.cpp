@@ -1,0 +1,68 @@
+#include "plugins/default_constraint_checker.hpp"
+
+#include <algorithm>
+
+#include "solver/node_set.hpp"
+
+namespace velmora {
+
+std::string DefaultConstraintChecker::GetName() const { return "DefaultConstraintChecker"; }
+
+void DefaultConstraintChecker::Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                                    const std::vector<SolverAgent>& agents) {
+  graph_ = graph;
+  nodes_ = nodes;
+  agents_ = agents;
+  agent_count_ = agents_.size();
+
+  const size_t n = nodes_.size();
+  forbidden_.assign(agent_count_ * n, 1);
+  for (size_t a = 0; a < agent_count_; ++a) {
+    for (size_t i = 0; i < n; ++i) {
+      const std::vector<int64_t>& types = nodes_[i].types;
+      const bool allowed = std::find(types.begin(), types.end(), agents_[a].type) != types.end();
+      forbidden_[a * n + i] = allowed ? 0 : 1;
+    }
+  }
+
+  type0_only_nodes_.clear();
+  // Only indices that fit a visited set can be tested against one.
+  const size_t addressable = std::min<size_t>(n, NodeSet::kBits);
+  for (size_t i = 0; i < addressable; ++i) {
+    const std::vector<int64_t>& types = nodes_[i].types;
+    if (types.size() == 1 && types[0] == 0) type0_only_nodes_.push_back(i);
+  }
+  type0_agents_.clear();
+  for (size_t a = 0; a < agent_count_; ++a) {
+    if (agents_[a].type == 0) type0_agents_.push_back(a);
+  }
+}
+
+void DefaultConstraintChecker::SetAgentEnds(const std::vector<uint64_t>& ends) { ends_ = ends; }
+
+bool DefaultConstraintChecker::IsForbidden(uint64_t agent, uint64_t node) const {
+  if (agent >= agent_count_ || node >= nodes_.size()) return true;
+  return forbidden_[agent * nodes_.size() + node] != 0;
+}
+
+CheckResult DefaultConstraintChecker::CheckExtension(const SearchState& /*state*/, uint64_t /*agent*/,
+                                                     uint64_t /*node*/) const {
+  return {true, 0.0, false};
+}
+
+bool DefaultConstraintChecker::CheckAgent(const SearchState& /*state*/, uint64_t /*agent*/) const { return true; }
+
+bool DefaultConstraintChecker::IsDeadEnd(const SearchState& state) const {
+  for (uint64_t a : type0_agents_) {
+    // An agent without a done flag in the state counts as still open.
+    if (a >= state.done.size() || state.done[a] == 0) return false;
+  }
+  const uint64_t vertices = graph_ != nullptr ? graph_->NumVertex() : 0;
+  for (uint64_t i : type0_only_nodes_) {
+    if (i >= vertices) break;
+    if (!state.visited.test(i)) return true;
+  }
+  return false;
+}
+
+}  // namespace velmora
