@@ -1,0 +1,342 @@
+#include "postopt/route_evaluator.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora {
+
+namespace {
+
+// Keys below this bound get dense look-up tables (node indices are small).
+constexpr uint64_t kDenseLimit = uint64_t{1} << 16;
+// Relative slack that covers the rounding of the O(1) leg bound; valid for
+// routes far longer than any the solver builds (see kMaxBoundedLength).
+constexpr double kBoundSlack = 1e-10;
+constexpr size_t kMaxBoundedLength = 40000;
+
+}  // namespace
+
+struct RouteEvaluator::Context {
+  const PlannerGraph* graph = nullptr;
+  const std::vector<SolverNode>* nodes = nullptr;
+  int64_t type = 0;
+  double time_limit = 0.0;
+  bool has_start = false;
+  uint64_t start = 0;
+  bool has_end = false;
+  uint64_t end = 0;
+};
+
+void RouteEvaluator::SetReturnToEnd(bool flag) { return_to_end_ = flag; }
+
+namespace {
+
+void RebuildRoles(const std::unordered_set<uint64_t>& starts, const std::unordered_set<uint64_t>& ends,
+                  std::vector<uint8_t>& roles, bool& dense) {
+  uint64_t top = 0;
+  for (uint64_t v : starts) top = std::max(top, v);
+  for (uint64_t v : ends) top = std::max(top, v);
+  roles.clear();
+  dense = top < kDenseLimit;
+  if (!dense) return;
+  if (!starts.empty() || !ends.empty()) roles.assign(static_cast<size_t>(top) + 1, 0);
+  for (uint64_t v : starts) roles[v] |= 1;
+  for (uint64_t v : ends) roles[v] |= 2;
+}
+
+}  // namespace
+
+void RouteEvaluator::SetAgentStarts(const std::vector<uint64_t>& starts) {
+  starts_ = starts;
+  start_set_.clear();
+  start_set_.insert(starts_.begin(), starts_.end());
+  RebuildRoles(start_set_, end_set_, depot_roles_, dense_roles_);
+}
+
+void RouteEvaluator::SetAgentEnds(const std::vector<uint64_t>& ends) {
+  ends_ = ends;
+  end_set_.clear();
+  end_set_.insert(ends_.begin(), ends_.end());
+  RebuildRoles(start_set_, end_set_, depot_roles_, dense_roles_);
+}
+
+void RouteEvaluator::SetTimeWindows(const WindowTable& windows) {
+  windows_ = windows;
+  has_time_windows_ = !windows_.empty();
+  uint64_t top = 0;
+  for (const auto& entry : windows_) top = std::max(top, entry.first);
+  dense_windows_.clear();
+  has_window_.clear();
+  dense_windows_ok_ = top < kDenseLimit;
+  if (!dense_windows_ok_ || windows_.empty()) return;
+  dense_windows_.assign(static_cast<size_t>(top) + 1, Window(0.0, 0.0));
+  has_window_.assign(static_cast<size_t>(top) + 1, 0);
+  for (const auto& entry : windows_) {
+    dense_windows_[entry.first] = entry.second;
+    has_window_[entry.first] = 1;
+  }
+}
+
+bool RouteEvaluator::InStartSet(uint64_t v) const {
+  if (dense_roles_) return v < depot_roles_.size() && (depot_roles_[v] & 1) != 0;
+  return start_set_.count(v) != 0;
+}
+
+bool RouteEvaluator::InEndSet(uint64_t v) const {
+  if (dense_roles_) return v < depot_roles_.size() && (depot_roles_[v] & 2) != 0;
+  return end_set_.count(v) != 0;
+}
+
+const RouteEvaluator::Window* RouteEvaluator::FindWindow(uint64_t v) const {
+  if (dense_windows_ok_) return (v < has_window_.size() && has_window_[v]) ? &dense_windows_[v] : nullptr;
+  auto it = windows_.find(v);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+bool RouteEvaluator::IsForeignDepot(uint64_t v, uint64_t agent) const {
+  if (!starts_.empty() && InStartSet(v) && (agent >= starts_.size() || v != starts_[agent])) return true;
+  if (!ends_.empty() && InEndSet(v) && (agent >= ends_.size() || v != ends_[agent])) return true;
+  return false;
+}
+
+bool RouteEvaluator::MakeContext(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                                 const std::vector<SolverAgent>& agents, uint64_t agent, Context& ctx) const {
+  ctx.graph = graph;
+  ctx.nodes = &nodes;
+  // An agent without a record, start or end cannot have a valid route.
+  if (agent >= agents.size()) return false;
+  ctx.type = agents[agent].type;
+  ctx.time_limit = agents[agent].time_limit;
+  ctx.has_start = !starts_.empty();
+  ctx.has_end = !ends_.empty();
+  if (ctx.has_start) {
+    if (agent >= starts_.size()) return false;
+    ctx.start = starts_[agent];
+  }
+  if (ctx.has_end) {
+    if (agent >= ends_.size()) return false;
+    ctx.end = ends_[agent];
+  }
+  return true;
+}
+
+bool RouteEvaluator::EndsMatch(const Context& ctx, int64_t first, int64_t last) const {
+  if (ctx.has_start && static_cast<uint64_t>(first) != ctx.start) return false;
+  const bool end_match = ctx.has_end && static_cast<uint64_t>(last) == ctx.end;
+  const bool start_match = ctx.has_start && static_cast<uint64_t>(last) == ctx.start;
+  return return_to_end_ ? end_match : (end_match || start_match);
+}
+
+inline double RouteEvaluator::Leg(const Context& ctx, int64_t u, int64_t v) const {
+  if (u == v || ctx.graph == nullptr) return 0.0;
+  const uint64_t w = static_cast<uint64_t>(v);
+  // Without return-to-end the move back to the own start or end is free.
+  if (!return_to_end_ && ((ctx.has_start && w == ctx.start) || (ctx.has_end && w == ctx.end))) return 0.0;
+  return ctx.graph->GetArcCostComponent(static_cast<uint64_t>(u), w, ctx.type, 0.0);
+}
+
+inline bool RouteEvaluator::Visit(const Context& ctx, size_t p, size_t n, int64_t v, int64_t prev,
+                                  double& c) const {
+  const uint64_t w = static_cast<uint64_t>(v);
+  if (ctx.has_start && p > 0 && p + 1 < n && w == ctx.start) return false;
+  if (v < 0 || w >= ctx.nodes->size()) return false;
+  const std::vector<int64_t>& types = (*ctx.nodes)[w].types;
+  if (std::find(types.begin(), types.end(), ctx.type) == types.end()) return false;
+  if (ctx.has_start && w != ctx.start && InStartSet(w)) return false;
+  if (ctx.has_end && w != ctx.end && InEndSet(w)) return false;
+  if (p > 0) c += Leg(ctx, prev, v);
+  if (has_time_windows_) {
+    if (const Window* window = FindWindow(w)) {
+      if (c > window->second) return false;
+      if (c < window->first) c = window->first;
+    }
+  }
+  if (p > 0 && ctx.time_limit > 0 && c > ctx.time_limit) return false;
+  return true;
+}
+
+template <class At>
+RouteCost RouteEvaluator::Walk(const Context& ctx, const At& at, size_t n, size_t from, double c,
+                               double limit) const {
+  int64_t prev = from > 0 ? at(from - 1) : 0;
+  for (size_t p = from; p < n; ++p) {
+    const int64_t v = at(p);
+    if (!Visit(ctx, p, n, v, prev, c)) return RouteCost{false, 0.0, false};
+    // Only reached with non-negative remaining legs: the cost can only grow.
+    if (c > limit) return RouteCost{false, 0.0, true};
+    prev = v;
+  }
+  return RouteCost{true, c, false};
+}
+
+RouteCost RouteEvaluator::EvaluateRoute(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                                        const std::vector<SolverAgent>& agents, const Route& route,
+                                        uint64_t agent) const {
+  return EvaluateRoute(graph, nodes, agents, RouteView::Of(route), agent);
+}
+
+RouteCost RouteEvaluator::EvaluateRoute(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                                        const std::vector<SolverAgent>& agents, const RouteView& view,
+                                        uint64_t agent, const RouteProfile* profile, double limit) const {
+  const size_t n = view.size();
+  if (n == 0) return RouteCost{true, 0.0, false};
+  Context ctx;
+  if (!MakeContext(graph, nodes, agents, agent, ctx)) return RouteCost{false, 0.0, false};
+  if (!EndsMatch(ctx, view.at(0), view.at(n - 1))) return RouteCost{false, 0.0, false};
+
+  size_t from = 0;
+  double c = 0.0;
+  double walk_limit = kNoLimit;
+  const Route& r = view.base();
+  const size_t nb = r.size();
+  const size_t s = view.FirstChanged();
+  // The base's prefix state carries over when the positions before s are
+  // interior (or first) in both the base and the view.
+  if (profile != nullptr && view.edit() != RouteView::Edit::kNone && profile->route == &r &&
+      profile->agent == agent && profile->size == nb && s >= 1 && s < std::min(nb, n)) {
+    if (!profile->valid[s - 1]) return RouteCost{false, 0.0, false};
+    from = s;
+    c = profile->cost[s - 1];
+    if (limit < kNoLimit && n <= kMaxBoundedLength) {
+      // Sum of the legs still to walk. The final cost is at least c plus this
+      // sum (waits only add); when none of these legs is negative the walk may
+      // also stop as soon as its running cost passes the limit.
+      double legs = 0.0;
+      double junction_abs = 0.0;
+      uint32_t negative = 0;
+      auto junction = [&](int64_t u, int64_t v) {
+        const double leg = Leg(ctx, u, v);
+        if (!(leg >= 0.0)) ++negative;
+        legs += leg;
+        junction_abs += std::fabs(leg);
+      };
+      auto forward = [&](size_t a, size_t b) {
+        legs += profile->fwd[b] - profile->fwd[a];
+        negative += profile->fwd_negative[b] - profile->fwd_negative[a];
+      };
+      auto backward = [&](size_t a, size_t b) {
+        legs += profile->bwd[b] - profile->bwd[a];
+        negative += profile->bwd_negative[b] - profile->bwd_negative[a];
+      };
+      switch (view.edit()) {
+        case RouteView::Edit::kReverse: {
+          const size_t i = view.first();
+          const size_t j = view.second();
+          junction(r[i - 1], r[j]);
+          backward(i, j);
+          if (j + 1 < nb) {
+            junction(r[i], r[j + 1]);
+            forward(j + 1, nb - 1);
+          }
+          break;
+        }
+        case RouteView::Edit::kRemove: {
+          const size_t i = view.first();
+          junction(r[i - 1], r[i + 1]);
+          forward(i + 1, nb - 1);
+          break;
+        }
+        case RouteView::Edit::kInsert: {
+          const size_t j = view.first();
+          junction(r[j - 1], view.node());
+          junction(view.node(), r[j]);
+          forward(j, nb - 1);
+          break;
+        }
+        case RouteView::Edit::kNone:
+          break;
+      }
+      if (negative == 0) {
+        const double bound = c + legs;
+        const double slack = kBoundSlack * (std::fabs(c) + std::fabs(bound) + profile->abs_total + junction_abs);
+        if (bound - slack > limit) return RouteCost{false, 0.0, true};
+        walk_limit = limit;
+      }
+    }
+  }
+
+  switch (view.edit()) {
+    case RouteView::Edit::kReverse: {
+      const size_t i = view.first();
+      const size_t j = view.second();
+      return Walk(ctx, [&r, i, j](size_t p) { return (p >= i && p <= j) ? r[i + j - p] : r[p]; }, n, from, c,
+                  walk_limit);
+    }
+    case RouteView::Edit::kRemove: {
+      const size_t i = view.first();
+      return Walk(ctx, [&r, i](size_t p) { return p < i ? r[p] : r[p + 1]; }, n, from, c, walk_limit);
+    }
+    case RouteView::Edit::kInsert: {
+      const size_t j = view.first();
+      const int64_t node = view.node();
+      return Walk(ctx, [&r, j, node](size_t p) { return p < j ? r[p] : (p == j ? node : r[p - 1]); }, n, from,
+                  c, walk_limit);
+    }
+    case RouteView::Edit::kNone:
+    default:
+      return Walk(ctx, [&r](size_t p) { return r[p]; }, n, from, c, walk_limit);
+  }
+}
+
+void RouteEvaluator::BuildProfile(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                                  const std::vector<SolverAgent>& agents, const Route& route, uint64_t agent,
+                                  RouteProfile& profile) const {
+  const size_t n = route.size();
+  profile.route = &route;
+  profile.agent = agent;
+  profile.size = n;
+  profile.valid.assign(n, 0);
+  profile.cost.assign(n, 0.0);
+  profile.fwd.assign(n, 0.0);
+  profile.bwd.assign(n, 0.0);
+  profile.fwd_negative.assign(n, 0);
+  profile.bwd_negative.assign(n, 0);
+  profile.abs_total = 0.0;
+  Context ctx;
+  if (!MakeContext(graph, nodes, agents, agent, ctx)) return;
+  double c = 0.0;
+  bool valid = true;
+  for (size_t p = 0; p < n; ++p) {
+    if (valid) valid = Visit(ctx, p, n, route[p], p > 0 ? route[p - 1] : 0, c);
+    profile.valid[p] = valid ? 1 : 0;
+    profile.cost[p] = valid ? c : 0.0;
+    if (p == 0) continue;
+    const double along = Leg(ctx, route[p - 1], route[p]);
+    const double against = Leg(ctx, route[p], route[p - 1]);
+    profile.fwd[p] = profile.fwd[p - 1] + along;
+    profile.bwd[p] = profile.bwd[p - 1] + against;
+    profile.fwd_negative[p] = profile.fwd_negative[p - 1] + (along >= 0.0 ? 0 : 1);
+    profile.bwd_negative[p] = profile.bwd_negative[p - 1] + (against >= 0.0 ? 0 : 1);
+    profile.abs_total += std::fabs(along) + std::fabs(against);
+  }
+}
+
+void RouteEvaluator::ReverseSegments(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                                     const std::vector<SolverAgent>& agents, Route& route, double& cost,
+                                     uint64_t agent) const {
+  const size_t n = route.size();
+  if (n < 4) return;
+  RouteProfile profile;
+  BuildProfile(graph, nodes, agents, route, agent, profile);
+  bool improved = true;
+  while (improved) {
+    improved = false;
+    for (size_t i = 1; i + 3 <= n && !improved; ++i) {
+      for (size_t j = i + 1; j + 2 <= n; ++j) {
+        // A candidate whose cost exceeds `cost` can never be taken, so it may be cut.
+        const RouteCost rc =
+            EvaluateRoute(graph, nodes, agents, RouteView::Reversed(route, i, j), agent, &profile, cost);
+        if (rc.valid && rc.cost + 1e-9 < cost) {
+          std::reverse(route.begin() + static_cast<std::ptrdiff_t>(i),
+                       route.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+          cost = rc.cost;
+          BuildProfile(graph, nodes, agents, route, agent, profile);
+          improved = true;
+          break;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,175 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "graph/planner_graph.hpp"
+#include "graph/sparse_graph.hpp"
+#include "model/options.hpp"
+#include "model/problem.hpp"
+#include "model/result.hpp"
+#include "plugins/constraint_checker_plugin.hpp"
+#include "plugins/expansion_plugin.hpp"
+#include "plugins/focal_comparator_plugin.hpp"
+#include "plugins/heuristic_plugin.hpp"
+#include "plugins/objective_plugin.hpp"
+#include "postopt/post_optimizer_plugin.hpp"
+#include "solver/anytime_entry.hpp"
+#include "solver/focal_entry.hpp"
+#include "solver/frontier.hpp"
+#include "solver/search_state.hpp"
+#include "solver/search_statistics.hpp"
+#include "solver/simple_timer.hpp"
+#include "solver/solver_agent.hpp"
+#include "solver/solver_node.hpp"
+#include "solver/weighted_pair.hpp"
+#include "solver/window_table.hpp"
+
+namespace velmora {
+
+// Largest number of nodes a search can handle: the visited set has 256 bits.
+constexpr uint64_t kMaxNodes = 256;
+
+// The search engine: built from a copy of a problem, it owns dense tables, the
+// planning graph, one plugin of each family and all search structures.
+class Solver {
+ public:
+  Solver(Problem problem, const Options& options);
+  virtual ~Solver();
+  Solver(const Solver&) = delete;
+  Solver& operator=(const Solver&) = delete;
+
+  virtual void SetNodes(const std::vector<SolverNode>& nodes);
+  virtual void SetAgents(const std::vector<SolverAgent>& agents);
+  virtual void SetGraph(PlannerGraph* graph);
+  virtual int SolveOn(PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                      const std::vector<SolverAgent>& agents, const std::vector<uint64_t>& starts,
+                      const std::vector<uint64_t>& ends, const std::string& name, double time_limit);
+  virtual Result get_result();
+  virtual SearchStatistics GetStatistics() const;
+  virtual std::vector<AnytimeEntry> get_result_process() const;
+  virtual int solve();
+  virtual int Initialize();
+  virtual void CheckReachability();
+  virtual void BuildTimeWindowEdges();
+  virtual uint64_t NewStateId();
+  virtual bool CheckDominated(const SearchState& state);
+  virtual void ArchiveState(const SearchState& state);
+  virtual void ExtractSolution(int64_t goal);
+  virtual bool IsGoal(const SearchState& state) const;
+  virtual double TotalCost(const SearchState& state) const;
+  virtual void ResetFrontiers();
+  virtual int64_t CountVisited(const SearchState& state) const;
+  virtual void UpdateFocalBound(double old_bound, double new_bound);
+  virtual void UpdateStatistics();
+  virtual void SetIncumbent(double cost);
+
+  // Read access for callers and tests.
+  const std::vector<SolverNode>& nodes() const { return nodes_; }
+  const std::vector<SolverAgent>& agents() const { return agents_; }
+  const std::vector<uint64_t>& starts() const { return starts_; }
+  const std::vector<uint64_t>& ends() const { return ends_; }
+  const std::vector<WeightedPair>& edges() const { return edges_; }
+  const std::vector<uint64_t>& unreachable() const { return unreachable_; }
+  const WindowTable& windows() const { return windows_; }
+  const PlannerGraph* graph() const { return graph_; }
+  const ConstraintCheckerPlugin& constraint_checker() const { return *checker_; }
+  const ObjectivePlugin& objective() const { return *objective_; }
+  const HeuristicPlugin& heuristic() const { return *heuristic_; }
+  const PostOptimizerPlugin& post_optimizer() const { return *post_optimizer_; }
+  const std::vector<double>& weights() const { return weights_; }
+  double incumbent() const { return incumbent_; }
+  double focal_bound() const { return focal_bound_; }
+  size_t open_size() const { return open_.size(); }
+  size_t focal_size() const { return focal_.size(); }
+  const std::vector<SearchState>& states() const { return states_; }
+  uint64_t state_capacity() const { return capacity_; }
+  void set_instance_name(std::string name) { instance_name_ = std::move(name); }
+  void set_max_iterations(int32_t n) { max_iterations_ = n; }
+
+  // Text key of a state's agent positions, e.g. "3_0_7_" (for diagnostics).
+  static std::string FrontierKey(const SearchState& state);
+
+ private:
+  struct FocalOrder {
+    const FocalComparatorPlugin* comparator;
+    bool operator()(const FocalEntry& a, const FocalEntry& b) const { return comparator->Compare(a, b); }
+  };
+  struct PositionsHash {
+    size_t operator()(const std::vector<uint64_t>& p) const;
+  };
+
+  void BuildFromProblem(const Problem& problem, const Options& options);
+  void ResetSearch();
+  double Elapsed() const { return timer_.elapsed(); }
+  void GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v);
+  void RecordSolution(const SearchState& goal);
+  void WritePathDump() const;
+  size_t FrontierFor(const SearchState& state, bool* created);
+
+  // Plugins (owned).
+  std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
+  std::unique_ptr<HeuristicPlugin> heuristic_;
+  std::unique_ptr<PostOptimizerPlugin> post_optimizer_;
+  std::unique_ptr<ConstraintCheckerPlugin> checker_;
+  std::unique_ptr<ExpansionPlugin> expansion_;
+  std::unique_ptr<ObjectivePlugin> objective_;
+
+  PlannerGraph* graph_ = nullptr;
+  std::vector<SolverNode> nodes_;
+  std::vector<SolverAgent> agents_;
+  std::unordered_map<std::string, uint64_t> type_index_;
+  std::unordered_map<uint64_t, std::string> type_names_;
+  uint64_t num_types_ = 0;
+  std::unordered_map<uint64_t, uint64_t> node_index_;
+  std::unordered_map<uint64_t, uint64_t> agent_index_;
+  std::unordered_map<uint64_t, int64_t> agent_type_;
+  std::unique_ptr<SparseGraph> owned_graph_;
+  std::vector<WeightedPair> edges_;
+  Result result_;
+  SearchStatistics statistics_;
+  std::vector<uint64_t> starts_;
+  std::unordered_set<uint64_t> start_set_;
+  std::unordered_set<uint64_t> end_set_;
+  int32_t num_agents_ = 0;
+  std::vector<uint64_t> ends_;
+  std::vector<uint64_t> unreachable_;
+  WindowTable windows_;
+  double time_limit_ = 60.0;
+  bool return_to_end_ = true;
+  double last_update_time_ = 0.0;
+  SimpleTimer timer_;
+
+  // State arena.
+  uint64_t capacity_ = 0;
+  uint64_t growth_step_ = 1024;
+  uint64_t growth_limit_ = 4096;
+  std::vector<SearchState> states_;
+
+  std::set<std::pair<double, int64_t>> open_;
+  std::set<FocalEntry, FocalOrder> focal_;
+  std::vector<double> weights_{100.0};
+  double focal_bound_ = 0.0;
+  double incumbent_ = -1.0;
+  int32_t max_iterations_ = 100;
+  int32_t found_ = 0;
+  double largest_route_cost_ = -1.0;
+
+  std::unordered_map<std::vector<uint64_t>, uint64_t, PositionsHash> frontier_index_;
+  uint64_t frontier_count_ = 0;
+  std::vector<std::unique_ptr<Frontier>> frontiers_;
+
+  std::vector<AnytimeEntry> anytime_;
+  uint64_t next_state_id_ = 0;
+  std::vector<int64_t> parents_;
+  std::string instance_name_;
+  bool searched_ = false;
+};
+
+}  // namespace velmora

@@ -1,0 +1,355 @@
+// The anytime focal search of Solver: arena, open and focal lists, dominance
+// archives, successor generation and solution recording.
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <stdexcept>
+
+#include "solver/solver.hpp"
+
+namespace velmora {
+
+namespace {
+
+// True when every index below state.n_nodes is in the visited set.
+bool AllBelowVisited(const SearchState& state) {
+  if (state.n_nodes < 1) return true;
+  const int n = std::min(state.n_nodes, NodeSet::kBits);
+  for (int w = 0; w < 4; ++w) {
+    const int lo = w * 64;
+    if (lo >= n) break;
+    const int bits = std::min(64, n - lo);
+    const uint64_t mask = bits == 64 ? ~uint64_t{0} : ((uint64_t{1} << bits) - 1);
+    if ((state.visited.words[w] & mask) != mask) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uint64_t Solver::NewStateId() {
+  const uint64_t id = next_state_id_++;
+  if (capacity_ < id + 1) {
+    capacity_ += growth_step_;
+    states_.resize(capacity_);
+    parents_.resize(capacity_, 0);
+    if (growth_step_ < growth_limit_) growth_step_ *= 2;
+  }
+  return id;
+}
+
+size_t Solver::FrontierFor(const SearchState& state, bool* created) {
+  auto it = frontier_index_.find(state.positions);
+  if (it != frontier_index_.end()) {
+    *created = false;
+    return it->second;
+  }
+  const uint64_t number = frontier_count_++;
+  frontier_index_.emplace(state.positions, number);
+  if (number >= frontiers_.size()) frontiers_.push_back(std::make_unique<Frontier>());
+  *created = true;
+  return number;
+}
+
+bool Solver::CheckDominated(const SearchState& state) {
+  bool created = false;
+  const size_t number = FrontierFor(state, &created);
+  if (created) return false;
+  return frontiers_[number]->IsDominated(state);
+}
+
+void Solver::ArchiveState(const SearchState& state) {
+  bool created = false;
+  const size_t number = FrontierFor(state, &created);
+  frontiers_[number]->Insert(state);
+}
+
+bool Solver::IsGoal(const SearchState& state) const {
+  if (!AllBelowVisited(state)) return false;
+  return state.agents_left == 0;
+}
+
+double Solver::TotalCost(const SearchState& state) const {
+  double total = 0.0;
+  const size_t n = std::min(static_cast<size_t>(std::max(num_agents_, 0)), state.costs.size());
+  for (size_t k = 0; k < n; ++k) total += state.costs[k];
+  return total;
+}
+
+void Solver::ResetFrontiers() { frontier_count_ = 0; }
+
+int64_t Solver::CountVisited(const SearchState& state) const {
+  if (state.n_nodes <= 0) return 0;
+  const int n = std::min(state.n_nodes, NodeSet::kBits);
+  int64_t count = 0;
+  for (int w = 0; w < 4; ++w) {
+    const int lo = w * 64;
+    if (lo >= n) break;
+    const int bits = std::min(64, n - lo);
+    const uint64_t mask = bits == 64 ? ~uint64_t{0} : ((uint64_t{1} << bits) - 1);
+    count += __builtin_popcountll(state.visited.words[w] & mask);
+  }
+  return count;
+}
+
+void Solver::UpdateFocalBound(double old_bound, double new_bound) {
+  if (old_bound < new_bound) {
+    for (auto it = open_.upper_bound({old_bound, std::numeric_limits<int64_t>::max()});
+         it != open_.end() && it->first <= new_bound; ++it) {
+      const SearchState& s = states_[static_cast<size_t>(it->second)];
+      focal_.insert(FocalEntry{it->second, CountVisited(s), s.agents_left, it->first, 0.0});
+    }
+  } else {
+    for (auto it = focal_.begin(); it != focal_.end();) {
+      if (it->f > new_bound) {
+        it = focal_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  focal_bound_ = new_bound;
+}
+
+void Solver::SetIncumbent(double cost) {
+  for (auto it = focal_.begin(); it != focal_.end();) {
+    if (it->f > cost) {
+      it = focal_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  open_.erase(open_.upper_bound({cost + 0.2, std::numeric_limits<int64_t>::max()}), open_.end());
+  incumbent_ = cost;
+}
+
+void Solver::ResetSearch() {
+  states_.clear();
+  states_.shrink_to_fit();
+  parents_.clear();
+  parents_.shrink_to_fit();
+  capacity_ = 0;
+  growth_step_ = 1024;
+  next_state_id_ = 0;
+  open_.clear();
+  focal_.clear();
+  weights_.assign(1, 100.0);
+  focal_bound_ = 0.0;
+  incumbent_ = -1.0;
+  found_ = 0;
+  largest_route_cost_ = -1.0;
+  frontier_index_.clear();
+  frontiers_.clear();
+  frontier_count_ = 0;
+  anytime_.clear();
+  result_ = Result{};
+  statistics_ = SearchStatistics{};
+  last_update_time_ = 0.0;
+}
+
+void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) {
+  const size_t a = static_cast<size_t>(agent);
+  const uint64_t s = starts_[a];
+  const uint64_t e = ends_[a];
+
+  if (x.visited.test(v) && v != s && v != e) return;
+  if (checker_->IsForbidden(static_cast<uint64_t>(agent), v)) return;
+  if (return_to_end_) {
+    if (v == s && v != e) return;
+    if (v != e && end_set_.count(v)) return;
+  } else {
+    if (v != s && start_set_.count(v)) return;
+    if (v != e && end_set_.count(v)) return;
+  }
+
+  SearchState w = x;
+  w.visited.set(v);
+  w.last_agent = agent;
+
+  const bool closes = v == e || (!return_to_end_ && v == s);
+  if (closes) {
+    if (w.done[a] == 0) {
+      w.done[a] = 1;
+      --w.agents_left;
+    }
+    if (w.agents_left == 0 && !AllBelowVisited(w)) return;
+    if (checker_->IsDeadEnd(w)) return;
+  }
+
+  const uint64_t p = w.positions[a];
+  if (p != v) {
+    const double travel = graph_->GetArcCostComponent(p, v, agents_[a].type, std::numeric_limits<double>::quiet_NaN());
+    if (std::isnan(travel)) return;  // no such arc (only possible on a caller-supplied graph)
+    if (return_to_end_ || (v != s && v != e)) w.costs[a] += travel;
+  }
+
+  const CheckResult r = checker_->CheckExtension(w, static_cast<uint64_t>(agent), v);
+  if (!r.ok) return;
+  if (r.has_value) w.costs[a] = r.value;
+  if (!checker_->CheckAgent(w, static_cast<uint64_t>(agent))) return;
+  w.positions[a] = v;
+
+  if (CheckDominated(w)) return;
+
+  w.g = objective_->RouteCost(w.costs);
+  double f;
+  if (w.agents_left >= 1) {
+    w.h = heuristic_->Estimate(w);
+    f = objective_->Evaluate(w, w.agents_left, w.h);
+  } else {
+    w.h = 0.0;
+    f = w.g;
+  }
+  w.f = f;
+  if (incumbent_ != -1.0 && f >= incumbent_) return;
+
+  const uint64_t id = NewStateId();
+  w.id = static_cast<int64_t>(id);
+  const int64_t visited = CountVisited(w);
+  const int64_t left = w.agents_left;
+  const double total = TotalCost(w);
+  states_[id] = std::move(w);
+  parents_[id] = x.id;
+  ++result_.n_generated;
+  open_.emplace(f, static_cast<int64_t>(id));
+  if (f <= focal_bound_) focal_.insert(FocalEntry{static_cast<int64_t>(id), visited, left, f, total});
+}
+
+void Solver::RecordSolution(const SearchState& goal) {
+  found_ = 1;
+  ExtractSolution(goal.id);
+  double t = Elapsed();
+  anytime_.push_back(AnytimeEntry{t, result_});
+  last_update_time_ = t;
+
+  post_optimizer_->Optimize(graph_, nodes_, agents_, result_);
+  t = Elapsed();
+  anytime_.push_back(AnytimeEntry{t, result_});
+  last_update_time_ = t;
+
+  double largest = 0.0;
+  for (const auto& entry : result_.times) largest = std::max(largest, entry.second);
+  largest_route_cost_ = largest;
+  UpdateStatistics();
+  SetIncumbent(largest);
+}
+
+int Solver::solve() {
+  if (searched_) ResetSearch();
+  searched_ = true;
+
+  anytime_.clear();
+  timer_.start();
+  ResetFrontiers();
+
+  const uint64_t n = graph_->NumVertex();
+  if (n > kMaxNodes) {
+    throw std::invalid_argument("the graph has " + std::to_string(n) + " nodes; the solver handles at most " +
+                                std::to_string(kMaxNodes));
+  }
+  const size_t m = static_cast<size_t>(std::max(num_agents_, 0));
+
+  SearchState root;
+  root.positions.assign(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(std::min(m, starts_.size())));
+  root.positions.resize(m, 0);
+  root.costs.assign(m, 0.0);
+  root.done.assign(m, 0);
+  root.n_nodes = static_cast<int32_t>(n);
+  for (uint64_t i = n; i < static_cast<uint64_t>(NodeSet::kBits); ++i) root.visited.set(i);
+  for (uint64_t u : unreachable_) {
+    if (u < static_cast<uint64_t>(NodeSet::kBits)) root.visited.set(u);
+  }
+  // An agent with distinct start and end nodes never comes back to its start,
+  // so nobody has to visit it; without return-to-end the route may also close
+  // at the end node for free, so that node needs no visit either.
+  for (size_t k = 0; k < m && k < ends_.size(); ++k) {
+    if (root.positions[k] == ends_[k]) continue;
+    if (root.positions[k] < n) root.visited.set(root.positions[k]);
+    if (!return_to_end_ && ends_[k] < n) root.visited.set(ends_[k]);
+  }
+
+  const uint64_t root_id = NewStateId();
+  root.id = static_cast<int64_t>(root_id);
+  root.g = objective_->RouteCost(root.costs);
+  root.agents_left = num_agents_;
+  root.last_agent = 0;
+  root.h = heuristic_->Estimate(root);
+  root.f = objective_->Evaluate(root, num_agents_, root.h);
+  const double root_f = root.f;
+  const FocalEntry root_entry{root.id, CountVisited(root), root.agents_left, root_f, TotalCost(root)};
+  states_[root_id] = std::move(root);
+  parents_[root_id] = -1;
+  ++result_.n_generated;
+  focal_bound_ = root_f * weights_[0];
+  open_.emplace(root_f, static_cast<int64_t>(root_id));
+  focal_.insert(root_entry);
+
+  int64_t goal_id = -1;
+  if (max_iterations_ >= 1) {
+    for (size_t i = 0;;) {
+      while (!result_.timeout && !focal_.empty()) {
+        if (Elapsed() > time_limit_) {
+          result_.timeout = true;
+          break;
+        }
+        const SearchState x = states_[static_cast<size_t>(focal_.begin()->id)];
+        focal_.erase(focal_.begin());
+        open_.erase({x.f, x.id});
+        if (CheckDominated(x) || (incumbent_ != -1.0 && x.f >= incumbent_)) continue;
+        if (!open_.empty() && focal_bound_ != open_.begin()->first * weights_[i]) {
+          UpdateFocalBound(focal_bound_, open_.begin()->first * weights_[i]);
+        }
+        ArchiveState(x);
+        if (IsGoal(x)) {
+          goal_id = x.id;
+          RecordSolution(x);
+          break;
+        }
+        ++result_.n_expanded;
+        const int64_t a = expansion_->SelectAgent(x);
+        if (a == -1) {
+          std::cerr << "can't find next expanded agent\n";
+          break;
+        }
+        const uint64_t count = nodes_.size();
+        for (uint64_t v = 0; v < count; ++v) GenerateSuccessor(x, a, v);
+        if (!open_.empty() && focal_bound_ != open_.begin()->first * weights_[i]) {
+          UpdateFocalBound(focal_bound_, open_.begin()->first * weights_[i]);
+        }
+      }
+
+      // Weight update.
+      if (result_.timeout || open_.empty()) break;
+      // The ratio needs a positive smallest f; otherwise (and once the ratio is
+      // close to 1, or without an incumbent) the weight drops to 1.
+      const double fmin = open_.begin()->first;
+      bool exact = true;
+      if (fmin > 0.0) {
+        const double r = incumbent_ / fmin;
+        const double d = (r - 1.0) / 5.0;
+        if (d >= 0.001) {
+          exact = false;
+          weights_.push_back(r - d);
+          statistics_.cost_ratio = r;
+        }
+      }
+      if (exact) {
+        weights_.push_back(1.0);
+        std::cout << "w = 1\n";
+      }
+      ++i;
+      if (i >= static_cast<size_t>(max_iterations_)) break;
+    }
+  }
+
+  result_.end_marker = -1;
+  result_.search_time = Elapsed();
+  if (goal_id != -1) {
+    if (!instance_name_.empty()) WritePathDump();
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace velmora
