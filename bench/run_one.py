@@ -1,0 +1,121 @@
+"""One benchmark run in a process of its own: reads an instance document on standard input, solves it
+with one solver and writes one JSON line on standard output.
+
+The solvers' own console output goes to standard error: standard output is re-pointed there before
+anything is loaded, so native writes (flushed at any time, even at exit) cannot mix with the result line.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import resource
+import sys
+import time
+import traceback
+
+from bench_tools import verify
+
+RESULT_FD = os.dup(1)
+os.dup2(2, 1)
+
+
+def peak_rss_mib() -> float:
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0  # kilobytes on Linux
+
+
+def run_kvt(doc: dict, budget: float) -> dict:
+    import _kvt_core
+
+    text = json.dumps(doc)
+    base = peak_rss_mib()
+    cpu0, wall0 = time.process_time(), time.perf_counter()
+    res = _kvt_core.solve_json_str(text, budget)
+    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
+    stats = res["statistics"]
+    objective = doc["options"]["objective"]
+    out = {
+        "status": "ok" if res["status"] == "success" else "failed",
+        "native_status": res["status"],
+        "value": None,
+        "first_time": res["anytime"][0]["time"] if res["anytime"] else None,
+        "last_time": stats["last_update_time"] if res["status"] == "success" else None,
+        "improvements": len(res["anytime"]),
+        "n_generated": stats["n_generated"],
+        "n_expanded": stats["n_expanded"],
+        "cpu_time": cpu,
+        "wall_time": wall,
+        "solve_time": stats["solve_time"],
+        "gen_per_s": stats["n_generated"] / cpu if cpu > 0 else None,
+        "base_rss_mib": base,
+        "peak_rss_mib": peak_rss_mib(),
+        "ended_early": not res["timeout"],
+        "paths": [r["path"] for r in res["routes"]],
+    }
+    if res["status"] == "success":
+        reported = stats["max_cost"] if objective == "min_max" else stats["sum_cost"]
+        out["value"] = reported
+        check_routes(doc, out, reported)
+    return out
+
+
+def run_ortools(doc: dict, budget: float) -> dict:
+    import ortools_peer
+
+    base = peak_rss_mib()
+    cpu0, wall0 = time.process_time(), time.perf_counter()
+    res = ortools_peer.solve(doc, budget)
+    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
+    out = {
+        "status": "ok" if res["paths"] else "failed",
+        "native_status": res["status"],
+        "value": None,
+        "first_time": res["anytime"][0]["time"] if res["anytime"] else None,
+        "last_time": res["anytime"][-1]["time"] if res["anytime"] else None,
+        "improvements": len(res["anytime"]),
+        "n_generated": None,
+        "n_expanded": None,
+        "cpu_time": cpu,
+        "wall_time": wall,
+        "gen_per_s": None,
+        "base_rss_mib": base,
+        "peak_rss_mib": peak_rss_mib(),
+        # Guided local search never stops by itself: only a run that finished early counts.
+        "ended_early": wall < 0.95 * budget,
+        "paths": res["paths"],
+    }
+    if res["paths"]:
+        check_routes(doc, out, None)
+    return out
+
+
+def check_routes(doc: dict, out: dict, reported) -> None:
+    """Recomputes the objective from the real distances; flags invalid routes or a wrong total."""
+    value, fault = verify(doc, out["paths"], reported)
+    out["recomputed"] = value
+    if reported is None:
+        out["value"] = value
+    if fault:
+        out["status"], out["message"] = "invalid", fault
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--solver", choices=("kvt", "ortools"), required=True)
+    parser.add_argument("--budget", type=float, required=True, help="time budget in seconds")
+    args = parser.parse_args()
+
+    doc = json.load(sys.stdin)
+    run = run_kvt if args.solver == "kvt" else run_ortools
+    try:
+        out = run(doc, args.budget)
+    except Exception as err:  # reported in the table, not raised: the other runs go on
+        traceback.print_exc()
+        out = {"status": "error", "message": f"{type(err).__name__}: {err}"}
+    out = {"solver": args.solver, **out}
+    os.write(RESULT_FD, (json.dumps(out) + "\n").encode())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
