@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "solver/node_set.hpp"
@@ -25,6 +26,10 @@ class Frontier {
   // were dropped. Does not check whether `state` itself is dominated.
   virtual uint32_t Insert(const SearchState& state);
 
+  // Insert for a state whose costs live elsewhere and outlive the archive (the
+  // solver's state arena): the entry refers to `costs` instead of copying them.
+  uint32_t InsertShared(const NodeSet& visited, double g, const double* costs, size_t count);
+
   size_t size() const { return archive_.size(); }
 
  private:
@@ -32,8 +37,12 @@ class Frontier {
   struct Entry {
     NodeSet visited;
     double g = 0.0;
-    std::vector<double> costs;
+    const double* costs = nullptr;
+    size_t count = 0;
+    std::unique_ptr<double[]> owned;  // set when the entry holds its own copy
   };
+
+  uint32_t DropDominatedBy(const NodeSet& visited, double g, const double* costs, size_t count);
 
   std::vector<Entry> archive_;
 };

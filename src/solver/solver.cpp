@@ -54,15 +54,6 @@ std::string TooManyNodes(uint64_t n) {
 
 }  // namespace
 
-size_t Solver::PositionsHash::operator()(const std::vector<uint64_t>& p) const {
-  uint64_t h = 1469598103934665603ull;
-  for (uint64_t v : p) {
-    h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
-    h *= 1099511628211ull;
-  }
-  return static_cast<size_t>(h);
-}
-
 Solver::Solver(Problem problem, const Options& options)
     : focal_comparator_(std::make_unique<DefaultFocalComparator>()),
       heuristic_(std::make_unique<DefaultHeuristic>()),
@@ -70,7 +61,7 @@ Solver::Solver(Problem problem, const Options& options)
       checker_(std::make_unique<DefaultConstraintChecker>()),
       expansion_(std::make_unique<DefaultExpansion>()),
       objective_(std::make_unique<DefaultObjective>()),
-      focal_(FocalOrder{focal_comparator_.get()}) {
+      focal_(FocalOrder{focal_comparator_.get()}, PoolAllocator<FocalEntry>(&focal_pool_)) {
   BuildFromProblem(problem, options);
 }
 
@@ -403,15 +394,16 @@ void Solver::BuildTimeWindowEdges() {
 
 void Solver::ExtractSolution(int64_t goal) {
   std::vector<std::pair<int64_t, int64_t>> moves;
-  for (int64_t id = goal; id > 0; id = parents_[static_cast<size_t>(id)]) {
-    const SearchState& s = states_[static_cast<size_t>(id)];
-    moves.emplace_back(s.last_agent, static_cast<int64_t>(s.positions[static_cast<size_t>(s.last_agent)]));
+  for (int64_t id = goal; id > 0; id = arena_.Parent(static_cast<uint64_t>(id))) {
+    const uint64_t u = static_cast<uint64_t>(id);
+    const int64_t agent = arena_.LastAgent(u);
+    moves.emplace_back(agent, static_cast<int64_t>(arena_.Position(u, static_cast<size_t>(agent))));
   }
   for (int32_t k = 0; k < num_agents_; ++k) moves.emplace_back(k, static_cast<int64_t>(starts_[k]));
   std::reverse(moves.begin(), moves.end());
 
-  const SearchState& g = states_[static_cast<size_t>(goal)];
-  for (int32_t k = 0; k < num_agents_; ++k) result_.times[k] = g.costs[static_cast<size_t>(k)];
+  const double* costs = arena_.Costs(static_cast<uint64_t>(goal));
+  for (int32_t k = 0; k < num_agents_; ++k) result_.times[k] = costs[k];
   std::vector<std::vector<int64_t>> routes(static_cast<size_t>(num_agents_));
   for (const auto& [k, v] : moves) routes[static_cast<size_t>(k)].push_back(v);
   for (int32_t k = 0; k < num_agents_; ++k) result_.paths[k] = std::move(routes[static_cast<size_t>(k)]);

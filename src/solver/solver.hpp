@@ -25,7 +25,9 @@
 #include "solver/frontier.hpp"
 #include "solver/search_state.hpp"
 #include "solver/search_statistics.hpp"
+#include "solver/node_pool.hpp"
 #include "solver/simple_timer.hpp"
+#include "solver/state_arena.hpp"
 #include "solver/solver_agent.hpp"
 #include "solver/solver_node.hpp"
 #include "solver/weighted_pair.hpp"
@@ -88,8 +90,16 @@ class Solver {
   double focal_bound() const { return focal_bound_; }
   size_t open_size() const { return open_.size(); }
   size_t focal_size() const { return focal_.size(); }
-  const std::vector<SearchState>& states() const { return states_; }
+  const StateArena& states() const { return arena_; }
   uint64_t state_capacity() const { return capacity_; }
+  // Bytes the search may hold in its own structures before it stops as on an
+  // exhausted time budget; 0 means the default (see DefaultMemoryLimit).
+  void set_memory_limit(size_t bytes) { memory_limit_ = bytes; }
+  size_t memory_limit() const { return memory_limit_; }
+  // Estimate of the bytes the search structures hold now.
+  size_t SearchBytes() const;
+  // Half of the machine's physical memory.
+  static size_t DefaultMemoryLimit();
   void set_instance_name(std::string name) { instance_name_ = std::move(name); }
   void set_max_iterations(int32_t n) { max_iterations_ = n; }
 
@@ -101,9 +111,6 @@ class Solver {
     const FocalComparatorPlugin* comparator;
     bool operator()(const FocalEntry& a, const FocalEntry& b) const { return comparator->Compare(a, b); }
   };
-  struct PositionsHash {
-    size_t operator()(const std::vector<uint64_t>& p) const;
-  };
 
   void BuildFromProblem(const Problem& problem, const Options& options);
   void ResetSearch();
@@ -112,6 +119,8 @@ class Solver {
   void RecordSolution(const SearchState& goal);
   void WritePathDump() const;
   size_t FrontierFor(const SearchState& state, bool* created);
+  void ArchiveArenaState(const SearchState& state);
+  int64_t CountVisitedBits(const NodeSet& visited, int32_t n_nodes) const;
 
   // Plugins (owned).
   std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
@@ -150,10 +159,19 @@ class Solver {
   uint64_t capacity_ = 0;
   uint64_t growth_step_ = 1024;
   uint64_t growth_limit_ = 4096;
-  std::vector<SearchState> states_;
+  StateArena arena_;
+  SearchState x_;  // the state being expanded
+  SearchState w_;  // the successor being built
+  size_t memory_limit_ = 0;
+  int32_t n_nodes_ = 0;     // vertex count of the current search
+  size_t archived_ = 0;     // states held by all frontiers
 
-  std::set<std::pair<double, int64_t>> open_;
-  std::set<FocalEntry, FocalOrder> focal_;
+  // The pools outlive the sets whose nodes they hold (declared first).
+  NodePool open_pool_;
+  NodePool focal_pool_;
+  using OpenEntry = std::pair<double, int64_t>;
+  std::set<OpenEntry, std::less<OpenEntry>, PoolAllocator<OpenEntry>> open_{PoolAllocator<OpenEntry>(&open_pool_)};
+  std::set<FocalEntry, FocalOrder, PoolAllocator<FocalEntry>> focal_;
   std::vector<double> weights_{100.0};
   double focal_bound_ = 0.0;
   double incumbent_ = -1.0;
@@ -161,13 +179,14 @@ class Solver {
   int32_t found_ = 0;
   double largest_route_cost_ = -1.0;
 
-  std::unordered_map<std::vector<uint64_t>, uint64_t, PositionsHash> frontier_index_;
+  // Frontier keys: one byte per agent position (node indices are below 256).
+  std::unordered_map<std::string, uint64_t> frontier_index_;
+  std::string key_;
   uint64_t frontier_count_ = 0;
   std::vector<std::unique_ptr<Frontier>> frontiers_;
 
   std::vector<AnytimeEntry> anytime_;
   uint64_t next_state_id_ = 0;
-  std::vector<int64_t> parents_;
   std::string instance_name_;
   bool searched_ = false;
 };

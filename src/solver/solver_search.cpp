@@ -6,6 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include <unistd.h>
+
 #include "solver/solver.hpp"
 
 namespace velmora {
@@ -30,23 +32,25 @@ bool AllBelowVisited(const SearchState& state) {
 
 uint64_t Solver::NewStateId() {
   const uint64_t id = next_state_id_++;
+  // The arena stores states compactly in chunks of its own; the capacity
+  // keeps the growth schedule of the id space.
   if (capacity_ < id + 1) {
     capacity_ += growth_step_;
-    states_.resize(capacity_);
-    parents_.resize(capacity_, 0);
     if (growth_step_ < growth_limit_) growth_step_ *= 2;
   }
   return id;
 }
 
 size_t Solver::FrontierFor(const SearchState& state, bool* created) {
-  auto it = frontier_index_.find(state.positions);
+  key_.resize(state.positions.size());
+  for (size_t k = 0; k < state.positions.size(); ++k) key_[k] = static_cast<char>(state.positions[k]);
+  auto it = frontier_index_.find(key_);
   if (it != frontier_index_.end()) {
     *created = false;
     return it->second;
   }
   const uint64_t number = frontier_count_++;
-  frontier_index_.emplace(state.positions, number);
+  frontier_index_.emplace(key_, number);
   if (number >= frontiers_.size()) frontiers_.push_back(std::make_unique<Frontier>());
   *created = true;
   return number;
@@ -62,7 +66,18 @@ bool Solver::CheckDominated(const SearchState& state) {
 void Solver::ArchiveState(const SearchState& state) {
   bool created = false;
   const size_t number = FrontierFor(state, &created);
-  frontiers_[number]->Insert(state);
+  archived_ += 1;
+  archived_ -= frontiers_[number]->Insert(state);
+}
+
+// Archives a state that the arena holds: the archive refers to the arena's
+// copy of its costs instead of keeping one of its own.
+void Solver::ArchiveArenaState(const SearchState& state) {
+  bool created = false;
+  const size_t number = FrontierFor(state, &created);
+  const uint64_t id = static_cast<uint64_t>(state.id);
+  archived_ += 1;
+  archived_ -= frontiers_[number]->InsertShared(state.visited, state.g, arena_.Costs(id), arena_.agents());
 }
 
 bool Solver::IsGoal(const SearchState& state) const {
@@ -79,16 +94,18 @@ double Solver::TotalCost(const SearchState& state) const {
 
 void Solver::ResetFrontiers() { frontier_count_ = 0; }
 
-int64_t Solver::CountVisited(const SearchState& state) const {
-  if (state.n_nodes <= 0) return 0;
-  const int n = std::min(state.n_nodes, NodeSet::kBits);
+int64_t Solver::CountVisited(const SearchState& state) const { return CountVisitedBits(state.visited, state.n_nodes); }
+
+int64_t Solver::CountVisitedBits(const NodeSet& visited, int32_t n_nodes) const {
+  if (n_nodes <= 0) return 0;
+  const int n = std::min(n_nodes, NodeSet::kBits);
   int64_t count = 0;
   for (int w = 0; w < 4; ++w) {
     const int lo = w * 64;
     if (lo >= n) break;
     const int bits = std::min(64, n - lo);
     const uint64_t mask = bits == 64 ? ~uint64_t{0} : ((uint64_t{1} << bits) - 1);
-    count += __builtin_popcountll(state.visited.words[w] & mask);
+    count += __builtin_popcountll(visited.words[w] & mask);
   }
   return count;
 }
@@ -97,8 +114,9 @@ void Solver::UpdateFocalBound(double old_bound, double new_bound) {
   if (old_bound < new_bound) {
     for (auto it = open_.upper_bound({old_bound, std::numeric_limits<int64_t>::max()});
          it != open_.end() && it->first <= new_bound; ++it) {
-      const SearchState& s = states_[static_cast<size_t>(it->second)];
-      focal_.insert(FocalEntry{it->second, CountVisited(s), s.agents_left, it->first, 0.0});
+      const uint64_t id = static_cast<uint64_t>(it->second);
+      focal_.insert(FocalEntry{it->second, CountVisitedBits(arena_.Visited(id), n_nodes_), arena_.AgentsLeft(id),
+                               it->first, 0.0});
     }
   } else {
     for (auto it = focal_.begin(); it != focal_.end();) {
@@ -124,11 +142,24 @@ void Solver::SetIncumbent(double cost) {
   incumbent_ = cost;
 }
 
+size_t Solver::DefaultMemoryLimit() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return size_t{8} << 30;
+  return static_cast<size_t>(pages) * static_cast<size_t>(page_size) / 2;
+}
+
+size_t Solver::SearchBytes() const {
+  // Archive entries and frontiers are estimated (libstdc++ sizes on 64-bit
+  // machines); the estimate only has to be right in magnitude.
+  constexpr size_t kArchiveEntry = 64;
+  constexpr size_t kFrontier = 112;
+  return arena_.bytes() + open_pool_.bytes() + focal_pool_.bytes() + archived_ * kArchiveEntry +
+         frontiers_.size() * kFrontier;
+}
+
 void Solver::ResetSearch() {
-  states_.clear();
-  states_.shrink_to_fit();
-  parents_.clear();
-  parents_.shrink_to_fit();
+  arena_.Reset(0, 0);
   capacity_ = 0;
   growth_step_ = 1024;
   next_state_id_ = 0;
@@ -142,6 +173,7 @@ void Solver::ResetSearch() {
   frontier_index_.clear();
   frontiers_.clear();
   frontier_count_ = 0;
+  archived_ = 0;
   anytime_.clear();
   result_ = Result{};
   statistics_ = SearchStatistics{};
@@ -163,7 +195,8 @@ void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) 
     if (v != e && end_set_.count(v)) return;
   }
 
-  SearchState w = x;
+  SearchState& w = w_;
+  w = x;  // reuses w_'s buffers: no allocation per successor
   w.visited.set(v);
   w.last_agent = agent;
 
@@ -209,8 +242,7 @@ void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) 
   const int64_t visited = CountVisited(w);
   const int64_t left = w.agents_left;
   const double total = TotalCost(w);
-  states_[id] = std::move(w);
-  parents_[id] = x.id;
+  arena_.Append(w, x.id);
   ++result_.n_generated;
   open_.emplace(f, static_cast<int64_t>(id));
   if (f <= focal_bound_) focal_.insert(FocalEntry{static_cast<int64_t>(id), visited, left, f, total});
@@ -249,10 +281,20 @@ int Solver::solve() {
                                 std::to_string(kMaxNodes));
   }
   const size_t m = static_cast<size_t>(std::max(num_agents_, 0));
+  if (starts_.size() < m || ends_.size() < m) {
+    throw std::invalid_argument("every agent needs a start and an end node");
+  }
+  for (size_t k = 0; k < m; ++k) {
+    if (starts_[k] >= n || ends_[k] >= n) {
+      throw std::invalid_argument("agent " + std::to_string(k) + " starts or ends at a node the graph does not have");
+    }
+  }
+  n_nodes_ = static_cast<int32_t>(n);
+  arena_.Reset(m, n_nodes_);
+  const size_t memory_limit = memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit();
 
   SearchState root;
-  root.positions.assign(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(std::min(m, starts_.size())));
-  root.positions.resize(m, 0);
+  root.positions.assign(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(m));
   root.costs.assign(m, 0.0);
   root.done.assign(m, 0);
   root.n_nodes = static_cast<int32_t>(n);
@@ -263,10 +305,10 @@ int Solver::solve() {
   // An agent with distinct start and end nodes never comes back to its start,
   // so nobody has to visit it; without return-to-end the route may also close
   // at the end node for free, so that node needs no visit either.
-  for (size_t k = 0; k < m && k < ends_.size(); ++k) {
+  for (size_t k = 0; k < m; ++k) {
     if (root.positions[k] == ends_[k]) continue;
-    if (root.positions[k] < n) root.visited.set(root.positions[k]);
-    if (!return_to_end_ && ends_[k] < n) root.visited.set(ends_[k]);
+    root.visited.set(root.positions[k]);
+    if (!return_to_end_) root.visited.set(ends_[k]);
   }
 
   const uint64_t root_id = NewStateId();
@@ -278,8 +320,7 @@ int Solver::solve() {
   root.f = objective_->Evaluate(root, num_agents_, root.h);
   const double root_f = root.f;
   const FocalEntry root_entry{root.id, CountVisited(root), root.agents_left, root_f, TotalCost(root)};
-  states_[root_id] = std::move(root);
-  parents_[root_id] = -1;
+  arena_.Append(root, -1);
   ++result_.n_generated;
   focal_bound_ = root_f * weights_[0];
   open_.emplace(root_f, static_cast<int64_t>(root_id));
@@ -289,18 +330,20 @@ int Solver::solve() {
   if (max_iterations_ >= 1) {
     for (size_t i = 0;;) {
       while (!result_.timeout && !focal_.empty()) {
-        if (Elapsed() > time_limit_) {
+        // Running out of memory ends the search like running out of time.
+        if (Elapsed() > time_limit_ || SearchBytes() > memory_limit) {
           result_.timeout = true;
           break;
         }
-        const SearchState x = states_[static_cast<size_t>(focal_.begin()->id)];
+        SearchState& x = x_;
+        arena_.Load(static_cast<uint64_t>(focal_.begin()->id), x);
         focal_.erase(focal_.begin());
         open_.erase({x.f, x.id});
         if (CheckDominated(x) || (incumbent_ != -1.0 && x.f >= incumbent_)) continue;
         if (!open_.empty() && focal_bound_ != open_.begin()->first * weights_[i]) {
           UpdateFocalBound(focal_bound_, open_.begin()->first * weights_[i]);
         }
-        ArchiveState(x);
+        ArchiveArenaState(x);
         if (IsGoal(x)) {
           goal_id = x.id;
           RecordSolution(x);

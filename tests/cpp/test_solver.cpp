@@ -547,3 +547,35 @@ TEST(SolverSolveOn, SolvesACallerGraphWithoutReturnToEnd) {
   // Without return-to-end the closing move back to the start is free.
   EXPECT_DOUBLE_EQ(r.times.at(0), 3.0);
 }
+
+TEST(SolverMemory, RunningOutOfStorageEndsTheSearchLikeATimeout) {
+  // Forty random points and three agents keep the search busy well past a few
+  // megabytes; the first solution comes long before that.
+  Problem p = LineProblem(40, 3);
+  Matrix m(40, std::vector<double>(40));
+  uint64_t seed = 12345;
+  std::vector<std::pair<double, double>> pts;
+  for (int i = 0; i < 40; ++i) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    const double x = static_cast<double>(seed >> 40) / 16777216.0 * 100.0;
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    pts.emplace_back(x, static_cast<double>(seed >> 40) / 16777216.0 * 100.0);
+  }
+  for (int i = 0; i < 40; ++i)
+    for (int j = 0; j < 40; ++j) m[i][j] = std::hypot(pts[i].first - pts[j].first, pts[i].second - pts[j].second);
+  p.set_cost_matrix("truck", m);
+  Solver s(p, MakeOptions(ObjectiveType::MinMax, 600.0));
+  s.set_memory_limit(size_t{8} << 20);
+  EXPECT_EQ(s.solve(), 1);
+  const Result r = s.get_result();
+  EXPECT_TRUE(r.timeout);
+  EXPECT_EQ(r.paths.size(), 3u);
+  EXPECT_GT(s.SearchBytes(), size_t{8} << 20);
+  EXPECT_LT(s.SearchBytes(), size_t{16} << 20);
+
+  Solver tiny(LineProblem(5, 1), MakeOptions());
+  tiny.set_memory_limit(1);
+  EXPECT_EQ(tiny.solve(), 0);
+  EXPECT_TRUE(tiny.get_result().timeout);
+  EXPECT_GT(Solver::DefaultMemoryLimit(), size_t{0});
+}
