@@ -3,13 +3,14 @@ VENV      ?= .venv
 PY        := $(VENV)/bin/python
 BUILD     ?= build/cpp
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
-BUILD_REQ := "pybind11>=3,<4" "nlohmann-json==3.12.0" "scikit-build-core>=0.10" "cmake>=3.18" ninja pytest
+BUILD_REQ := "pybind11>=3,<4" "nlohmann-json==3.12.0" "scikit-build-core>=0.10" "cmake>=3.18" ninja pytest \
+             "mypy>=1.10" "matplotlib>=3.7"
 
 .PHONY: all venv build cpp-test module py-test test demo clean
 
 all: build module
 
-$(VENV)/.stamp: pyproject.toml scripts/find_python.sh
+$(VENV)/.stamp: pyproject.toml scripts/find_python.sh Makefile
 	@py=$$(scripts/find_python.sh) && $$py -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q $(BUILD_REQ)
@@ -35,8 +36,20 @@ py-test: module
 
 test: cpp-test py-test
 
+# Solves a bundled example from the command line and draws its routes.
 demo: module
-	$(PY) examples/demo.py
+	@mkdir -p build
+	$(VENV)/bin/kvt-mtsp solve examples/euclid_one_type.json --time-limit 3 --plot build/demo_routes.png
+	@echo "routes drawn in build/demo_routes.png"
 
 clean:
 	rm -rf build $(VENV)
+
+# Benchmark against the TSPLIB mTSP set and OR-Tools (bench/RESULTS.md); e.g.
+#   make bench BENCH_ARGS="--budget 10 --label before"
+# Installs the `bench` dependency group (ortools) into the venv without rebuilding the package.
+BENCH_ARGS ?=
+.PHONY: bench
+bench: module
+	$(PY) -m pip install -q "ortools>=9.10"
+	$(PY) bench/run_bench.py $(BENCH_ARGS)

@@ -1,0 +1,42 @@
+"""KVT MTSP Solver: the Python package around the native core `_kvt_core`.
+
+- `kvt_mtsp.instance`: JSON instances read into plain records.
+- `kvt_mtsp.validate`: recompute the routes of a result and list the rules they break.
+- `kvt_mtsp.tsplib`: TSPLIB EUC_2D files to instances.
+- `kvt_mtsp.plot`: route maps and anytime curves (needs matplotlib).
+- `kvt_mtsp.results`: the result dictionary as typed dictionaries.
+
+Importing the package does not load the native module; `solve_json_file` and `solve_json_str` below
+load it on first use.
+"""
+from __future__ import annotations
+
+from typing import TYPE_CHECKING
+
+from .instance import Agent, Instance, InstanceError, Node, load_instance
+from .results import AnytimeEntry, RouteEntry, SolveResult, Statistics
+from .validate import ResultError, Violation, validate_result
+
+if TYPE_CHECKING:
+    import pathlib
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "Agent", "AnytimeEntry", "Instance", "InstanceError", "Node", "ResultError", "RouteEntry", "SolveResult",
+    "Statistics", "Violation", "load_instance", "solve_json_file", "solve_json_str", "validate_result",
+]
+
+
+def solve_json_file(path: str | pathlib.Path, time_limit: float = -1.0) -> SolveResult:
+    """`_kvt_core.solve_json_file`; a positive `time_limit` overrides the instance's budget."""
+    import _kvt_core
+
+    return _kvt_core.solve_json_file(str(path), time_limit)
+
+
+def solve_json_str(text: str, time_limit: float = -1.0) -> SolveResult:
+    """`_kvt_core.solve_json_str`; a positive `time_limit` overrides the instance's budget."""
+    import _kvt_core
+
+    return _kvt_core.solve_json_str(text, time_limit)

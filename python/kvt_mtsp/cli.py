@@ -1,0 +1,305 @@
+"""The `kvt-mtsp` command line: solve, convert-tsplib, validate."""
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import pathlib
+import sys
+from typing import Any, Sequence, TextIO
+
+from . import __version__
+from .instance import DEFAULT_TIME_LIMIT, Instance, InstanceError, read_json, unknown_references
+from .results import SolveResult
+from .tsplib import OBJECTIVES, ROUNDINGS, build_instance, load_tsplib
+from .validate import ResultError, validate_result
+
+PROG = "kvt-mtsp"
+MAX_NODES = 256  # the solver's limit
+
+
+class CliError(Exception):
+    """A failure the user can act on: reported as one line, exit status 2."""
+
+
+# --- small helpers ---------------------------------------------------------------------------------
+
+def _fail(path: str, reason: str) -> CliError:
+    return CliError(f"{path}: {reason}")
+
+
+def _read_document(path: str) -> Any:
+    try:
+        return read_json(path)
+    except FileNotFoundError:
+        raise _fail(path, "no such file") from None
+    except IsADirectoryError:
+        raise _fail(path, "is a directory, not a file") from None
+    except PermissionError:
+        raise _fail(path, "permission denied") from None
+    except UnicodeDecodeError:
+        raise _fail(path, "not a UTF-8 text file") from None
+    except json.JSONDecodeError as err:
+        raise _fail(path, f"malformed JSON: {err.msg} (line {err.lineno}, column {err.colno})") from None
+    except OSError as err:
+        raise _fail(path, err.strerror or str(err)) from None
+
+
+def _load_instance(path: str) -> tuple[Any, Instance]:
+    doc = _read_document(path)
+    try:
+        return doc, Instance.from_document(doc)
+    except InstanceError as err:
+        raise _fail(path, f"not a valid instance: {err}") from None
+
+
+def _check_writable(path: str | None) -> None:
+    """Fails before a long solve rather than after it."""
+    if path is None:
+        return
+    parent = pathlib.Path(path).resolve().parent
+    if not parent.is_dir():
+        raise _fail(path, f"cannot write: directory {parent} does not exist")
+    if pathlib.Path(path).is_dir():
+        raise _fail(path, "cannot write: is a directory")
+
+
+def _write_text(path: str, text: str) -> None:
+    try:
+        pathlib.Path(path).write_text(text, encoding="utf-8")
+    except OSError as err:
+        raise _fail(path, f"cannot write: {err.strerror or err}") from None
+
+
+def dumps(value: Any, indent: int = 0) -> str:
+    """JSON with one line per object or array of plain values: readable and still compact for
+    matrices, node lists and paths."""
+    plain = (str, int, float, bool, type(None))
+    if isinstance(value, dict) and value and not all(isinstance(v, plain) for v in value.values()):
+        pad = " " * (indent + 2)
+        items = [f"{pad}{json.dumps(k)}: {dumps(v, indent + 2)}" for k, v in value.items()]
+        return "{\n" + ",\n".join(items) + "\n" + " " * indent + "}"
+    if isinstance(value, list) and value and not all(isinstance(v, plain) for v in value):
+        pad = " " * (indent + 2)
+        return "[\n" + ",\n".join(pad + dumps(v, indent + 2) for v in value) + "\n" + " " * indent + "]"
+    return json.dumps(value)
+
+
+def _positive(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not value > 0:
+        raise argparse.ArgumentTypeError(f"must be positive, got {text}")
+    return value
+
+
+def _agents(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, got {value}")
+    return value
+
+
+# --- solve -------------------------------------------------------------------------------------------
+
+def _solve(path: str, time_limit: float, quiet: bool, verbose: bool, budget: float) -> SolveResult:
+    from .progress import ProgressBar
+    from .solve import NativeOutput, solve_in_thread
+
+    try:
+        with NativeOutput() as native:
+            bar = None if quiet else ProgressBar(budget, native.write_terminal, live=native.isatty())
+            try:
+                result = solve_in_thread(path, time_limit, tick=bar.update if bar else None)
+            finally:
+                if bar is not None:
+                    bar.finish()
+    except KeyboardInterrupt:
+        # The search cannot be stopped from Python; leave it running in its thread and quit.
+        sys.stderr.write(f"{PROG}: interrupted\n")
+        sys.stderr.flush()
+        os._exit(130)
+    except (RuntimeError, ValueError, IndexError, MemoryError) as err:
+        if verbose and native.text:
+            sys.stderr.write(native.text)
+        raise _refusal(path, err) from None
+    if verbose and native.text:
+        sys.stderr.write(native.text)
+    return result
+
+
+def _refusal(path: str, err: BaseException) -> CliError:
+    reason = str(err) or type(err).__name__
+    if isinstance(err, IndexError):
+        # The solver's own message is a bare lookup failure: name what it failed to find.
+        try:
+            found = unknown_references(Instance.from_document(read_json(path)))
+        except (OSError, ValueError):
+            found = []
+        if found:
+            reason = "; ".join(found)
+    return _fail(path, f"the solver refused the instance: {reason}")
+
+
+def route_table(instance: Instance, result: SolveResult) -> str:
+    rows = [("agent", "type", "stops", "cost", "route")]
+    for agent, route in zip(instance.agents, result["routes"]):
+        path = route["path"]
+        rows.append((str(agent.id), agent.type, str(max(0, len(path) - 2)), f"{route['cost']:.2f}",
+                     " ".join(str(v) for v in path) or "-"))
+    widths = [max(len(r[i]) for r in rows) for i in range(4)]
+    lines = []
+    for r in rows:
+        lines.append(f"{r[0]:>{widths[0]}}  {r[1]:<{widths[1]}}  {r[2]:>{widths[2]}}  {r[3]:>{widths[3]}}  {r[4]}")
+    return "\n".join(lines)
+
+
+def summary(instance: Instance, result: SolveResult) -> str:
+    stats = result["statistics"]
+    ending = "stopped at the time limit" if result["timeout"] else "search completed"
+    if result["status"] != "success":
+        return f"no solution found ({ending})"
+    value = stats["max_cost"] if instance.objective == "min_max" else stats["sum_cost"]
+    improvements = len(result["anytime"])
+    return (f"objective {instance.objective}: {value:.2f}  (max {stats['max_cost']:.2f}, "
+            f"sum {stats['sum_cost']:.2f})\n"
+            f"{improvements} improving solution{'s' if improvements != 1 else ''}, last after "
+            f"{stats['last_update_time']:.3f} s of processor time; {ending} after "
+            f"{stats['solve_time']:.2f} s; {stats['n_generated']} states generated")
+
+
+def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
+    _, instance = _load_instance(args.instance)
+    _check_writable(args.output)
+    _check_writable(args.plot)
+    if args.plot:
+        from .plot import PlotUnavailable, require_matplotlib
+        try:
+            require_matplotlib()
+        except PlotUnavailable as err:
+            raise CliError(f"--plot: {err}") from None
+    budget = args.time_limit if args.time_limit is not None else instance.time_limit
+    result = _solve(args.instance, args.time_limit if args.time_limit is not None else -1.0,
+                    args.quiet, args.verbose, budget)
+    out.write(route_table(instance, result) + "\n" + summary(instance, result) + "\n")
+    out.flush()
+    if args.output:
+        _write_text(args.output, dumps(result) + "\n")
+    if args.plot:
+        from .plot import save_plot
+        try:
+            save_plot(instance, result, args.plot, title=instance.name or pathlib.Path(args.instance).stem,
+                      budget=budget)
+        except OSError as err:
+            raise _fail(args.plot, f"cannot write: {err.strerror or err}") from None
+    return 0 if result["status"] == "success" else 1
+
+
+# --- convert-tsplib ------------------------------------------------------------------------------------
+
+def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
+    try:
+        tsp = load_tsplib(args.file)
+    except FileNotFoundError:
+        raise _fail(args.file, "no such file") from None
+    except (OSError, UnicodeDecodeError) as err:
+        raise _fail(args.file, f"cannot read: {err}") from None
+    except ValueError as err:
+        raise _fail(args.file, f"not a TSPLIB EUC_2D file: {err}") from None
+    doc = build_instance(tsp, args.agents, args.objective, args.time_limit, args.rounding)
+    if len(tsp.points) > MAX_NODES:
+        print(f"{PROG}: note: {len(tsp.points)} nodes; the solver handles at most {MAX_NODES}", file=sys.stderr)
+    text = dumps(doc) + "\n"
+    if args.output:
+        _check_writable(args.output)
+        _write_text(args.output, text)
+    else:
+        out.write(text)
+    return 0
+
+
+# --- validate ------------------------------------------------------------------------------------------
+
+def cmd_validate(args: argparse.Namespace, out: TextIO) -> int:
+    _, instance = _load_instance(args.instance)
+    result = _read_document(args.result)
+    try:
+        violations = validate_result(instance, result)
+    except ResultError as err:
+        raise _fail(args.result, f"not a result: {err}") from None
+    if violations:
+        for v in violations:
+            out.write(f"{args.result}: {v}\n")
+        out.write(f"{args.result}: {len(violations)} violation{'s' if len(violations) != 1 else ''}\n")
+        return 1
+    served = len({n.id for n in instance.nodes})
+    value = result["statistics"]["max_cost" if instance.objective == "min_max" else "sum_cost"] \
+        if isinstance(result.get("statistics"), dict) else None
+    objective = f", {instance.objective} {value:.2f}" if isinstance(value, (int, float)) else ""
+    out.write(f"OK: {len(result['routes'])} routes cover all {served} nodes{objective}\n")
+    return 0
+
+
+# --- entry point ------------------------------------------------------------------------------------------
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog=PROG,
+                                     description="KVT MTSP Solver: multi-agent routing from the command line.")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    solve = commands.add_parser("solve", help="solve a JSON instance",
+                                description="Solve a JSON instance and print its routes.")
+    solve.add_argument("instance", metavar="INSTANCE.json")
+    solve.add_argument("--time-limit", type=_positive, metavar="S",
+                       help="time budget in processor seconds (default: the instance's options.time_limit, "
+                            f"else {DEFAULT_TIME_LIMIT:g})")
+    solve.add_argument("--output", "-o", metavar="RESULT.json", help="write the result dictionary as JSON")
+    solve.add_argument("--plot", metavar="ROUTES.png",
+                       help="draw the routes and the anytime curve (needs matplotlib)")
+    solve.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
+    solve.add_argument("--verbose", "-v", action="store_true",
+                       help="show the solver's own console output (warnings, search notes) after the solve")
+    solve.set_defaults(run=cmd_solve)
+
+    convert = commands.add_parser("convert-tsplib", help="turn a TSPLIB EUC_2D file into an instance",
+                                  description="Turn a TSPLIB EUC_2D file into a JSON instance: the first node "
+                                              "is the depot, where every agent starts and ends; one agent type.")
+    convert.add_argument("file", metavar="FILE.tsp")
+    convert.add_argument("--agents", "-m", type=_agents, required=True, metavar="M", help="number of agents")
+    convert.add_argument("--objective", choices=OBJECTIVES, default="min_max")
+    convert.add_argument("--rounding", choices=ROUNDINGS, default="real",
+                         help="real: unrounded Euclidean distances; nint: rounded to the nearest integer as "
+                              "TSPLIB defines EUC_2D (default: real)")
+    convert.add_argument("--time-limit", type=_positive, default=DEFAULT_TIME_LIMIT, metavar="S",
+                         help=f"the instance's time budget (default {DEFAULT_TIME_LIMIT:g})")
+    convert.add_argument("--output", "-o", metavar="OUT.json", help="write here instead of standard output")
+    convert.set_defaults(run=cmd_convert)
+
+    validate = commands.add_parser("validate", help="check a result against its instance",
+                                   description="Recompute every route of a result against its instance and "
+                                               "list each violation; exit status 1 when there is one.")
+    validate.add_argument("instance", metavar="INSTANCE.json")
+    validate.add_argument("result", metavar="RESULT.json")
+    validate.set_defaults(run=cmd_validate)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = build_parser().parse_args(argv)
+    try:
+        status: int = args.run(args, sys.stdout)
+        return status
+    except CliError as err:
+        sys.stdout.flush()
+        print(f"{PROG}: error: {err}", file=sys.stderr)
+        return 2
+    except BrokenPipeError:
+        # Output piped into a reader that stopped (e.g. `| head`).
+        sys.stderr.close()
+        return 1

@@ -1,0 +1,33 @@
+"""The result dictionary of `_kvt_core.solve_json_file` / `solve_json_str`, as typed dictionaries."""
+from __future__ import annotations
+
+from typing import Literal, TypedDict
+
+
+class RouteEntry(TypedDict):
+    agent_id: int
+    path: list[int]  # node ids in visiting order, the agent's start first
+    cost: float  # arrival time at the last node, waits included
+
+
+class Statistics(TypedDict):
+    solve_time: float  # wall-clock seconds
+    max_cost: float
+    sum_cost: float
+    n_generated: int
+    n_expanded: int
+    last_update_time: float  # processor seconds since the solve started
+
+
+class AnytimeEntry(TypedDict):
+    time: float  # processor seconds since the solve started
+    max_cost: float
+    sum_cost: float
+
+
+class SolveResult(TypedDict):
+    status: Literal["success", "failed"]
+    timeout: bool
+    routes: list[RouteEntry]  # entry k describes the instance's agent k
+    statistics: Statistics
+    anytime: list[AnytimeEntry]  # strict improvements of the objective only

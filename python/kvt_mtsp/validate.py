@@ -1,0 +1,206 @@
+"""Recomputes the routes of a result against its instance and lists every rule a route breaks.
+
+The rules are the solver's: route k belongs to the instance's agent k and lists node ids, starting at
+the agent's start node and closing at its end node (without return-to-end also back at its start,
+and that closing move is free, so an end node distinct from the start needs no visit). Every other
+node is served once, by an agent whose type its assignment entry names (nodes without one: any
+type), and no route passes another agent's start or end node. A route's cost is the arrival time at
+its last node: arriving before a window opens waits, after it closes breaks the window; a positive
+"max_length" bounds the cost after every step; an arc without a matrix cell costs 9999.0.
+"""
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import Any, Sequence
+
+from .instance import Agent, Instance
+
+REL_TOL = 1e-9
+ABS_TOL = 1e-9
+_LISTED = 20  # missing nodes named in one message before the rest is counted
+
+
+class ResultError(ValueError):
+    """The document is not a result dictionary."""
+
+
+@dataclass(frozen=True)
+class Violation:
+    kind: str  # short code: status, routes, agent_id, no_route, unknown_node, start, end, depot,
+    #            assignment, window, limit, twice, missing, cost, statistics, instance
+    message: str
+    route: int | None = None  # position in the result's routes; None for faults of the whole result
+    agent_id: int | None = None
+
+    def __str__(self) -> str:
+        if self.route is None:
+            return self.message
+        return f"route {self.route} (agent {self.agent_id}): {self.message}"
+
+
+@dataclass(frozen=True)
+class RouteTiming:
+    cost: float
+    violations: list[Violation]
+
+
+def _num(value: float) -> str:
+    return f"{value:.10g}"
+
+
+def time_route(instance: Instance, agent: Agent, path: Sequence[int],
+               route: int | None = None) -> RouteTiming:
+    """Arrival time at the last node of `path`, with the windows and limit it breaks on the way.
+
+    A broken window does not stop the clock: later arrivals are timed as if the agent went on."""
+    violations = []
+    limit = agent.max_length
+    t = 0.0
+    for i, v in enumerate(path):
+        if i > 0:
+            u = path[i - 1]
+            free = u == v or (not instance.return_to_end and v in (agent.start_node, agent.end_node))
+            if not free:
+                t += instance.arc_cost(agent.type, u, v)
+        window = instance.windows.get(v)
+        if window is not None:
+            start, end = window
+            if t > end:
+                violations.append(Violation(
+                    "window", f"arrives at node {v} at {_num(t)}, after its window "
+                              f"[{_num(start)}, {_num(end)}] closes", route, agent.id))
+            t = max(t, start)
+        if i > 0 and limit > 0 and t > limit:
+            violations.append(Violation(
+                "limit", f"has cost {_num(t)} at node {v}, over its max_length {limit}", route, agent.id))
+    return RouteTiming(t, violations)
+
+
+def route_cost(instance: Instance, agent: Agent, path: Sequence[int]) -> float | None:
+    """The cost of `path` for `agent`, or None when it breaks a window or the agent's limit."""
+    timing = time_route(instance, agent, path)
+    return None if timing.violations else timing.cost
+
+
+def _field(obj: Any, key: str, kind: type | tuple[type, ...], where: str) -> Any:
+    if not isinstance(obj, dict) or key not in obj:
+        raise ResultError(f"{where}: missing key {key!r}")
+    value = obj[key]
+    if not isinstance(value, kind) or isinstance(value, bool) and kind is not bool:
+        raise ResultError(f"{where}: {key!r} has the wrong type")
+    return value
+
+
+def _check_route(instance: Instance, agent: Agent, k: int, route: Any,
+                 owners: dict[int, str]) -> tuple[list[int], list[Violation]]:
+    where = f"route {k}"
+    agent_id = _field(route, "agent_id", int, where)
+    path = _field(route, "path", list, where)
+    cost = _field(route, "cost", (int, float), where)
+    if not all(isinstance(v, int) and not isinstance(v, bool) for v in path):
+        raise ResultError(f"{where}: 'path' must list node ids")
+
+    def fault(kind: str, message: str) -> Violation:
+        return Violation(kind, message, k, agent.id)
+
+    out = []
+    if agent_id != agent.id:
+        out.append(fault("agent_id", f"reports agent id {agent_id}, but agent {k} of the instance "
+                                     f"has id {agent.id}"))
+    if not path:
+        out.append(fault("no_route", "has no route"))
+        return path, out
+    unknown = [v for v in path if instance.index_of(v) is None]
+    for v in dict.fromkeys(unknown):
+        out.append(fault("unknown_node", f"visits node {v}, which the instance does not have"))
+    if path[0] != agent.start_node:
+        out.append(fault("start", f"starts at node {path[0]}, not at its start node {agent.start_node}"))
+    if instance.return_to_end and path[-1] != agent.end_node:
+        out.append(fault("end", f"ends at node {path[-1]}, not at its end node {agent.end_node}"))
+    elif not instance.return_to_end and path[-1] not in (agent.start_node, agent.end_node):
+        out.append(fault("end", f"ends at node {path[-1]}, neither at its start node {agent.start_node} "
+                                f"nor at its end node {agent.end_node}"))
+    own = (agent.start_node, agent.end_node)
+    for v in path[1:-1]:
+        if v in owners and v not in own:
+            out.append(fault("depot", f"passes node {v}, {owners[v]}"))
+    for v in path[1:]:
+        types = instance.assignments.get(v)
+        if types is not None and v not in own and agent.type not in types:
+            allowed = ", ".join(types) if types else "no type"
+            out.append(fault("assignment", f"serves node {v} with type {agent.type}, "
+                                           f"but only {allowed} may serve it"))
+    if not unknown:
+        timing = time_route(instance, agent, path, k)
+        out.extend(timing.violations)
+        if not math.isclose(cost, timing.cost, rel_tol=REL_TOL, abs_tol=ABS_TOL):
+            out.append(fault("cost", f"reports cost {_num(cost)}, but the route costs {_num(timing.cost)}"))
+    return path, out
+
+
+def validate_result(instance: Instance, result: Any, require_all_visited: bool = True) -> list[Violation]:
+    """Every rule the result breaks, route by route, then the faults of the whole result.
+
+    Raises ResultError when `result` is not shaped like a result dictionary."""
+    status = _field(result, "status", str, "result")
+    routes = _field(result, "routes", list, "result")
+    if status != "success":
+        return [Violation("status", f"the solver found no solution (status {status!r})")]
+    violations = []
+    for node_id in instance.duplicate_node_ids():
+        violations.append(Violation("instance", f"node id {node_id} appears more than once in the "
+                                                "instance, so routes naming it are ambiguous"))
+    if len(routes) != len(instance.agents):
+        violations.append(Violation("routes", f"the result has {len(routes)} routes, the instance "
+                                              f"{len(instance.agents)} agents"))
+    owners: dict[int, str] = {}
+    for k, agent in enumerate(instance.agents):
+        owners.setdefault(agent.start_node, f"the start node of agent {k}")
+        owners.setdefault(agent.end_node, f"the end node of agent {k}")
+
+    visits: dict[int, int] = {}  # node id -> route that served it
+    costs = []
+    for k, (agent, route) in enumerate(zip(instance.agents, routes)):
+        path, faults = _check_route(instance, agent, k, route, owners)
+        violations.extend(faults)
+        costs.append(float(route["cost"]))
+        for v in path:
+            if v in owners:
+                continue  # depots: starts and closings, shared by agents
+            if v in visits:
+                violations.append(Violation("twice", f"serves node {v}, already served by route {visits[v]}",
+                                            k, agent.id))
+            else:
+                visits[v] = k
+    if require_all_visited:
+        # Starts and ends are covered by the start and end checks of their routes (without
+        # return-to-end a route may close at its start, so its end node needs no visit).
+        covered = set(visits) | set(owners)
+        missing = list(dict.fromkeys(n.id for n in instance.nodes if n.id not in covered))
+        if missing:
+            listed = ", ".join(str(v) for v in missing[:_LISTED])
+            more = f" and {len(missing) - _LISTED} more" if len(missing) > _LISTED else ""
+            violations.append(Violation("missing", f"{len(missing)} node(s) not visited: {listed}{more}"))
+    violations.extend(_check_statistics(result, costs))
+    return violations
+
+
+def _check_statistics(result: dict[str, Any], costs: list[float]) -> list[Violation]:
+    statistics = result.get("statistics")
+    if not isinstance(statistics, dict):
+        return []
+    out = []
+    for key, expected, what in (("max_cost", max([0.0] + costs), "the largest route cost"),
+                                ("sum_cost", sum(costs), "the sum of the route costs")):
+        value = statistics.get(key)
+        if isinstance(value, (int, float)) and not math.isclose(value, expected, rel_tol=REL_TOL,
+                                                                 abs_tol=ABS_TOL):
+            out.append(Violation("statistics", f"statistics {key} is {_num(value)}, but {what} is "
+                                               f"{_num(expected)}"))
+    return out
+
+
+def objective_value(instance: Instance, result: Any) -> float:
+    statistics = result["statistics"]
+    return float(statistics["max_cost"] if instance.objective == "min_max" else statistics["sum_cost"])

@@ -1,0 +1,467 @@
+"""The `kvt-mtsp` command line, run as a user runs it: a separate process of the installed script."""
+from __future__ import annotations
+
+import copy
+import json
+import pathlib
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+from kvt_mtsp.cli import dumps
+from kvt_mtsp.instance import Instance
+from kvt_mtsp.progress import ProgressBar
+from kvt_mtsp.validate import validate_result
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+EXAMPLES = ROOT / "examples"
+SCRIPT = pathlib.Path(sys.executable).with_name("kvt-mtsp")
+
+
+def run(*args, cwd=None, module=False, timeout=120):
+    command = [sys.executable, "-m", "kvt_mtsp"] if module else [str(SCRIPT)]
+    return subprocess.run(command + [str(a) for a in args], cwd=cwd, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def one_error_line(proc, text):
+    """Exit status 2, nothing on standard output and exactly `kvt-mtsp: error: <text>` on standard error."""
+    assert proc.returncode == 2, proc.stderr
+    assert proc.stdout == ""
+    assert proc.stderr == f"kvt-mtsp: error: {text}\n"
+
+
+# --- solve ---------------------------------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def solved(tmp_path_factory):
+    """examples/euclid_one_type.json solved once with --output and --plot."""
+    out = tmp_path_factory.mktemp("solve")
+    proc = run("solve", EXAMPLES / "euclid_one_type.json", "--time-limit", "0.5", "--output", out / "result.json",
+               "--plot", out / "routes.png", cwd=out)
+    return proc, out
+
+
+def test_solve_prints_a_route_table_and_the_objective(solved):
+    proc, out = solved
+    assert proc.returncode == 0, proc.stderr
+    result = json.loads((out / "result.json").read_text())
+    lines = proc.stdout.splitlines()
+    assert lines[0].split() == ["agent", "type", "stops", "cost", "route"]
+    for line, route in zip(lines[1:4], result["routes"]):
+        agent, kind, stops, cost, *path = line.split()
+        assert (int(agent), kind, int(stops)) == (route["agent_id"], "truck", len(route["path"]) - 2)
+        assert float(cost) == pytest.approx(route["cost"], abs=0.005)
+        assert [int(v) for v in path] == route["path"]
+    stats = result["statistics"]
+    assert lines[4] == (f"objective min_max: {stats['max_cost']:.2f}  "
+                        f"(max {stats['max_cost']:.2f}, sum {stats['sum_cost']:.2f})")
+    # The solver's own console lines ("w = 1", warnings) are kept off our output.
+    assert "[warning]" not in proc.stdout + proc.stderr and "w = 1" not in proc.stdout
+
+
+def test_solve_output_is_a_valid_result(solved):
+    _, out = solved
+    result = json.loads((out / "result.json").read_text())
+    assert list(result) == ["status", "timeout", "routes", "statistics", "anytime"]
+    instance = Instance.from_document(json.loads((EXAMPLES / "euclid_one_type.json").read_text()))
+    assert validate_result(instance, result) == []
+    proc = run("validate", EXAMPLES / "euclid_one_type.json", out / "result.json")
+    assert proc.returncode == 0
+    assert proc.stdout == f"OK: 3 routes cover all 15 nodes, min_max {result['statistics']['max_cost']:.2f}\n"
+
+
+def test_progress_bar_is_shown_unless_quiet(solved, tmp_path):
+    proc, _ = solved
+    # Not a terminal: one final line instead of redraws.
+    assert proc.stderr.startswith("solving [" + "#" * 30 + "] 100%") and proc.stderr.count("\n") == 1
+    assert proc.stderr.rstrip().endswith("s / 0.5 s")
+    quiet = run("solve", EXAMPLES / "two_types.json", "--time-limit", "0.2", "--quiet")
+    assert quiet.returncode == 0 and quiet.stderr == ""
+    assert quiet.stdout.splitlines()[0].split() == ["agent", "type", "stops", "cost", "route"]
+
+
+def test_verbose_shows_the_solver_console_after_the_solve():
+    proc = run("solve", EXAMPLES / "euclid_one_type.json", "--time-limit", "0.2", "--quiet", "--verbose")
+    assert proc.returncode == 0
+    assert "[warning] node 0 has no assignment constraint; allowing all types" in proc.stderr
+
+
+def test_module_entry_point_matches_the_script(tmp_path):
+    assert run("--version", module=True).stdout == run("--version").stdout == "kvt-mtsp 0.1.0\n"
+    proc = run("solve", EXAMPLES / "open_routes.json", "--time-limit", "0.2", "-q", "-o", tmp_path / "r.json",
+               module=True)
+    assert proc.returncode == 0, proc.stderr
+    doc = json.loads((EXAMPLES / "open_routes.json").read_text())
+    assert validate_result(Instance.from_document(doc), json.loads((tmp_path / "r.json").read_text())) == []
+
+
+def test_solve_without_a_solution_exits_1(tmp_path):
+    doc = json.loads((EXAMPLES / "euclid_one_type.json").read_text())
+    doc["options"]["time_limit"] = -1.0  # the search stops before its first solution
+    path = tmp_path / "hopeless.json"
+    path.write_text(json.dumps(doc))
+    proc = run("solve", path, "-q", "-o", tmp_path / "r.json")
+    assert proc.returncode == 1
+    assert proc.stdout.splitlines()[1].split() == ["0", "truck", "0", "0.00", "-"]
+    assert proc.stdout.splitlines()[-1] == "no solution found (stopped at the time limit)"
+    assert json.loads((tmp_path / "r.json").read_text())["status"] == "failed"
+    check = run("validate", path, tmp_path / "r.json")
+    assert check.returncode == 1 and "the solver found no solution (status 'failed')" in check.stdout
+
+
+def test_interrupt_stops_a_running_solve(tmp_path):
+    proc = subprocess.Popen([str(SCRIPT), "solve", str(EXAMPLES / "euclid_one_type.json"), "--time-limit", "60"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(3)
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=30)
+    assert proc.returncode == 130
+    assert err.endswith("kvt-mtsp: interrupted\n") and "Traceback" not in err
+
+
+# --- plot ----------------------------------------------------------------------------------------
+
+def test_plot_is_a_png_with_one_colour_per_route(solved):
+    from matplotlib import image
+
+    from kvt_mtsp.plot import agent_colours
+
+    _, out = solved
+    data = (out / "routes.png").read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    pixels = image.imread(str(out / "routes.png"))
+    height, width = pixels.shape[:2]
+    assert width > 1000 and height > 500
+    rgb = pixels[:, : width * 6 // 10, :3]  # the route map is the left panel
+    for colour in agent_colours(3):
+        close = (abs(rgb - colour[:3]) < 0.03).all(axis=2)
+        assert close.sum() > 200, f"route colour {colour} barely drawn"
+    distinct = {tuple(p) for p in (rgb.reshape(-1, 3) * 255).round().astype(int)[::7]}
+    assert len(distinct) > 20
+
+
+def test_plot_without_matplotlib_is_one_clear_line(tmp_path):
+    code = ("import sys; sys.modules['matplotlib'] = None; from kvt_mtsp.cli import main; "
+            f"sys.exit(main(['solve', {str(EXAMPLES / 'two_types.json')!r}, '--plot', 'x.png']))")
+    proc = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    one_error_line(proc, "--plot: plotting needs matplotlib (pip install 'kvt-mtsp[plot]')")
+    assert not (tmp_path / "x.png").exists()
+
+
+# --- errors users understand -----------------------------------------------------------------------
+
+def write(tmp_path, name, text):
+    path = tmp_path / name
+    path.write_text(text)
+    return path
+
+
+def small_doc(n=4):
+    return {"nodes": [{"id": i, "x": float(i), "y": 0.0, **({"type": "depot"} if i == 0 else {})}
+                      for i in range(n)],
+            "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0}],
+            "costs": {"truck": [[abs(a - b) * 1.0 for b in range(n)] for a in range(n)]},
+            "options": {"time_limit": 0.2}}
+
+
+@pytest.mark.parametrize("command", [["solve", "{missing}"], ["validate", "{missing}", "{other}"],
+                                     ["validate", "{other}", "{missing}"],
+                                     ["convert-tsplib", "{missing}", "-m", "2"]])
+def test_missing_file(tmp_path, command):
+    missing = tmp_path / "nope.json"
+    other = write(tmp_path, "doc.json", json.dumps(small_doc()))
+    args = [a.format(missing=missing, other=other) for a in command]
+    one_error_line(run(*args), f"{missing}: no such file")
+
+
+@pytest.mark.parametrize("command", ["solve", "validate"])
+def test_malformed_json(tmp_path, command):
+    path = write(tmp_path, "bad.json", '{"nodes": [\n  {"id": 0,, "x": 1}\n]}')
+    other = write(tmp_path, "doc.json", json.dumps(small_doc()))
+    args = [path] if command == "solve" else [path, other]
+    one_error_line(run(command, *args), f"{path}: malformed JSON: Expecting property name enclosed in double "
+                                        "quotes (line 2, column 12)")
+
+
+def refused(tmp_path, change):
+    doc = small_doc()
+    change(doc)
+    return write(tmp_path, "doc.json", json.dumps(doc))
+
+
+@pytest.mark.parametrize("change, reason", [
+    (lambda d: d.update(small_doc(257)),
+     "the solver refused the instance: the problem has 257 nodes; the solver handles at most 256"),
+    (lambda d: d["agents"][0].update(start_node=99),
+     "the solver refused the instance: agent 0 (id 0) has start node 99, which is not a node id"),
+    (lambda d: d["costs"].update(bike=[[0.0]]),
+     "the solver refused the instance: cost matrix 'bike' names a type no agent has"),
+    (lambda d: d["nodes"][2].pop("y"), "not a valid instance: node 2: missing key 'y'"),
+    (lambda d: d.update(options=[]), "not a valid instance: options: expected an object, got array"),
+])
+def test_refused_instances(tmp_path, change, reason):
+    path = refused(tmp_path, change)
+    one_error_line(run("solve", path, "-q"), f"{path}: {reason}")
+
+
+@pytest.mark.parametrize("text, reason", [
+    ("[]", "not a result: result: missing key 'status'"),
+    ('{"status": "success"}', "not a result: result: missing key 'routes'"),
+    ('{"status": "success", "routes": [{"agent_id": 0, "path": "0 1", "cost": 1}]}',
+     "not a result: route 0: 'path' has the wrong type"),
+])
+def test_validate_refuses_documents_that_are_not_results(tmp_path, text, reason):
+    result = write(tmp_path, "result.json", text)
+    one_error_line(run("validate", write(tmp_path, "doc.json", json.dumps(small_doc())), result),
+                   f"{result}: {reason}")
+
+
+def test_output_into_a_missing_directory_fails_before_solving(tmp_path):
+    target = tmp_path / "no" / "r.json"
+    one_error_line(run("solve", EXAMPLES / "two_types.json", "-o", target),
+                   f"{target}: cannot write: directory {target.parent} does not exist")
+
+
+# --- validate ----------------------------------------------------------------------------------------
+
+# Nodes on a grid with Manhattan costs. Agent 0 (truck) lives at node 0, agent 1 (drone) at node 5.
+#   0 (0,0) depot, 1 (2,0) trucks only, 2 (4,0) window [0, 5], 3 (0,3) window [10, 20], 4 (0,6), 5 (6,6) depot
+POINTS = [(0, 0), (2, 0), (4, 0), (0, 3), (0, 6), (6, 6)]
+MANHATTAN = [[float(abs(a[0] - b[0]) + abs(a[1] - b[1])) for b in POINTS] for a in POINTS]
+GRID = {
+    "nodes": [{"id": i, "x": x, "y": y, **({"type": "depot"} if i in (0, 5) else {})}
+              for i, (x, y) in enumerate(POINTS)],
+    "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0},
+               {"id": 1, "type": "drone", "start_node": 5, "end_node": 5, "max_length": 25}],
+    "costs": {"truck": MANHATTAN, "drone": MANHATTAN},
+    "constraints": [{"kind": "assignment", "items": [{"node": 1, "types": ["truck"]}]},
+                    {"kind": "timewindow", "items": [{"node": 2, "start": 0, "end": 5},
+                                                     {"node": 3, "start": 10, "end": 20}]}],
+    "options": {"objective": "min_max"},
+}
+
+
+def grid_result(paths=([0, 1, 2, 0], [5, 4, 3, 5]), costs=(8.0, 19.0)):
+    # Route 1 arrives at node 3 at 9 and waits for its window to open at 10.
+    return {"status": "success", "timeout": False,
+            "routes": [{"agent_id": k, "path": list(p), "cost": c} for k, (p, c) in enumerate(zip(paths, costs))],
+            "statistics": {"solve_time": 0.1, "max_cost": max(costs), "sum_cost": sum(costs), "n_generated": 9,
+                           "n_expanded": 3, "last_update_time": 0.0},
+            "anytime": []}
+
+
+def tampered(**routes):
+    """The valid result with some routes replaced by (path, cost); statistics follow."""
+    paths, costs = [[0, 1, 2, 0], [5, 4, 3, 5]], [8.0, 19.0]
+    for key, (path, cost) in routes.items():
+        k = int(key[1:])
+        paths[k], costs[k] = path, cost
+    return grid_result(paths, costs)
+
+
+def edit(result, change):
+    result = copy.deepcopy(result)
+    change(result)
+    return result
+
+
+TAMPERED = {
+    "wrong_cost": (tampered(r0=([0, 1, 2, 0], 7.5)),
+                   ["route 0 (agent 0): reports cost 7.5, but the route costs 8"]),
+    "missing_node": (tampered(r1=([5, 4, 5], 12.0)), ["1 node(s) not visited: 3"]),
+    "window_broken": (tampered(r0=([0, 3, 1, 2, 0], 21.0), r1=([5, 4, 5], 12.0)),
+                      ["route 0 (agent 0): arrives at node 2 at 17, after its window [0, 5] closes"]),
+    "wrong_start": (tampered(r1=([0, 4, 3, 5], 19.0)),
+                    ["route 1 (agent 1): starts at node 0, not at its start node 5"]),
+    "wrong_end": (tampered(r0=([0, 1, 2], 4.0)), ["route 0 (agent 0): ends at node 2, not at its end node 0"]),
+    "other_depot": (tampered(r0=([0, 1, 2, 5, 0], 24.0)),
+                    ["route 0 (agent 0): passes node 5, the start node of agent 1"]),
+    "assignment": (tampered(r0=([0, 2, 0], 8.0), r1=([5, 4, 3, 1, 5], 25.0)),
+                   ["route 1 (agent 1): serves node 1 with type drone, but only truck may serve it"]),
+    "twice": (tampered(r0=([0, 1, 2, 3, 0], 14.0)),
+              ["route 1 (agent 1): serves node 3, already served by route 0"]),
+    "unknown_node": (tampered(r0=([0, 1, 2, 9, 0], 8.0)),
+                     ["route 0 (agent 0): visits node 9, which the instance does not have"]),
+    "agent_id": (edit(grid_result(), lambda r: r["routes"][1].update(agent_id=7)),
+                 ["route 1 (agent 1): reports agent id 7, but agent 1 of the instance has id 1"]),
+    "statistics": (edit(grid_result(), lambda r: r["statistics"].update(max_cost=20.0)),
+                   ["statistics max_cost is 20, but the largest route cost is 19"]),
+    "route_count": (edit(grid_result(), lambda r: r["routes"].pop()),
+                    ["the result has 1 routes, the instance 2 agents", "2 node(s) not visited: 3, 4",
+                     "statistics max_cost is 19, but the largest route cost is 8",
+                     "statistics sum_cost is 27, but the sum of the route costs is 8"]),
+    "no_route": (tampered(r1=([], 0.0)), ["route 1 (agent 1): has no route", "2 node(s) not visited: 3, 4"]),
+}
+
+
+def test_untampered_grid_result_is_valid():
+    assert validate_result(Instance.from_document(GRID), grid_result()) == []
+
+
+@pytest.mark.parametrize("name", sorted(TAMPERED))
+def test_validator_names_each_violation(name):
+    result, expected = TAMPERED[name]
+    assert [str(v) for v in validate_result(Instance.from_document(GRID), result)] == expected
+
+
+def test_limit_is_checked_after_every_step():
+    doc = copy.deepcopy(GRID)
+    doc["agents"][1]["max_length"] = 18.9  # read as the integer 18, like the solver's reader
+    assert [str(v) for v in validate_result(Instance.from_document(doc), grid_result())] == [
+        "route 1 (agent 1): has cost 19 at node 5, over its max_length 18"]
+    doc["agents"][1]["max_length"] = 19  # reaching the limit exactly is allowed
+    assert validate_result(Instance.from_document(doc), grid_result()) == []
+
+
+@pytest.mark.parametrize("name", ["wrong_cost", "missing_node", "window_broken", "wrong_start"])
+def test_validate_command_lists_violations_and_exits_1(tmp_path, name):
+    result, expected = TAMPERED[name]
+    instance_path = write(tmp_path, "grid.json", json.dumps(GRID))
+    result_path = write(tmp_path, "result.json", json.dumps(result))
+    proc = run("validate", instance_path, result_path)
+    assert proc.returncode == 1 and proc.stderr == ""
+    assert proc.stdout.splitlines() == [f"{result_path}: {line}" for line in expected] + \
+        [f"{result_path}: 1 violation"]
+
+
+def test_validate_command_accepts_the_valid_result(tmp_path):
+    proc = run("validate", write(tmp_path, "grid.json", json.dumps(GRID)),
+               write(tmp_path, "result.json", json.dumps(grid_result())))
+    assert (proc.returncode, proc.stdout) == (0, "OK: 2 routes cover all 6 nodes, min_max 19.00\n")
+
+
+OPEN = {
+    "nodes": [{"id": 10 * i, "x": float(i), "y": 0.0} for i in range(4)],  # ids 0, 10, 20, 30
+    "agents": [{"id": 4, "type": "0", "start_node": 0, "end_node": 10}],
+    # An array of matrices names them "0", "1", ...; row 3 has no cells for 30 -> 20 and 30 -> 30.
+    "costs": [[[0, 1, 2, 3], [1, 0, 1, 2], [2, 1, 0, 1], [3, 2]]],
+    "options": {"return_to_end": False},
+}
+
+
+@pytest.mark.parametrize("path, cost, faults", [
+    ([0, 20, 30, 0], 3.0, []),  # closing move back to the start is free; end node 10 needs no visit
+    ([0, 20, 30, 10], 3.0, []),  # closing into the end node is free too
+    ([0, 20, 10, 30, 0], 4.0, []),  # passing its own end node 10: moving onto it is free
+    ([0, 20, 30, 20], 10002.0, ["ends at node 20, neither at its start node 0 nor at its end node 10",
+                                "serves node 20, already served by route 0"]),
+])
+def test_open_routes(path, cost, faults):
+    result = {"status": "success", "routes": [{"agent_id": 4, "path": path, "cost": cost}]}
+    found = validate_result(Instance.from_document(OPEN), result)
+    assert [v.message for v in found] == faults
+
+
+def test_missing_matrix_cells_cost_9999():
+    doc = copy.deepcopy(OPEN)
+    doc["options"]["return_to_end"] = True
+    doc["agents"][0]["end_node"] = 0
+    # 1 + 2, then 9999 for the missing cell 30 -> 20, then 2.
+    result = {"status": "success", "routes": [{"agent_id": 4, "path": [0, 10, 30, 20, 0], "cost": 10004.0}]}
+    assert validate_result(Instance.from_document(doc), result) == []
+
+
+# --- convert-tsplib --------------------------------------------------------------------------------------
+
+TSP = """NAME : square
+TYPE : TSP
+DIMENSION : 5
+EDGE_WEIGHT_TYPE : EUC_2D
+NODE_COORD_SECTION
+1 0 0
+2 3 4
+3 0 4.5
+4 -3 4
+5 1 1
+EOF
+"""
+
+
+def test_convert_tsplib_and_solve_the_result(tmp_path):
+    tsp = write(tmp_path, "square.tsp", TSP)
+    proc = run("convert-tsplib", tsp, "--agents", "2")
+    assert proc.returncode == 0 and proc.stderr == ""
+    doc = json.loads(proc.stdout)
+    assert doc["name"] == "square"
+    assert [(n["id"], n["x"], n["y"], n.get("type")) for n in doc["nodes"]][:3] == \
+        [(0, 0.0, 0.0, "depot"), (1, 3.0, 4.0, None), (2, 0.0, 4.5, None)]
+    assert doc["agents"] == [{"id": k, "type": "vehicle", "start_node": 0, "end_node": 0} for k in range(2)]
+    assert doc["costs"]["vehicle"][0][:3] == [0.0, 5.0, 4.5]
+    assert doc["options"] == {"objective": "min_max", "return_to_end": True, "time_limit": 60.0}
+
+    out = tmp_path / "square.json"
+    proc = run("convert-tsplib", tsp, "-m", "3", "--objective", "min_sum", "--rounding", "nint",
+               "--time-limit", "0.3", "--output", out)
+    assert proc.returncode == 0 and proc.stdout == ""
+    doc = json.loads(out.read_text())
+    assert doc["costs"]["vehicle"][0][:3] == [0.0, 5.0, 5.0]  # 4.5 rounds up, as TSPLIB's nint does
+    assert doc["costs"]["vehicle"][1][4] == 4.0  # sqrt(13) = 3.61
+    assert len(doc["agents"]) == 3 and doc["options"]["objective"] == "min_sum"
+
+    solved = run("solve", out, "-q", "-o", tmp_path / "result.json")
+    assert solved.returncode == 0, solved.stderr
+    assert run("validate", out, tmp_path / "result.json").returncode == 0
+
+
+@pytest.mark.parametrize("change, reason", [
+    (("EUC_2D", "GEO"), "EDGE_WEIGHT_TYPE GEO is not supported, only EUC_2D"),
+    (("4 -3 4", "4 -3 x"), "line 9: expected 'index x y', got '4 -3 x'"),
+])
+def test_convert_tsplib_refuses_other_files(tmp_path, change, reason):
+    tsp = write(tmp_path, "bad.tsp", TSP.replace(*change))
+    one_error_line(run("convert-tsplib", tsp, "-m", "2"), f"{tsp}: not a TSPLIB EUC_2D file: {reason}")
+
+
+@pytest.mark.parametrize("args", [["-m", "0"], ["-m", "2", "--rounding", "ceil"], []])
+def test_convert_tsplib_argument_errors(tmp_path, args):
+    proc = run("convert-tsplib", write(tmp_path, "s.tsp", TSP), *args)
+    assert proc.returncode == 2 and proc.stdout == "" and "usage: kvt-mtsp convert-tsplib" in proc.stderr
+
+
+# --- pieces ------------------------------------------------------------------------------------------------
+
+def test_progress_bar_redraws_in_place_and_finishes_full():
+    now = [0.0]
+    written = []
+    bar = ProgressBar(4.0, written.append, live=True, width=8, clock=lambda: now[0])
+    now[0] = 1.0
+    bar.update()
+    bar.update()  # unchanged: not redrawn
+    now[0] = 9.0
+    bar.update()  # over budget while still running: held short of full
+    now[0] = 9.5
+    bar.finish()
+    bar.finish()
+    assert written == ["\rsolving [##------]  25%    1.0 s / 4 s",
+                       "\rsolving [########]  99%    9.0 s / 4 s",
+                       "\rsolving [########] 100%    9.5 s / 4 s\n"]
+    quiet_log = []
+    bar = ProgressBar(4.0, quiet_log.append, live=False, width=4, clock=lambda: 2.0)
+    bar.update()
+    bar.finish()
+    assert quiet_log == ["solving [####] 100%    0.0 s / 4 s\n"]
+
+
+def test_dumps_keeps_rows_on_one_line():
+    value = {"a": [[1.5, 2], [3, 4]], "b": {"c": [1], "d": None}, "e": [], "f": "x"}
+    text = dumps(value)
+    assert json.loads(text) == value
+    assert text.splitlines()[1:4] == ['  "a": [', "    [1.5, 2],", "    [3, 4]"]
+    assert '  "b": {\n    "c": [1],\n    "d": null\n  },' in text
+
+
+def test_native_output_is_set_aside_and_a_crash_still_shows():
+    code = ("import os, sys\nfrom kvt_mtsp.solve import NativeOutput\n"
+            "with NativeOutput() as native:\n"
+            "    os.write(1, b'native out\\n'); os.write(2, b'native err\\n'); native.write_terminal('bar\\n')\n"
+            "print(repr(native.text))\n"
+            "with NativeOutput():\n"
+            "    os.abort()\n")
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert proc.returncode == -signal.SIGABRT
+    assert proc.stdout == "'native out\\nnative err\\n'\n"
+    assert proc.stderr.startswith("bar\nFatal Python error: Aborted")
