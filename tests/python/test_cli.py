@@ -114,8 +114,11 @@ def test_solve_without_a_solution_exits_1(tmp_path):
 
 
 def test_interrupt_stops_a_running_solve(tmp_path):
+    # A child of a background job inherits an ignored SIGINT, which Python then leaves ignored;
+    # give the command line the default disposition a terminal would.
     proc = subprocess.Popen([str(SCRIPT), "solve", str(EXAMPLES / "euclid_one_type.json"), "--time-limit", "60"],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     time.sleep(3)
     proc.send_signal(signal.SIGINT)
     out, err = proc.communicate(timeout=30)
