@@ -92,8 +92,10 @@ class Solver {
   size_t focal_size() const { return focal_.size(); }
   const StateArena& states() const { return arena_; }
   uint64_t state_capacity() const { return capacity_; }
-  // Bytes the search may hold in its own structures before it stops as on an
-  // exhausted time budget; 0 means the default (see DefaultMemoryLimit).
+  // Bytes all running searches of the process may hold in their own
+  // structures before they stop as on an exhausted time budget; 0 means the
+  // default (see DefaultMemoryLimit). A search also stops when the machine
+  // runs low on available memory (MemoryGuard).
   void set_memory_limit(size_t bytes) { memory_limit_ = bytes; }
   size_t memory_limit() const { return memory_limit_; }
   // Estimate of the bytes the search structures hold now.

@@ -6,8 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
-#include <unistd.h>
 
+#include "solver/memory_guard.hpp"
 #include "solver/solver.hpp"
 
 namespace velmora {
@@ -143,10 +143,8 @@ void Solver::SetIncumbent(double cost) {
 }
 
 size_t Solver::DefaultMemoryLimit() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return size_t{8} << 30;
-  return static_cast<size_t>(pages) * static_cast<size_t>(page_size) / 2;
+  const size_t physical = MemoryGuard::PhysicalMemory();
+  return physical > 0 ? physical / 2 : size_t{8} << 30;
 }
 
 size_t Solver::SearchBytes() const {
@@ -291,7 +289,7 @@ int Solver::solve() {
   }
   n_nodes_ = static_cast<int32_t>(n);
   arena_.Reset(m, n_nodes_);
-  const size_t memory_limit = memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit();
+  MemoryGuard memory(memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit());
 
   SearchState root;
   root.positions.assign(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(m));
@@ -331,7 +329,8 @@ int Solver::solve() {
     for (size_t i = 0;;) {
       while (!result_.timeout && !focal_.empty()) {
         // Running out of memory ends the search like running out of time.
-        if (Elapsed() > time_limit_ || SearchBytes() > memory_limit) {
+        const double elapsed = Elapsed();
+        if (elapsed > time_limit_ || memory.Exceeded(SearchBytes(), elapsed)) {
           result_.timeout = true;
           break;
         }

@@ -30,7 +30,8 @@ uint64_t StateArena::Append(const SearchState& state, int64_t parent) {
   head.agents_left = static_cast<int32_t>(state.agents_left);
   head.last_agent = static_cast<int32_t>(state.last_agent);
   std::memcpy(slot, &head, sizeof(Header));
-  std::memcpy(slot + sizeof(Header), state.costs.data(), agents_ * sizeof(double));
+  // With no agents costs.data() may be null, which memcpy must not be given.
+  if (agents_ > 0) std::memcpy(slot + sizeof(Header), state.costs.data(), agents_ * sizeof(double));
   for (size_t k = 0; k < agents_; ++k) {
     slot[positions_offset_ + k] = static_cast<unsigned char>(state.positions[k]);
     slot[done_offset_ + k] = state.done[k];
@@ -52,7 +53,7 @@ void StateArena::Load(uint64_t id, SearchState& out) const {
   out.last_agent = head.last_agent;
   out.aux.clear();
   out.costs.resize(agents_);
-  std::memcpy(out.costs.data(), slot + sizeof(Header), agents_ * sizeof(double));
+  if (agents_ > 0) std::memcpy(out.costs.data(), slot + sizeof(Header), agents_ * sizeof(double));
   out.positions.resize(agents_);
   out.done.resize(agents_);
   for (size_t k = 0; k < agents_; ++k) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "solver/frontier.hpp"
+#include "solver/memory_guard.hpp"
 #include "solver/state_arena.hpp"
 
 using namespace velmora;
@@ -94,4 +95,27 @@ TEST(Frontier, SharedEntriesDominateLikeCopies) {
   b.g = 0.5;
   EXPECT_EQ(shared.Insert(b), 1u);  // the cheaper state replaces the shared entry
   EXPECT_EQ(shared.size(), 1u);
+}
+
+TEST(MemoryGuard, CountsAllRunningSearchesOfTheProcess) {
+  const size_t mib = size_t{1} << 20;
+  const size_t before = MemoryGuard::ProcessTotal();
+  {
+    MemoryGuard a(100 * mib + before);
+    EXPECT_FALSE(a.Exceeded(60 * mib, 0.0));
+    {
+      MemoryGuard b(100 * mib + before);
+      EXPECT_TRUE(b.Exceeded(50 * mib, 0.0));  // 110 MiB together
+      EXPECT_EQ(MemoryGuard::ProcessTotal(), before + 110 * mib);
+    }
+    EXPECT_EQ(MemoryGuard::ProcessTotal(), before + 60 * mib);
+    EXPECT_FALSE(a.Exceeded(60 * mib + 1000, 0.0));  // below the reporting step
+    EXPECT_EQ(MemoryGuard::ProcessTotal(), before + 60 * mib);
+    EXPECT_FALSE(a.Exceeded(20 * mib, 0.0));
+    EXPECT_EQ(MemoryGuard::ProcessTotal(), before + 20 * mib);
+    EXPECT_TRUE(a.Exceeded(101 * mib + before, 0.0));
+  }
+  EXPECT_EQ(MemoryGuard::ProcessTotal(), before);
+  EXPECT_GT(MemoryGuard::LowWater(), 0u);
+  EXPECT_LE(MemoryGuard::LowWater(), 512 * mib);
 }
