@@ -53,3 +53,4 @@ BENCH_ARGS ?=
 bench: module
 	$(PY) -m pip install -q "ortools>=9.10"
 	$(PY) bench/run_bench.py $(BENCH_ARGS)
+include mk/reliability.mk

@@ -88,7 +88,22 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
 
   const uint64_t n = node;
   const uint64_t a = agent;
-  const double t = state.costs[a];
+  const double t_in = state.costs[a];
+  double t = t_in;
+  // Leaving the start node: the route evaluation of the post-optimizers waits
+  // at a start node whose window has not opened and rejects one whose window
+  // has closed, so the search times the first move the same way (otherwise a
+  // route found here is rejected there and reported with cost 0). The state
+  // still records the agent at its old node; at its start, this is its first
+  // move, since a route never passes its own start in between.
+  if (a < agent_count_ && graph_ != nullptr) {
+    const uint64_t d = state.positions[a];
+    if (d == start_of_[a] && d < kMaxNodes && has_window_[d] != 0) {
+      const double departure = t - (n == d ? 0.0 : Travel(a, d, n));
+      if (departure > window_end_[d]) return kReject;
+      if (departure < window_start_[d]) t += window_start_[d] - departure;
+    }
+  }
   const bool n_has_window = has_window_[n] != 0;
   const double s_n = window_start_[n];
   const double e_n = window_end_[n];
@@ -165,7 +180,7 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
     }
   }
 
-  if (c != t) return {true, c, true};
+  if (c != t_in) return {true, c, true};
   return {true, 0.0, false};
 }
 

@@ -140,10 +140,17 @@ inline bool RouteEvaluator::Visit(const Context& ctx, size_t p, size_t n, int64_
   const uint64_t w = static_cast<uint64_t>(v);
   if (ctx.has_start && p > 0 && p + 1 < n && w == ctx.start) return false;
   if (v < 0 || w >= ctx.nodes->size()) return false;
-  const std::vector<int64_t>& types = (*ctx.nodes)[w].types;
-  if (std::find(types.begin(), types.end(), ctx.type) == types.end()) return false;
-  if (ctx.has_start && w != ctx.start && InStartSet(w)) return false;
-  if (ctx.has_end && w != ctx.end && InEndSet(w)) return false;
+  // The agent's own start and end node are where it stands, not nodes it
+  // serves: they are exempt from the type assignment (the search starts every
+  // agent at its start whatever the assignment says), and from the rule that no
+  // route passes through another agent's start or end node (a depot where one
+  // agent starts and another ends must not invalidate either route).
+  const bool own_depot = (ctx.has_start && w == ctx.start) || (ctx.has_end && w == ctx.end);
+  if (!own_depot) {
+    const std::vector<int64_t>& types = (*ctx.nodes)[w].types;
+    if (std::find(types.begin(), types.end(), ctx.type) == types.end()) return false;
+    if ((ctx.has_start && InStartSet(w)) || (ctx.has_end && InEndSet(w))) return false;
+  }
   if (p > 0) c += Leg(ctx, prev, v);
   if (has_time_windows_) {
     if (const Window* window = FindWindow(w)) {

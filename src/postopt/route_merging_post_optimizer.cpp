@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -100,11 +101,15 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
     }
     if (!all_placed) continue;
 
+    const Route saved_route = routes_[u];
+    const std::vector<double> saved_costs = costs_;
+    std::vector<std::pair<uint64_t, size_t>> moves;  // (receiving agent, position), to undo
     for (int64_t v : interior) {
       const Insertion place = FindInsertion(v, u, longest);
       if (!place.found) continue;  // earlier moves took its place: v stays in route u
       Route& target = routes_[place.agent];
       target.insert(target.begin() + static_cast<std::ptrdiff_t>(place.position), v);
+      moves.emplace_back(place.agent, place.position);
       Touch(place.agent);
       const RouteCost rc = Evaluate(target, place.agent);
       if (rc.valid) costs_[place.agent] = rc.cost;
@@ -115,10 +120,23 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
       if (pos != source.end() - 1) source.erase(pos);
       Touch(u);
     }
-    // The recorded cost always matches what is left of the route (0 when that
-    // evaluates invalid).
+    // What is left of route u must still be a valid route: a node that stayed
+    // behind (or the bare start-to-end leg) can break a time window or the time
+    // limit that the full route kept. Then the candidate is undone as a whole.
     const RouteCost rest = Evaluate(routes_[u], u);
-    costs_[u] = rest.valid ? rest.cost : 0.0;
+    if (!rest.valid) {
+      for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
+        Route& target = routes_[it->first];
+        target.erase(target.begin() + static_cast<std::ptrdiff_t>(it->second));
+        Touch(it->first);
+      }
+      routes_[u] = saved_route;
+      Touch(u);
+      costs_ = saved_costs;
+      continue;
+    }
+    // The recorded cost always matches what is left of the route.
+    costs_[u] = rest.cost;
   }
 
   for (uint64_t l = 0; l < n_agents; ++l) {

@@ -5,6 +5,22 @@
 #include <new>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define KVT_POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define KVT_POOL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define KVT_POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define KVT_POOL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#endif
+#endif
+#ifndef KVT_POOL_POISON
+#define KVT_POOL_POISON(p, n) ((void)(p), (void)(n))
+#define KVT_POOL_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace velmora {
 
 // Fixed-size block allocator for the nodes of the search's ordered sets:
@@ -23,11 +39,12 @@ class NodePool {
     if (size > block_) return ::operator new(size);
     if (free_ != nullptr) {
       void* p = free_;
+      KVT_POOL_UNPOISON(p, block_);
       free_ = *static_cast<void**>(free_);
       return p;
     }
     if (chunks_.empty() || used_ == kBlocksPerChunk) {
-      chunks_.push_back(std::make_unique<unsigned char[]>(kBlocksPerChunk * block_));
+      chunks_.push_back(std::unique_ptr<unsigned char[]>(new unsigned char[kBlocksPerChunk * block_]));
       used_ = 0;
     }
     return chunks_.back().get() + block_ * used_++;
@@ -40,6 +57,9 @@ class NodePool {
     }
     *static_cast<void**>(p) = free_;
     free_ = p;
+    // Under AddressSanitizer a freed block is poisoned, so a use after free is
+    // reported as it would be with the general allocator.
+    KVT_POOL_POISON(p, block_);
   }
 
   // Bytes reserved by the pool.

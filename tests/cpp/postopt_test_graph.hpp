@@ -112,11 +112,14 @@ inline RefCost ReferenceEvaluate(const RouteConfig& cfg, const PlannerGraph* gra
     const int64_t v = r[i];
     if (has_s && i > 0 && i < n - 1 && v == static_cast<int64_t>(cfg.starts[k])) return {false, 0.0};
     if (v < 0 || static_cast<size_t>(v) >= nodes.size()) return {false, 0.0};
-    bool allowed = false;
+    // The own start and end are exempt from the type assignment, and another
+    // agent's start or end node is off limits.
+    const bool own_depot = (has_s && v == static_cast<int64_t>(cfg.starts[k])) ||
+                           (has_e && v == static_cast<int64_t>(cfg.ends[k]));
+    bool allowed = own_depot;
     for (int64_t x : nodes[v].types) allowed = allowed || x == t;
     if (!allowed) return {false, 0.0};
-    if (has_s && in(cfg.starts, v) && v != static_cast<int64_t>(cfg.starts[k])) return {false, 0.0};
-    if (has_e && in(cfg.ends, v) && v != static_cast<int64_t>(cfg.ends[k])) return {false, 0.0};
+    if (!own_depot && ((has_s && in(cfg.starts, v)) || (has_e && in(cfg.ends, v)))) return {false, 0.0};
     if (i > 0) {
       const int64_t u = r[i - 1];
       double leg = 0.0;

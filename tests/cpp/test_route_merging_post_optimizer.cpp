@@ -74,13 +74,13 @@ TEST(RouteMergingPostOptimizer, EmptiedRouteCosts) {
     EXPECT_EQ(h.result.paths.at(1), (Route{2, 2}));
     EXPECT_EQ(h.result.times.at(1), 0.0);
   }
-  {  // what is left breaks agent 1's time limit: written with cost 0
+  {  // what is left would break agent 1's time limit: the route stays whole
     Hand h = MergeInstance(0.0);
     h.g.Set(2, 3, 8.0);
     h.agents[1].time_limit = 5.0;
     h.Run();
-    EXPECT_EQ(h.result.paths.at(1), (Route{2, 3}));
-    EXPECT_EQ(h.result.times.at(1), 0.0);
+    EXPECT_EQ(h.result.paths.at(1), (Route{2, 5, 3}));
+    EXPECT_EQ(h.result.times.at(1), 4.0);
   }
 }
 
