@@ -83,13 +83,9 @@ class Solver {
   const PlannerGraph* graph() const { return graph_; }
   const ConstraintCheckerPlugin& constraint_checker() const { return *checker_; }
   const ObjectivePlugin& objective() const { return *objective_; }
-  const HeuristicPlugin& heuristic() const { return *heuristic_; }
   const PostOptimizerPlugin& post_optimizer() const { return *post_optimizer_; }
   const std::vector<double>& weights() const { return weights_; }
   double incumbent() const { return incumbent_; }
-  double focal_bound() const { return focal_bound_; }
-  size_t open_size() const { return open_.size(); }
-  size_t focal_size() const { return focal_.size(); }
   const StateArena& states() const { return arena_; }
   uint64_t state_capacity() const { return capacity_; }
   // Bytes all running searches of the process may hold in their own
@@ -97,13 +93,11 @@ class Solver {
   // default (see DefaultMemoryLimit). A search also stops when the machine
   // runs low on available memory (MemoryGuard).
   void set_memory_limit(size_t bytes) { memory_limit_ = bytes; }
-  size_t memory_limit() const { return memory_limit_; }
   // Estimate of the bytes the search structures hold now.
   size_t SearchBytes() const;
   // Half of the machine's physical memory.
   static size_t DefaultMemoryLimit();
   void set_instance_name(std::string name) { instance_name_ = std::move(name); }
-  void set_max_iterations(int32_t n) { max_iterations_ = n; }
 
   // Text key of a state's agent positions, e.g. "3_0_7_" (for diagnostics).
   static std::string FrontierKey(const SearchState& state);

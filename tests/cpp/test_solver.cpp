@@ -400,6 +400,9 @@ TEST(SolverSearch, SingleAgentOnALineFindsTheOptimalTour) {
   EXPECT_EQ(st.nodes_type0, 5);
   EXPECT_DOUBLE_EQ(st.sum_cost, 8.0);
   EXPECT_DOUBLE_EQ(st.max_cost, 8.0);
+  EXPECT_DOUBLE_EQ(s.incumbent(), 8.0);  // the longest route bounds the rest of the search
+  ASSERT_GE(s.weights().size(), 2u);
+  EXPECT_EQ(s.weights()[0], 100.0);
 }
 
 TEST(SolverSearch, StatisticsBeforeAnySolution) {
