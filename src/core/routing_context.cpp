@@ -1,0 +1,52 @@
+#include "core/routing_context.hpp"
+
+#include <stdexcept>
+#include <string>
+
+namespace velmora {
+
+RoutingContext::RoutingContext(RoutingTables tables)
+    : n_(tables.nodes),
+      types_(tables.types),
+      return_to_end_(tables.return_to_end),
+      costs_(std::move(tables.costs)),
+      node_types_(std::move(tables.node_types)),
+      agent_type_(std::move(tables.agent_type)),
+      time_limit_(std::move(tables.time_limit)),
+      starts_(std::move(tables.starts)),
+      ends_(std::move(tables.ends)) {
+  if (costs_.size() != types_ * n_ * n_) throw std::invalid_argument("routing context: cost table size mismatch");
+  const size_t m = agent_type_.size();
+  if (time_limit_.size() != m || starts_.size() != m || ends_.size() != m) {
+    throw std::invalid_argument("routing context: every agent needs a type, a limit, a start and an end");
+  }
+  node_types_.resize(n_);
+  allowed_.assign(n_ * types_, 0);
+  for (size_t v = 0; v < n_; ++v) {
+    for (int64_t t : node_types_[v]) {
+      if (t >= 0 && static_cast<uint64_t>(t) < types_) allowed_[v * types_ + static_cast<size_t>(t)] = 1;
+    }
+  }
+  roles_.assign(n_, 0);
+  for (size_t k = 0; k < m; ++k) {
+    if (starts_[k] >= n_ || ends_[k] >= n_) {
+      throw std::invalid_argument("routing context: agent " + std::to_string(k) +
+                                  " starts or ends at a node the instance does not have");
+    }
+    roles_[starts_[k]] |= kStartRole;
+    roles_[ends_[k]] |= kEndRole;
+    if (time_limit_[k] > 0) has_limits_ = true;
+  }
+  has_window_.assign(n_, 0);
+  window_open_.assign(n_, 0.0);
+  window_close_.assign(n_, std::numeric_limits<double>::infinity());
+  for (const auto& [v, window] : tables.windows) {
+    if (v >= n_) continue;
+    has_window_[v] = 1;
+    window_open_[v] = window.first;
+    window_close_[v] = window.second;
+    has_windows_ = true;
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace velmora {
+
+// Cost of a pair of nodes that no matrix cell gives.
+constexpr double kMissingCost = 9999.0;
+
+// What a routing context is built from, with nodes and agents by dense index.
+struct RoutingTables {
+  size_t nodes = 0;
+  size_t types = 0;
+  // [(type * nodes + u) * nodes + v]; NaN where the graph has no arc u -> v.
+  std::vector<double> costs;
+  std::vector<std::vector<int64_t>> node_types;  // allowed agent types per node
+  std::vector<int64_t> agent_type;               // per agent; may lie outside 0..types-1
+  std::vector<double> time_limit;                // per agent; 0 or less: unlimited
+  std::vector<uint64_t> starts;                  // per agent
+  std::vector<uint64_t> ends;                    // per agent
+  // (node, (open, close)); nodes outside 0..nodes-1 are ignored.
+  std::vector<std::pair<uint64_t, std::pair<double, double>>> windows;
+  bool return_to_end = true;
+};
+
+// Read-only view of one instance for everything that walks routes: dense cost
+// tables per agent type, allowed types, windows, depots and limits, and the
+// route rules stated once. Built once per solver; O(1) look-ups throughout.
+class RoutingContext {
+ public:
+  static constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
+
+  RoutingContext() = default;
+  explicit RoutingContext(RoutingTables tables);
+
+  size_t NodeCount() const { return n_; }
+  size_t AgentCount() const { return agent_type_.size(); }
+  size_t TypeCount() const { return types_; }
+  bool ReturnToEnd() const { return return_to_end_; }
+  bool HasWindows() const { return has_windows_; }
+  bool HasTimeLimits() const { return has_limits_; }
+
+  // Raw table entry: NaN without an arc, or for a type outside the tables.
+  double Cost(int64_t type, uint64_t u, uint64_t v) const {
+    if (type < 0 || static_cast<uint64_t>(type) >= types_ || u >= n_ || v >= n_) return kNaN;
+    return costs_[(static_cast<size_t>(type) * n_ + u) * n_ + v];
+  }
+  // Row u of a valid type's table (n entries).
+  const double* CostRow(int64_t type, uint64_t u) const {
+    return costs_.data() + (static_cast<size_t>(type) * n_ + u) * n_;
+  }
+  // Same as Cost, with `absent` in place of NaN.
+  double CostOr(int64_t type, uint64_t u, uint64_t v, double absent) const {
+    const double c = Cost(type, u, v);
+    return c != c ? absent : c;
+  }
+
+  int64_t AgentType(uint64_t agent) const { return agent_type_[agent]; }
+  double TimeLimit(uint64_t agent) const { return time_limit_[agent]; }
+  bool HasLimit(uint64_t agent) const { return time_limit_[agent] > 0; }
+  uint64_t Start(uint64_t agent) const { return starts_[agent]; }
+  uint64_t End(uint64_t agent) const { return ends_[agent]; }
+  const std::vector<uint64_t>& Starts() const { return starts_; }
+  const std::vector<uint64_t>& Ends() const { return ends_; }
+
+  // Node roles.
+  bool InStartSet(uint64_t v) const { return v < n_ && (roles_[v] & kStartRole) != 0; }
+  bool InEndSet(uint64_t v) const { return v < n_ && (roles_[v] & kEndRole) != 0; }
+  bool IsDepot(uint64_t v) const { return v < n_ && roles_[v] != 0; }
+  // A node every solution must serve: one that is no agent's start or end.
+  bool IsTarget(uint64_t v) const { return v < n_ && roles_[v] == 0; }
+  bool IsOwnDepot(uint64_t agent, uint64_t v) const { return v == starts_[agent] || v == ends_[agent]; }
+  // Another agent's start or end node, which the agent's route may not pass.
+  bool IsForeignDepot(uint64_t agent, uint64_t v) const { return IsDepot(v) && !IsOwnDepot(agent, v); }
+
+  // The node's assignment lets agent type `type` serve it.
+  bool AllowsType(uint64_t v, int64_t type) const {
+    return type >= 0 && static_cast<uint64_t>(type) < types_ && v < n_ &&
+           allowed_[v * types_ + static_cast<size_t>(type)] != 0;
+  }
+  const std::vector<int64_t>& NodeTypes(uint64_t v) const { return node_types_[v]; }
+
+  // Windows by node index.
+  bool HasWindow(uint64_t v) const { return v < n_ && has_window_[v] != 0; }
+  double WindowOpen(uint64_t v) const { return window_open_[v]; }
+  double WindowClose(uint64_t v) const { return window_close_[v]; }
+
+  // --- Route rules of the route evaluation (post-optimizers, improvement) ---
+
+  // Cost of the leg u -> v on agent's route: staying put is free; without
+  // return-to-end a move onto the agent's own start or end node is free; a
+  // missing arc costs 0.
+  double RouteLeg(uint64_t agent, uint64_t u, uint64_t v) const {
+    if (u == v) return 0.0;
+    if (!return_to_end_ && (v == starts_[agent] || v == ends_[agent])) return 0.0;
+    return CostOr(agent_type_[agent], u, v, 0.0);
+  }
+  // The agent may stand at v after its start: its own depots always; any other
+  // node when its type may serve it and it is no other agent's start or end.
+  bool MayVisit(uint64_t agent, uint64_t v) const {
+    if (IsOwnDepot(agent, v)) return true;
+    return AllowsType(v, agent_type_[agent]) && !IsDepot(v);
+  }
+  // Arrival at v at time t: waits for an unopened window (t moves to its
+  // opening); false when the window has closed.
+  bool Arrive(uint64_t v, double& t) const {
+    if (!HasWindow(v)) return true;
+    if (t > window_close_[v]) return false;
+    if (t < window_open_[v]) t = window_open_[v];
+    return true;
+  }
+  // The agent's limit holds at cost t.
+  bool WithinLimit(uint64_t agent, double t) const {
+    return !(time_limit_[agent] > 0) || t <= time_limit_[agent];
+  }
+  // A route may close at v: the agent's end node, or without return-to-end
+  // also its start node.
+  bool ClosesAt(uint64_t agent, uint64_t v) const {
+    return v == ends_[agent] || (!return_to_end_ && v == starts_[agent]);
+  }
+
+ private:
+  static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  static constexpr uint8_t kStartRole = 1;
+  static constexpr uint8_t kEndRole = 2;
+
+  size_t n_ = 0;
+  size_t types_ = 0;
+  bool return_to_end_ = true;
+  bool has_windows_ = false;
+  bool has_limits_ = false;
+  std::vector<double> costs_;
+  std::vector<std::vector<int64_t>> node_types_;
+  std::vector<uint8_t> allowed_;  // [node * types_ + type]
+  std::vector<int64_t> agent_type_;
+  std::vector<double> time_limit_;
+  std::vector<uint64_t> starts_;
+  std::vector<uint64_t> ends_;
+  std::vector<uint8_t> roles_;  // bit 0: some agent's start, bit 1: some agent's end
+  std::vector<uint8_t> has_window_;
+  std::vector<double> window_open_;
+  std::vector<double> window_close_;
+};
+
+}  // namespace velmora
