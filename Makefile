@@ -27,9 +27,11 @@ build: venv
 cpp-test: build
 	cd $(BUILD) && $(abspath $(VENV))/bin/ctest --output-on-failure -j $(JOBS)
 
-# Installs the package into the virtual environment (incremental build under build/).
+# Installs the package into the virtual environment (incremental build under build/;
+# WHEEL_DIR=build/other keeps a second checkout's or venv's build apart).
+WHEEL_DIR ?=
 module: venv
-	$(PY) -m pip install -q --no-build-isolation .
+	$(PY) -m pip install -q --no-build-isolation $(if $(WHEEL_DIR),-C build-dir=$(WHEEL_DIR)) .
 
 py-test: module
 	$(PY) -m pytest tests/python -q
