@@ -1,0 +1,687 @@
+"""Solving many instances at once: on a pool of worker processes on this machine, or on a Dask cluster.
+
+`solve_many` yields one `Outcome` per instance as it finishes. Locally every instance is solved in a
+worker process of its own pool, one solve per process at a time: the search releases the interpreter
+lock, so threads would run in parallel too, but a process keeps what a solve holds to itself (the
+memory guard counts all searches of a process together, the native console lines go to the
+process's file descriptors) and a solve that takes its process down (killed, out of memory) costs
+only that instance one retry. The workers are started with the "spawn" method, so a script that calls
+`solve_many` must guard its top level with `if __name__ == "__main__":`.
+
+With `scheduler`, the instances go to a Dask distributed cluster (the `cluster` extra: the package
+`distributed`); its workers need this package installed. "local" starts a cluster of worker processes
+on this machine for the batch.
+"""
+from __future__ import annotations
+
+import collections
+import json
+import math
+import os
+import pathlib
+import signal
+import stat
+import threading
+import time
+import uuid
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Iterator, Mapping, Sequence, TextIO, Union
+
+from .results import SolveResult
+
+if TYPE_CHECKING:
+    from multiprocessing.connection import Connection
+    from multiprocessing.context import SpawnContext, SpawnProcess
+
+InstanceSource = Union[str, "os.PathLike[str]", Mapping[str, Any]]
+
+STATUS_ERROR = "error"  # the instance was not solved: unreadable, refused, or its worker died
+MAX_ATTEMPTS = 2  # a worker that dies during an instance costs it one retry
+
+# What a solve hands back: result, error type and text, wall and processor seconds, console text.
+_Reply = tuple[Union[SolveResult, None], str, str, float, float, str]
+
+
+@dataclass(frozen=True)
+class Outcome:
+    """One instance of a batch: its result dictionary, or why it has none."""
+
+    name: str  # file stem, the document's "name", or "instance-<position>"; unique within the batch
+    result: SolveResult | None = None  # None when the instance was not solved
+    error: str | None = None  # one line: why there is no result
+    wall_time: float = 0.0  # seconds of the solve (of its last attempt)
+    cpu_time: float = 0.0  # processor seconds the solve's thread spent
+    index: int = 0  # position among the instances handed to `solve_many`
+    source: str | None = None  # the file it was read from
+    objective: str = "min_sum"  # the instance's objective: "min_max" or "min_sum"
+    attempts: int = 0  # solves started for it: 2 after its worker died once
+    console: str = ""  # the solver's own console lines (warnings, notes)
+
+    @property
+    def status(self) -> str:
+        """"success" or "failed" (the result's status), or "error" when it was not solved."""
+        return STATUS_ERROR if self.result is None else self.result["status"]
+
+    @property
+    def objective_value(self) -> float | None:
+        """The longest route (min_max) or the total (min_sum); None without a solution."""
+        if self.result is None or self.result["status"] != "success":
+            return None
+        stats = self.result["statistics"]
+        return stats["max_cost"] if self.objective == "min_max" else stats["sum_cost"]
+
+
+@dataclass
+class _Job:
+    index: int
+    name: str
+    source: str | None
+    text: str
+    time_limit: float
+    objective: str
+    doc: Any
+    attempts: int = 0
+
+
+# --- preparing the instances -------------------------------------------------------------------------
+
+MAX_INPUT_BYTES = 64 << 20  # far above any instance the solver takes; refuses endless files
+
+
+class _TooLarge(ValueError):
+    pass
+
+
+def _read_text(path: str) -> str:
+    with open(path, "rb") as handle:
+        info = os.fstat(handle.fileno())
+        if stat.S_ISREG(info.st_mode) and info.st_size > MAX_INPUT_BYTES:
+            raise _TooLarge()
+        data = handle.read(MAX_INPUT_BYTES + 1)
+    if len(data) > MAX_INPUT_BYTES:
+        raise _TooLarge()
+    return data.decode("utf-8")
+
+
+def _read_reason(err: BaseException) -> str:
+    if isinstance(err, (_TooLarge, MemoryError)):
+        return f"too large: more than {MAX_INPUT_BYTES >> 20} MiB"
+    if isinstance(err, RecursionError):
+        return "malformed JSON: nested too deeply"
+    if isinstance(err, FileNotFoundError):
+        return "no such file"
+    if isinstance(err, IsADirectoryError):
+        return "is a directory, not a file"
+    if isinstance(err, PermissionError):
+        return "permission denied"
+    if isinstance(err, UnicodeDecodeError):
+        return "not a UTF-8 text file"
+    if isinstance(err, json.JSONDecodeError):
+        return f"malformed JSON: {err.msg} (line {err.lineno}, column {err.colno})"
+    if isinstance(err, OSError):
+        return err.strerror or str(err)
+    return str(err)
+
+
+def _objective(doc: Any) -> str:
+    options = doc.get("options") if isinstance(doc, dict) else None
+    objective = options.get("objective") if isinstance(options, dict) else None
+    return "min_max" if objective in ("min_max", "MIN_MAX") else "min_sum"
+
+
+def _with_options(doc: Any, improve: bool | None, seed: int | None) -> Any:
+    """The document with "improve" and "seed" set in its "options"; itself when neither is given."""
+    if (improve is None and seed is None) or not isinstance(doc, dict):
+        return doc
+    options = doc.get("options", {})
+    if not isinstance(options, dict):
+        return doc  # the solver refuses it as it stands
+    doc = dict(doc)
+    doc["options"] = options = dict(options)
+    if improve is not None:
+        options["improve"] = bool(improve)
+    if seed is not None:
+        options["seed"] = int(seed)
+    return doc
+
+
+class _Names:
+    def __init__(self) -> None:
+        self._used: set[str] = set()
+
+    def take(self, wanted: str) -> str:
+        name, n = wanted, 1
+        while name in self._used:
+            n += 1
+            name = f"{wanted}-{n}"
+        self._used.add(name)
+        return name
+
+
+def _prepare(index: int, item: Any, names: _Names, time_limit: float, improve: bool | None,
+             seed: int | None) -> _Job | Outcome:
+    if isinstance(item, (str, os.PathLike)):
+        path = os.fspath(item)
+        name = names.take(pathlib.Path(path).stem or f"instance-{index + 1}")
+        try:
+            text = _read_text(path)
+            doc = json.loads(text)
+        except (OSError, ValueError, RecursionError, MemoryError) as err:
+            return Outcome(name, error=f"{path}: {_read_reason(err)}", index=index, source=path)
+        changed = _with_options(doc, improve, seed)
+        if changed is not doc:
+            text = json.dumps(changed)
+        return _Job(index, name, path, text, time_limit, _objective(doc), changed)
+    if isinstance(item, Mapping):
+        label = item.get("name")
+        name = names.take(label if isinstance(label, str) and label else f"instance-{index + 1}")
+        doc = _with_options(dict(item), improve, seed)
+        try:
+            text = json.dumps(doc)
+        except (TypeError, ValueError) as err:
+            return Outcome(name, error=f"not a JSON document: {err}", index=index)
+        return _Job(index, name, None, text, time_limit, _objective(doc), doc)
+    name = names.take(f"instance-{index + 1}")
+    return Outcome(name, error=f"not an instance: expected a path or a parsed document, got {type(item).__name__}",
+                   index=index)
+
+
+def _refusal(job: _Job, kind: str, text: str) -> str:
+    """The solver's refusal in one line, naming what it failed to find where it can."""
+    from .instance import Instance, InstanceError, unknown_references
+
+    reason = text.strip().splitlines()[0] if text.strip() else kind
+    try:
+        instance = Instance.from_document(job.doc)
+    except InstanceError as err:
+        reason = f"not a valid instance: {err}"
+    else:
+        if kind == "IndexError":
+            found = unknown_references(instance)
+            if found:
+                reason = "; ".join(found)
+    where = f"{job.source}: " if job.source else ""
+    return f"{where}the solver refused the instance: {reason}"
+
+
+def _outcome(job: _Job, reply: _Reply) -> Outcome:
+    result, kind, text, wall, cpu, console = reply
+    error = None if result is not None else _refusal(job, kind, text)
+    return Outcome(job.name, result=result, error=error, wall_time=wall, cpu_time=cpu, index=job.index,
+                   source=job.source, objective=job.objective, attempts=job.attempts, console=console)
+
+
+def _died(job: _Job, cause: str, wall: float) -> Outcome:
+    tries = "also on a retry" if job.attempts > 1 else "no retry left"
+    where = f"{job.source}: " if job.source else ""
+    return Outcome(job.name, error=f"{where}the worker solving it died ({cause}), {tries}", wall_time=wall,
+                   index=job.index, source=job.source, objective=job.objective, attempts=job.attempts)
+
+
+# --- one solve, wherever it runs ------------------------------------------------------------------------
+
+def _solve_text(text: str, time_limit: float, capture: bool) -> _Reply:
+    """`solve_json_str` on the calling thread, timed; the solver's console lines set aside when
+    `capture` (which redirects the process's standard output and error: one solve at a time)."""
+    import _kvt_core
+
+    from .solve import NativeOutput
+
+    result: SolveResult | None = None
+    kind = message = console = ""
+    wall, cpu = time.perf_counter(), time.thread_time()
+    native = NativeOutput() if capture else None
+    try:
+        if native is not None:
+            native.__enter__()
+        try:
+            result = _kvt_core.solve_json_str(text, time_limit)
+        finally:
+            wall, cpu = time.perf_counter() - wall, time.thread_time() - cpu
+            if native is not None:
+                native.__exit__(None, None, None)
+                console = native.text
+    except Exception as err:  # the solver's refusal, reported with the outcome
+        kind, message = type(err).__name__, str(err)
+    return result, kind, message, wall, cpu, console
+
+
+def _worker_main(conn: Connection) -> None:
+    """A local worker: solves what the batch sends until told to stop."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C is the batch's to handle
+    import _kvt_core  # noqa: F401  (loaded before the first instance arrives)
+
+    while True:
+        try:
+            task = conn.recv()
+        except (EOFError, OSError):
+            return
+        if task is None:
+            return
+        text, time_limit = task
+        conn.send(_solve_text(text, time_limit, capture=True))
+
+
+def _solve_task(text: str, time_limit: float, capture: bool) -> _Reply:
+    """The task a Dask worker runs for one instance."""
+    return _solve_text(text, time_limit, capture)
+
+
+# --- the local pool -----------------------------------------------------------------------------------------
+
+def cores() -> int:
+    """Processors this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except (AttributeError, OSError):
+        return max(1, os.cpu_count() or 1)
+
+
+def _cause(exitcode: int | None) -> str:
+    if exitcode is None:
+        return "its process stopped answering"
+    if exitcode < 0:
+        try:
+            return f"killed by {signal.Signals(-exitcode).name}"
+        except ValueError:
+            return f"killed by signal {-exitcode}"
+    return f"exit status {exitcode}"
+
+
+class _Worker:
+    def __init__(self, ctx: SpawnContext, target: Callable[[Connection], None]) -> None:
+        self.conn, child = ctx.Pipe()
+        self.process: SpawnProcess = ctx.Process(target=target, args=(child,), name="kvt-batch-worker",
+                                                 daemon=True)
+        self.process.start()
+        child.close()
+        self.job: _Job | None = None
+        self.since = 0.0
+
+    def start(self, job: _Job) -> bool:
+        self.job, self.since = job, time.monotonic()
+        job.attempts += 1
+        try:
+            self.conn.send((job.text, job.time_limit))
+        except (BrokenPipeError, OSError):
+            return False
+        return True
+
+    def reply(self) -> _Reply | None:
+        """The finished solve's reply; None when the process is gone."""
+        try:
+            if self.conn.poll():
+                reply: _Reply = self.conn.recv()
+                return reply
+        except (EOFError, OSError):
+            pass
+        return None
+
+    def exitcode(self) -> int | None:
+        self.process.join(2.0)
+        if self.process.exitcode is None:
+            self.process.kill()
+            self.process.join(2.0)
+            return None
+        return self.process.exitcode
+
+    def close(self, stop: bool) -> None:
+        if self.process.is_alive():
+            if stop:
+                self.process.kill()
+            else:
+                try:
+                    self.conn.send(None)
+                except OSError:
+                    self.process.kill()
+        self.process.join(2.0)
+        if self.process.is_alive():
+            self.process.kill()
+            self.process.join(2.0)
+        self.conn.close()
+
+
+def _run_local(jobs: Iterator[_Job | Outcome], workers: int,
+               target: Callable[[Connection], None] = _worker_main) -> Iterator[Outcome]:
+    import multiprocessing
+    from multiprocessing.connection import wait
+
+    ctx = multiprocessing.get_context("spawn")
+    pool: list[_Worker] = []
+    retry: collections.deque[_Job] = collections.deque()
+    exhausted = False
+    finished = False
+    try:
+        while True:
+            # Hand out work while there are free or startable workers.
+            while True:
+                free = [w for w in pool if w.job is None]
+                if not free and len(pool) >= workers:
+                    break
+                job: _Job | None = retry.popleft() if retry else None
+                if job is None and not exhausted:
+                    item = next(jobs, None)
+                    if item is None:
+                        exhausted = True
+                    elif isinstance(item, Outcome):
+                        yield item
+                        continue
+                    else:
+                        job = item
+                if job is None:
+                    break
+                worker = free[0] if free else _Worker(ctx, target)
+                if not free:
+                    pool.append(worker)
+                worker.start(job)  # a failed send shows up as the worker's death below
+            busy = [w for w in pool if w.job is not None]
+            if not busy:
+                break
+            owners: dict[Any, _Worker] = {}
+            for w in busy:
+                owners[w.conn] = w
+                owners[w.process.sentinel] = w
+            seen: set[int] = set()
+            for ready in wait(list(owners)):
+                w = owners[ready]
+                if id(w) in seen:
+                    continue
+                seen.add(id(w))
+                job = w.job
+                assert job is not None
+                reply = w.reply()
+                if reply is not None:
+                    w.job = None
+                    yield _outcome(job, reply)
+                    continue
+                wall = time.monotonic() - w.since
+                cause = _cause(w.exitcode())
+                w.close(stop=True)
+                pool.remove(w)
+                if job.attempts < MAX_ATTEMPTS:
+                    retry.append(job)
+                else:
+                    yield _died(job, cause, wall)
+        finished = True
+    finally:
+        # Stopped early (Ctrl-C, the caller closed the generator): running solves are killed.
+        for w in pool:
+            w.close(stop=not finished or w.job is not None)
+
+
+# --- Dask --------------------------------------------------------------------------------------------------
+
+def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | None) -> Iterator[Outcome]:
+    try:
+        import dask
+        import distributed
+    except ImportError:
+        raise ImportError("a Dask cluster needs the package 'distributed': pip install 'kvt-mtsp[cluster]'") \
+            from None
+
+    prepared = list(jobs)
+    for item in prepared:
+        if isinstance(item, Outcome):
+            yield item
+    todo = [item for item in prepared if isinstance(item, _Job)]
+    if not todo:
+        return
+    cluster = None
+    client = None
+    futures: dict[Any, _Job] = {}
+    try:
+        if scheduler == "local":
+            # The cluster is ours: a task whose worker dies is tried once more, then reported; one
+            # solve per worker process, so its console lines can be set aside.
+            import logging
+            with dask.config.set({"distributed.scheduler.allowed-failures": MAX_ATTEMPTS - 1}):
+                cluster = distributed.LocalCluster(n_workers=workers or cores(), threads_per_worker=1,
+                                                   processes=True, dashboard_address=None,
+                                                   silence_logs=logging.ERROR)
+            client = distributed.Client(cluster)
+            capture = True
+        else:
+            # The cluster's own settings decide how often a task whose worker died is retried.
+            client = distributed.Client(scheduler)
+            capture = False
+        batch = uuid.uuid4().hex[:8]
+        for job in todo:
+            job.attempts = 1
+            future = client.submit(_solve_task, job.text, job.time_limit, capture, pure=False,
+                                   key=f"kvt-mtsp-{batch}-{job.index}")
+            futures[future] = job
+        for future in distributed.as_completed(list(futures)):
+            job = futures.pop(future)
+            try:
+                reply = future.result()
+            except distributed.KilledWorker as err:
+                job.attempts = MAX_ATTEMPTS
+                yield _died(job, f"Dask: {type(err).__name__}", 0.0)
+                continue
+            except Exception as err:  # the task could not run there (e.g. the package is missing)
+                where = f"{job.source}: " if job.source else ""
+                text = (str(err).strip().splitlines() or [""])[0]
+                yield Outcome(job.name, error=f"{where}the cluster could not solve it: {type(err).__name__}: {text}",
+                              index=job.index, source=job.source, objective=job.objective,
+                              attempts=job.attempts)
+                continue
+            yield _outcome(job, reply)
+    finally:
+        if client is not None:
+            if futures:
+                try:
+                    client.cancel(list(futures))
+                except Exception:  # the client may already be gone
+                    pass
+            client.close()
+        if cluster is not None:
+            cluster.close()
+
+
+# --- the entry point -------------------------------------------------------------------------------------------
+
+def solve_many(instances: Iterable[InstanceSource], *, time_limit: float | None = None,
+               improve: bool | None = None, seed: int | None = None, workers: int | None = None,
+               scheduler: str | None = None) -> Iterator[Outcome]:
+    """Solves every instance and yields its `Outcome` as soon as it finishes (not in input order).
+
+    `instances`: paths of JSON instance files, or parsed documents (dicts). `time_limit`: processor
+    seconds per instance, overriding each document's "time_limit" when given. `improve` and `seed` set
+    the documents' "options" of those names; None leaves each document's own. `workers`: processes
+    on this machine (default: one per core); with `scheduler` "local", the local Dask cluster's worker
+    count; ignored for an existing cluster. `scheduler`: None solves on this machine, "local" starts a
+    local Dask cluster, anything else is the address of a Dask scheduler.
+
+    An instance that cannot be read or that the solver refuses becomes an outcome with `error` set; a
+    worker that dies during an instance costs it one retry, then it too becomes such an outcome.
+    Interrupting the iteration (Ctrl-C, closing the generator) stops the solves still running."""
+    if workers is not None and workers < 1:
+        raise ValueError(f"workers must be at least 1, got {workers}")
+    if time_limit is not None and not (isinstance(time_limit, (int, float)) and time_limit > 0):
+        raise ValueError(f"time_limit must be a positive number of seconds, got {time_limit!r}")
+    budget = -1.0 if time_limit is None else float(time_limit)
+    items = list(instances)
+    names = _Names()
+    jobs = (_prepare(k, item, names, budget, improve, seed) for k, item in enumerate(items))
+    if scheduler is not None:
+        return _run_dask(jobs, scheduler, workers)
+    return _run_local(jobs, max(1, min(workers or cores(), len(items))))
+
+
+# --- the command line -------------------------------------------------------------------------------------------
+
+class BatchError(Exception):
+    """A fault of the command itself (no instances, an unusable output folder)."""
+
+
+SKIPPED_SUFFIXES = (".result.json", ".solution.json")  # results and solutions beside instances
+SUMMARY_COLUMNS = ("instance", "status", "objective", "longest route", "total", "time", "reason")
+
+
+def instance_paths(paths: Sequence[str]) -> list[str]:
+    """The instance files named by `paths`: files as given, folders by their *.json files (results
+    and solutions excepted), in name order."""
+    out: list[str] = []
+    for path in paths:
+        p = pathlib.Path(path)
+        if p.is_dir():
+            out.extend(str(f) for f in sorted(p.glob("*.json"))
+                       if f.is_file() and not f.name.endswith(SKIPPED_SUFFIXES))
+        else:
+            out.append(path)
+    return out
+
+
+def _file_stem(name: str) -> str:
+    safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in name).strip(".")
+    return safe or "instance"
+
+
+def _number(value: float | None) -> str:
+    return "" if value is None or not math.isfinite(value) else f"{value:.2f}"
+
+
+def summary_rows(outcomes: Iterable[Outcome]) -> list[tuple[str, ...]]:
+    """One row per outcome, in input order: the columns of `SUMMARY_COLUMNS`."""
+    rows = []
+    for o in sorted(outcomes, key=lambda o: o.index):
+        solved = o.result is not None and o.result["status"] == "success"
+        stats = o.result["statistics"] if o.result is not None else None
+        rows.append((o.name, o.status, _number(o.objective_value),
+                     _number(stats["max_cost"]) if solved and stats else "",
+                     _number(stats["sum_cost"]) if solved and stats else "",
+                     f"{o.wall_time:.2f}" if o.attempts else "", o.error or ""))
+    return rows
+
+
+def summary_markdown(rows: Sequence[tuple[str, ...]]) -> str:
+    """The rows as a Markdown table, numbers right-aligned."""
+    table = [SUMMARY_COLUMNS] + [tuple(c.replace("|", "\\|") for c in r) for r in rows]
+    widths = [max(3, *(len(r[i]) for r in table)) for i in range(len(SUMMARY_COLUMNS))]
+    numeric = (2, 3, 4, 5)
+
+    def line(cells: Sequence[str]) -> str:
+        return "| " + " | ".join(cells) + " |"
+
+    rule = [("-" * (w - 1) + ":") if i in numeric else "-" * w for i, w in enumerate(widths)]
+    body = [line([c.rjust(w) if i in numeric else c.ljust(w) for i, (c, w) in enumerate(zip(r, widths))])
+            for r in table]
+    return "\n".join([body[0], line(rule)] + body[1:]) + "\n"
+
+
+def summary_csv(rows: Sequence[tuple[str, ...]]) -> str:
+    import csv
+    import io
+
+    buffer = io.StringIO()
+    writer = csv.writer(buffer, lineterminator="\n")
+    writer.writerow(SUMMARY_COLUMNS)
+    writer.writerows(rows)
+    return buffer.getvalue()
+
+
+class _InstanceBar:
+    """The progress bar over the instances of a batch, redrawn twice a second on a terminal."""
+
+    def __init__(self, total: int, write: Callable[[str], None], live: bool) -> None:
+        from .progress import ProgressBar
+
+        self.total = total
+        self.done = 0
+        self._lock = threading.Lock()
+        self._bar = ProgressBar(float(total), write, live, label="batch")
+        self._bar.render = self._render  # type: ignore[method-assign]
+        self._stop = threading.Event()
+        self._ticker = threading.Thread(target=self._tick, name="kvt-batch-bar", daemon=True) if live else None
+        if self._ticker is not None:
+            self._ticker.start()
+
+    def _render(self, elapsed: float, done: bool) -> str:
+        width = self._bar.width
+        filled = int(round(width * self.done / self.total)) if self.total else width
+        return f"batch [{'#' * filled}{'-' * (width - filled)}] {self.done}/{self.total} instances  {elapsed:5.1f} s"
+
+    def _tick(self) -> None:
+        while not self._stop.wait(0.5):
+            with self._lock:
+                self._bar.update()
+
+    def advance(self) -> None:
+        with self._lock:
+            self.done += 1
+            self._bar.update()
+
+    def finish(self) -> None:
+        self._stop.set()
+        if self._ticker is not None:
+            self._ticker.join()
+        with self._lock:
+            self._bar.finish()
+
+
+def run_batch(paths: Sequence[str], out_dir: str, *, workers: int | None = None, scheduler: str | None = None,
+              time_limit: float | None = None, improve: bool | None = None, seed: int | None = None,
+              quiet: bool = False, out: TextIO, err: TextIO) -> int:
+    """`kvt-mtsp batch`: solves the instances, writes one result per instance and the summary into
+    `out_dir` and prints the summary. Exit status 0 when every instance was solved, 1 otherwise, 130
+    after Ctrl-C (with the summary of the instances that finished)."""
+    from .cli import dumps
+
+    files = instance_paths(paths)
+    if not files:
+        raise BatchError("no instances: " + " ".join(paths) + " name no .json files")
+    folder = pathlib.Path(out_dir)
+    try:
+        folder.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise BatchError(f"{out_dir}: cannot create the output folder: {error.strerror or error}") from None
+    if not folder.is_dir() or not os.access(folder, os.W_OK):
+        raise BatchError(f"{out_dir}: the output folder is not writable")
+
+    def write(path: pathlib.Path, text: str) -> None:
+        try:
+            path.write_text(text, encoding="utf-8")
+        except OSError as error:
+            raise BatchError(f"{path}: cannot write: {error.strerror or error}") from None
+
+    live = hasattr(err, "isatty") and err.isatty()
+    bar = None if quiet else _InstanceBar(len(files), lambda s: (err.write(s), err.flush()), live)
+    finished: list[Outcome] = []
+    taken: set[str] = set()
+    interrupted = False
+    outcomes = solve_many(files, time_limit=time_limit, improve=improve, seed=seed, workers=workers,
+                          scheduler=scheduler)
+    try:
+        for outcome in outcomes:
+            finished.append(outcome)
+            if outcome.result is not None:
+                stem = _file_stem(outcome.name)
+                while stem.lower() in taken:
+                    stem += "_"
+                taken.add(stem.lower())
+                write(folder / f"{stem}.result.json", dumps(outcome.result) + "\n")
+            if bar is not None:
+                bar.advance()
+    except KeyboardInterrupt:
+        interrupted = True
+    finally:
+        close = getattr(outcomes, "close", None)
+        if close is not None:
+            close()
+        if bar is not None:
+            bar.finish()
+    rows = summary_rows(finished)
+    table = summary_markdown(rows)
+    write(folder / "summary.md", table)
+    write(folder / "summary.csv", summary_csv(rows))
+    out.write(table)
+    out.flush()
+    if interrupted:
+        err.write(f"kvt-mtsp: interrupted: {len(finished)} of {len(files)} instances finished\n")
+        err.flush()
+        return 130
+    return 0 if all(o.status == "success" for o in finished) else 1
+
+
+__all__ = ["Outcome", "solve_many", "cores", "instance_paths", "summary_rows", "summary_markdown", "summary_csv",
+           "run_batch", "BatchError"]
