@@ -74,7 +74,10 @@ void RegisterValueTypes(py::module_& m) {
   options.def(py::init<>())
       .def_readwrite("return_to_end", &Options::return_to_end)
       .def_readwrite("objective", &Options::objective)
-      .def_readwrite("time_limit", &Options::time_limit);
+      .def_readwrite("time_limit", &Options::time_limit)
+      .def_readwrite("improve", &Options::improve)
+      .def_readwrite("seed", &Options::seed)
+      .def_readwrite("improve_iterations", &Options::improve_iterations);
   GuardClass(options);
 }
 

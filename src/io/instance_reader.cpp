@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,6 +45,33 @@ int32_t Int32Member(const json& object, const char* key, int32_t fallback) {
   }
   const auto it = object.find(key);
   return it == object.end() ? fallback : JsonToInt32(*it);
+}
+
+// "seed": an unsigned integer; anything else would silently change the run.
+uint64_t OptionsSeed(const json& options) {
+  const auto it = options.find("seed");
+  if (it == options.end()) return 0;
+  if (!it->is_number_unsigned()) {
+    throw std::invalid_argument("options.seed must be an unsigned integer, but is " + it->dump());
+  }
+  return it->get<uint64_t>();
+}
+
+// "improve_iterations": an integer within the signed 64-bit range.
+int64_t OptionsIterations(const json& options) {
+  const auto it = options.find("improve_iterations");
+  if (it == options.end()) return 0;
+  if (it->is_number_unsigned()) {
+    const uint64_t v = it->get<uint64_t>();
+    if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+      throw std::invalid_argument("options.improve_iterations is too large: " + it->dump());
+    }
+    return static_cast<int64_t>(v);
+  }
+  if (!it->is_number_integer()) {
+    throw std::invalid_argument("options.improve_iterations must be an integer, but is " + it->dump());
+  }
+  return it->get<int64_t>();
 }
 
 void ReadNodes(const json& nodes, Problem& problem) {
@@ -187,11 +216,17 @@ void ReadInstance(const json& document, Problem& problem) {
     const bool return_to_end = options.value("return_to_end", true);
     const std::string objective = options.value("objective", std::string("min_sum"));
     const double time_limit = options.value("time_limit", 60.0);
+    const bool improve = options.value("improve", false);
+    const uint64_t seed = OptionsSeed(options);
+    const int64_t improve_iterations = OptionsIterations(options);
     Options& target = problem.options();
     target.return_to_end = return_to_end;
     target.objective = (objective == "min_max" || objective == "MIN_MAX") ? ObjectiveType::MinMax
                                                                           : ObjectiveType::MinSum;
     target.time_limit = time_limit;
+    target.improve = improve;
+    target.seed = seed;
+    target.improve_iterations = improve_iterations;
   }
 }
 

@@ -10,6 +10,11 @@ struct Options {
   bool return_to_end = true;
   ObjectiveType objective = ObjectiveType::MinSum;
   double time_limit = 60.0;  // processor seconds of one solve
+  // After the focal search's first solution, spend the rest of the budget
+  // improving the routes.
+  bool improve = false;
+  uint64_t seed = 0;                // random generator of the improvement
+  int64_t improve_iterations = 0;   // improvement iterations; 0 or less: no cap
 };
 
 }  // namespace velmora

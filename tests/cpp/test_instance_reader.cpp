@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -358,6 +359,49 @@ TEST(InstanceReader, OptionsAbsentKeepValuesAndPresentApplyDefaults) {
   EXPECT_TRUE(reset.options().return_to_end);
   EXPECT_EQ(reset.options().objective, ObjectiveType::MinSum);
   EXPECT_EQ(reset.options().time_limit, 60.0);
+}
+
+TEST(InstanceReader, ImprovementOptions) {
+  const Problem absent = Read(R"({"nodes": [], "agents": [], "options": {}})");
+  EXPECT_FALSE(absent.options().improve);
+  EXPECT_EQ(absent.options().seed, 0u);
+  EXPECT_EQ(absent.options().improve_iterations, 0);
+
+  const Problem given = Read(R"({"nodes": [], "agents": [], "options": {"improve": true,
+      "seed": 18446744073709551615, "improve_iterations": -3}})");
+  EXPECT_TRUE(given.options().improve);
+  EXPECT_EQ(given.options().seed, kU64Max);
+  EXPECT_EQ(given.options().improve_iterations, -3);
+  EXPECT_EQ(Read(R"({"nodes": [], "agents": [], "options": {"improve_iterations": 9223372036854775807}})")
+                .options()
+                .improve_iterations,
+            std::numeric_limits<int64_t>::max());
+}
+
+TEST(InstanceReaderFailure, ImprovementOptionsOfTheWrongKind) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"("improve": 1)", "[json.exception.type_error.302] type must be boolean, but is number"},
+      {R"("improve": "yes")", "[json.exception.type_error.302] type must be boolean, but is string"},
+      {R"("seed": -1)", "options.seed must be an unsigned integer, but is -1"},
+      {R"("seed": 1.5)", "options.seed must be an unsigned integer, but is 1.5"},
+      {R"("seed": "7")", "options.seed must be an unsigned integer, but is \"7\""},
+      {R"("improve_iterations": 2.0)", "options.improve_iterations must be an integer, but is 2.0"},
+      {R"("improve_iterations": true)", "options.improve_iterations must be an integer, but is true"},
+      {R"("improve_iterations": 9223372036854775808)",
+       "options.improve_iterations is too large: 9223372036854775808"},
+  };
+  for (const auto& [option, what] : cases) {
+    SCOPED_TRACE(option);
+    Problem p;
+    std::string error;
+    try {
+      ReadInstance(ParseInstanceText(R"({"nodes": [], "agents": [], "options": {)" + option + "}}"), p);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, what);
+    EXPECT_FALSE(p.options().improve);
+  }
 }
 
 TEST(InstanceReader, ConstraintSelectionAndAccumulation) {

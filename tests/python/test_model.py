@@ -38,6 +38,9 @@ DEFAULTS = [
     (Options, "return_to_end", True),
     (Options, "objective", ObjectiveType.MinSum),
     (Options, "time_limit", 60.0),
+    (Options, "improve", False),
+    (Options, "seed", 0),
+    (Options, "improve_iterations", 0),
 ]
 
 
@@ -63,7 +66,7 @@ def test_only_no_argument_constructor(cls, args, kwargs):
 
 # --- properties: accepted values ---------------------------------------------------------
 
-ID_PROPS = [(Node, "id"), (Agent, "id"), (Agent, "start_node"), (Agent, "end_node")]
+ID_PROPS = [(Node, "id"), (Agent, "id"), (Agent, "start_node"), (Agent, "end_node"), (Options, "seed")]
 FLOAT_PROPS = [(Position, "x"), (Position, "y"), (Position, "z"), (Node, "demand"),
                (Agent, "capacity_limit"), (Agent, "time_limit"), (Options, "time_limit")]
 
@@ -85,6 +88,20 @@ def test_float_properties_accept_int_and_float(cls, attr, value, expected):
     stored = getattr(obj, attr)
     assert type(stored) is float
     assert stored == expected
+
+
+@pytest.mark.parametrize("value", [-(2**63), -1, 0, 7, 2**63 - 1])
+def test_improve_iterations_takes_the_signed_range(value):
+    opts = Options()
+    opts.improve_iterations = value
+    assert opts.improve_iterations == value
+
+
+@pytest.mark.parametrize("attr,value", [("improve_iterations", 2**63), ("improve_iterations", 1.5),
+                                        ("seed", -1), ("seed", 2**64), ("improve", "yes")])
+def test_improvement_options_refuse_other_values(attr, value):
+    with pytest.raises(TypeError):
+        setattr(Options(), attr, value)
 
 
 def test_float_property_keeps_nan():
