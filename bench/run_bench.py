@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
-"""Benchmark the KVT solver on the TSPLIB mTSP set against best-known values and OR-Tools.
+"""Benchmark the KVT solver against best-known values, OR-Tools and PyVRP.
 
-For every instance x agent count x objective, each solver runs in a process of its own (run_one.py);
-the table is printed and written as Markdown and JSON to the output folder, named after --label.
+Suites: "standard" (the TSPLIB mTSP set eil51, berlin52, eil76, rat99 with m = 2, 3, 5, 7 under
+min_max and min_sum, plus the generated variant instances of variants.py) and "large" (lin318,
+att532.euc2d, rat783, min_max, 60 s). Solvers: KVT's focal search ("kvt"), KVT with the improvement
+engine ("kvt-improve"), OR-Tools ("ortools") and PyVRP ("pyvrp", single-depot min_sum rows only, in
+an environment of its own). Each run is a process of its own, one at a time; every result is checked
+against its instance (kvt_mtsp.validate). The table is printed and written as Markdown and JSON to the
+output folder, named after --label.
 """
 from __future__ import annotations
 
@@ -18,43 +23,132 @@ import subprocess
 import sys
 import time
 
-from bench_tools import (OBJECTIVES, bks_value, build_instance, fmt, gap_percent, load_bks,
-                         load_tsplib, resolve_instance)
+from bench_tools import (
+    OBJECTIVES,
+    bks_value,
+    build_instance,
+    check_result,
+    fmt,
+    gap_percent,
+    instance_name,
+    load_bks,
+    load_tsplib,
+    resolve_instance,
+)
+from kvt_mtsp.instance import Instance
 from machine import describe
+from pyvrp_peer import unsupported as pyvrp_unsupported
+from variants import VARIANT_NAMES, generate, variant_spec
 
 BENCH_DIR = pathlib.Path(__file__).resolve().parent
-SOLVERS = {"kvt": "KVT", "ortools": "OR-Tools"}
-DEFAULT_INSTANCES = ["eil51", "berlin52", "eil76"]
+SOLVERS = {"kvt": "focal", "kvt-improve": "improve", "ortools": "OR-Tools", "pyvrp": "PyVRP"}
+SUITES = {
+    "standard": {"instances": ["eil51", "berlin52", "eil76", "rat99"], "agents": [2, 3, 5, 7],
+                 "objectives": list(OBJECTIVES), "variants": list(VARIANT_NAMES),
+                 "solvers": ["kvt", "kvt-improve", "ortools", "pyvrp"], "budget": 10.0,
+                 "bks": "bks.json"},
+    "large": {"instances": ["lin318", "att532.euc2d", "rat783"], "agents": None,
+              "objectives": ["min_max"], "variants": [], "solvers": ["kvt-improve", "ortools"],
+              "budget": 60.0, "bks": "large/bks.json"},
+}
+VARIANT_SEED = 0
 
 
 def parse_args(argv=None) -> argparse.Namespace:
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--budget", type=float, default=10.0,
-                        help="time budget per run in seconds (KVT: processor time; OR-Tools: wall clock)")
-    parser.add_argument("--instances", nargs="+", default=DEFAULT_INSTANCES,
-                        help="names in bench/data (eil51) or paths of TSPLIB EUC_2D files")
-    parser.add_argument("--agents", nargs="+", type=int, default=[2, 3, 5, 7])
-    parser.add_argument("--objectives", nargs="+", choices=OBJECTIVES, default=list(OBJECTIVES))
-    parser.add_argument("--solvers", nargs="+", choices=list(SOLVERS), default=list(SOLVERS))
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--suite", choices=list(SUITES), default="standard",
+                        help="row set and defaults of the options below (standard: 10 s; large: 60 s)")
+    parser.add_argument("--budget", type=float,
+                        help="time budget per run in seconds (KVT: processor time; peers: wall clock)")
+    parser.add_argument("--instances", nargs="*",
+                        help="TSPLIB rows: names in bench/data or bench/data/large, or paths of EUC_2D files")
+    parser.add_argument("--agents", nargs="+", type=int,
+                        help="agent counts of the TSPLIB rows (large suite: those with a best-known value)")
+    parser.add_argument("--objectives", nargs="+", choices=OBJECTIVES)
+    parser.add_argument("--variants", nargs="*", metavar="NAME",
+                        help=f"variant rows ({', '.join(VARIANT_NAMES)}); none with an empty list")
+    parser.add_argument("--solvers", nargs="+", choices=list(SOLVERS))
     parser.add_argument("--out", type=pathlib.Path, default=BENCH_DIR / "results")
     parser.add_argument("--label", default=datetime.datetime.now().strftime("%Y%m%d-%H%M%S"),
                         help="name of the run, part of the file names (e.g. before, after)")
     args = parser.parse_args(argv)
+    suite = SUITES[args.suite]
+    for key in ("instances", "agents", "objectives", "variants", "solvers", "budget"):
+        if getattr(args, key) is None:
+            setattr(args, key, suite[key])
+    args.bks_file = BENCH_DIR / "data" / suite["bks"]
     if args.budget <= 0:
         parser.error("--budget must be positive")
-    if any(m < 1 for m in args.agents):
+    if args.agents is not None and any(m < 1 for m in args.agents):
         parser.error("--agents must be positive")
+    unknown = [v for v in args.variants if v not in VARIANT_NAMES]
+    if unknown:
+        parser.error(f"unknown variant {unknown[0]!r}; known: {', '.join(VARIANT_NAMES)}")
     if not re.fullmatch(r"[A-Za-z0-9._-]+", args.label):
         parser.error("--label may hold letters, digits, '.', '_' and '-' only")
     return args
 
 
-def run_solver(solver: str, doc: dict, budget: float) -> dict:
-    """Runs one solver on one document in a child process; failures come back as a status."""
-    command = [sys.executable, str(BENCH_DIR / "run_one.py"), "--solver", solver, "--budget", repr(budget)]
+# --- rows -------------------------------------------------------------------------------------------
+
+def agent_counts(bks: dict, name: str, agents) -> list:
+    """The given counts, or (large suite) every count with a best-known min_max value."""
+    if agents is not None:
+        return list(agents)
+    return sorted(int(m) for m in bks.get("min_max", {}).get(name, {}))
+
+
+def plan_rows(args, bks: dict) -> list:
+    """(name, kind, agents, objective, make_doc) per row, in run order."""
+    rows = []
+    for item in args.instances:
+        path = resolve_instance(item)
+        if not path.is_file():
+            raise FileNotFoundError(f"no instance file {path}")
+        tsp = load_tsplib(path)
+        name = instance_name(path)
+        for m in agent_counts(bks, name, args.agents):
+            for objective in args.objectives:
+                rows.append({"instance": name, "kind": "tsplib", "nodes": len(tsp.points), "agents": m,
+                             "objective": objective,
+                             "make": (lambda tsp=tsp, m=m, o=objective: build_instance(tsp, m, o, args.budget))})
+    for vname in args.variants:
+        spec = variant_spec(vname)
+        points = load_tsplib(resolve_instance(spec.source)).points
+        for objective in args.objectives:
+            rows.append({"instance": vname, "kind": "variant", "features": spec.features(),
+                         "nodes": spec.nodes, "agents": spec.agents, "objective": objective,
+                         "make": (lambda spec=spec, points=points, o=objective:
+                                  generate(spec, points, VARIANT_SEED, o, args.budget)[0])})
+    return rows
+
+
+# --- running ----------------------------------------------------------------------------------------
+
+def pyvrp_python() -> tuple:
+    """The interpreter of bench/.venv-pyvrp (made on first use), or (None, why not)."""
     try:
-        proc = subprocess.run(command, input=json.dumps(doc), capture_output=True, text=True,
-                              timeout=3 * budget + 60)
+        proc = subprocess.run(["bash", str(BENCH_DIR / "setup_pyvrp.sh")], capture_output=True, text=True,
+                              timeout=1800)
+    except (OSError, subprocess.TimeoutExpired) as err:
+        return None, str(err)
+    if proc.returncode != 0:
+        return None, " | ".join(proc.stderr.strip().splitlines()[-2:]) or f"exit status {proc.returncode}"
+    return proc.stdout.strip().splitlines()[-1], None
+
+
+def child_command(solver: str, budget: float, pyvrp: str | None) -> list:
+    if solver == "pyvrp":
+        return [pyvrp, str(BENCH_DIR / "pyvrp_peer.py"), "--budget", repr(budget)]
+    return [sys.executable, str(BENCH_DIR / "run_one.py"), "--solver", solver, "--budget", repr(budget)]
+
+
+def run_solver(solver: str, doc_text: str, budget: float, pyvrp: str | None = None) -> dict:
+    """Runs one solver on one document in a child process; failures come back as a status."""
+    try:
+        proc = subprocess.run(child_command(solver, budget, pyvrp), input=doc_text, capture_output=True,
+                              text=True, timeout=3 * budget + 60)
     except subprocess.TimeoutExpired:
         return {"solver": solver, "status": "killed", "message": "no answer within 3 x budget + 60 s"}
     lines = [line for line in proc.stdout.splitlines() if line.strip()]
@@ -62,48 +156,98 @@ def run_solver(solver: str, doc: dict, budget: float) -> dict:
         tail = " | ".join(proc.stderr.strip().splitlines()[-3:])
         return {"solver": solver, "status": "error",
                 "message": f"exit status {proc.returncode}: {tail or 'no output'}"}
-    return json.loads(lines[-1])
+    try:
+        return json.loads(lines[-1])
+    except json.JSONDecodeError:
+        return {"solver": solver, "status": "error", "message": f"unreadable answer: {lines[-1][:200]}"}
 
 
-def make_row(name: str, nodes: int, agents: int, objective: str, budget: float, bks: dict,
-             results: dict) -> dict:
-    best = bks_value(bks, name, agents, objective)
+def applicable(solver: str, row: dict, doc: dict) -> str | None:
+    """Why `solver` does not run on the row, or None."""
+    if solver == "pyvrp":
+        return pyvrp_unsupported(doc)
+    return None
+
+
+def first_improvement(improve: dict, focal: dict | None, objective: str):
+    """Processor seconds at which the improve run first beat the focal search's result (the focal
+    row's value), or, without a focal row, first improved on its own first solution; None when never."""
+    key = "max_cost" if objective == "min_max" else "sum_cost"
+    anytime = improve.get("anytime") or []
+    if focal is not None and focal.get("status") in ("ok", "invalid") and focal.get("value") is not None:
+        bound = focal["value"]
+        return next((e["time"] for e in anytime if e[key] < bound - 1e-9 * max(1.0, abs(bound))), None)
+    return anytime[1]["time"] if len(anytime) > 1 else None
+
+
+def make_row(row: dict, budget: float, bks: dict, results: dict) -> dict:
+    ref = bks_value(bks, row["instance"], row["agents"], row["objective"]) if row["kind"] == "tsplib" else None
     for res in results.values():
-        res["gap"] = gap_percent(res.get("value"), best)
-    row = {"instance": name, "nodes": nodes, "agents": agents, "objective": objective, "budget": budget,
-           "bks": best, "solvers": results}
-    if "kvt" in results and "ortools" in results:
-        row["kvt_vs_ortools"] = gap_percent(results["kvt"].get("value"), results["ortools"].get("value"))
-    return row
+        res["gap"] = gap_percent(res.get("value"), ref)
+    out = {k: v for k, v in row.items() if k != "make"}
+    out.update({"budget": budget, "reference": ref, "solvers": results})
+    if "kvt-improve" in results:
+        results["kvt-improve"]["first_improvement_time"] = first_improvement(
+            results["kvt-improve"], results.get("kvt"), row["objective"])
+    improve = results.get("kvt-improve", {}).get("value")
+    for peer in ("ortools", "pyvrp"):
+        if peer in results:
+            out[f"improve_vs_{peer}"] = gap_percent(improve, results[peer].get("value"))
+    return out
+
+
+# --- tables -----------------------------------------------------------------------------------------
+
+def value_cell(res) -> str:
+    if res is None:
+        return "—"
+    if res.get("status") == "unsupported":
+        return "n/a"
+    text = fmt(res.get("value"))
+    return text + " (invalid)" if res.get("status") == "invalid" else text
+
+
+def validity_cell(row) -> str:
+    ran = [(s, r) for s, r in row["solvers"].items() if r.get("value") is not None]
+    bad = [SOLVERS[s] for s, r in ran if r.get("status") == "invalid"]
+    if bad:
+        return "no: " + ", ".join(bad)
+    return "yes" if ran else "—"
 
 
 def columns(solvers) -> list:
     """(header, right-aligned, cell function) for the chosen solvers."""
+    def res(row, solver):
+        return row["solvers"].get(solver)
+
     def solver_cell(solver, key, digits=2):
-        return lambda row: fmt(row["solvers"][solver].get(key), digits)
+        return lambda row: fmt((res(row, solver) or {}).get(key), digits)
 
     cols = [("instance", False, lambda r: r["instance"]),
+            ("features", False, lambda r: r.get("features", "")),
             ("n", True, lambda r: str(r["nodes"])),
             ("m", True, lambda r: str(r["agents"])),
             ("objective", False, lambda r: r["objective"]),
-            ("budget s", True, lambda r: fmt(r["budget"], 1)),
-            ("BKS", True, lambda r: fmt(r["bks"], 2))]
+            ("reference", True, lambda r: fmt(r["reference"], 2))]
     for s in solvers:
-        cols += [(f"{SOLVERS[s]} value", True, solver_cell(s, "value")),
-                 (f"{SOLVERS[s]} gap %", True, solver_cell(s, "gap"))]
-    if "kvt" in solvers and "ortools" in solvers:
-        cols.append(("KVT vs OR-Tools %", True, lambda r: fmt(r.get("kvt_vs_ortools"))))
+        cols.append((SOLVERS[s], True, lambda r, s=s: value_cell(res(r, s))))
+        cols.append((f"{SOLVERS[s]} gap %", True, solver_cell(s, "gap")))
+    if "kvt-improve" in solvers:
+        for peer in ("ortools", "pyvrp"):
+            if peer in solvers:
+                cols.append((f"improve vs {SOLVERS[peer]} %", True,
+                             lambda r, peer=peer: fmt(r.get(f"improve_vs_{peer}"))))
+    cols.append(("valid", False, validity_cell))
+    if "kvt-improve" in solvers:
+        cols += [("improve first impr s", True, solver_cell("kvt-improve", "first_improvement_time", 3)),
+                 ("improve last impr s", True, solver_cell("kvt-improve", "last_time", 3)),
+                 ("improve peak MiB", True, solver_cell("kvt-improve", "peak_rss_mib", 1))]
     if "kvt" in solvers:
-        cols += [("KVT status", False, solver_cell("kvt", "status")),
-                 ("first sol s", True, solver_cell("kvt", "first_time", 3)),
-                 ("last impr s", True, solver_cell("kvt", "last_time", 3)),
-                 ("generated", True, solver_cell("kvt", "n_generated")),
-                 ("expanded", True, solver_cell("kvt", "n_expanded")),
-                 ("gen/s", True, solver_cell("kvt", "gen_per_s", 0)),
-                 ("peak MiB", True, solver_cell("kvt", "peak_rss_mib", 1)),
-                 ("done early", False, solver_cell("kvt", "ended_early"))]
-    if "ortools" in solvers:
-        cols.append(("OR-Tools status", False, solver_cell("ortools", "status")))
+        cols += [("focal first sol s", True, solver_cell("kvt", "first_time", 3)),
+                 ("focal peak MiB", True, solver_cell("kvt", "peak_rss_mib", 1))]
+    cols.append(("status", False, lambda r: ", ".join(
+        f"{SOLVERS[s]} {x.get('status')}" for s, x in r["solvers"].items()
+        if x.get("status") not in ("ok", "unsupported")) or "ok"))
     return cols
 
 
@@ -127,55 +271,88 @@ def render_markdown_table(rows, cols) -> str:
 
 
 def problems(rows) -> list:
-    """One line per run that did not end with valid routes."""
+    """One line per run that did not end with valid routes (runs a solver does not model excepted)."""
     out = []
     for r in rows:
         for solver, res in r["solvers"].items():
-            if res.get("status") != "ok":
+            if res.get("status") not in ("ok", "unsupported"):
                 out.append(f"{r['instance']} m={r['agents']} {r['objective']} {SOLVERS[solver]}: "
                            f"{res.get('status')} {res.get('message', '')}".rstrip())
     return out
 
 
-def min_sum_note(bks: dict) -> str:
-    return next((n for n in bks.get("notes", []) if n.startswith("min_sum")), "min_sum: no best-known values.")
-
-
-def notes(meta: dict, bks: dict) -> list:
-    out = [
-        f"Budget {fmt(meta['budget'], 1)} s per run. KVT's is processor time (`time_limit` of "
-        "`solve_json_str`); OR-Tools' is wall-clock time (its `time_limit`). Both search on one thread.",
-        "Each solver runs in a process of its own, one run at a time.",
-        "value: longest route (min_max) or total length (min_sum), in real unrounded Euclidean "
-        "distances; depot = node 1 of the file, every agent starts and ends there.",
-        "OR-Tools: one vehicle per agent, PATH_CHEAPEST_ARC then GUIDED_LOCAL_SEARCH; distances x1000 "
-        "rounded to integers; min_max as a distance dimension with global span cost 100 plus arc costs; "
-        "its value is recomputed from its routes with the real distances.",
-        "gap % = (value - BKS) / BKS x 100; BKS exist for min_max only. " + min_sum_note(bks),
-    ]
-    if "kvt" in meta["solvers"]:
-        if "ortools" in meta["solvers"]:
-            out.append("KVT vs OR-Tools % = (KVT - OR-Tools) / OR-Tools x 100; negative means KVT is better.")
-        out += [
-            "first sol s / last impr s: processor seconds from the start of KVT's solve to its first "
-            "logged solution and to its last improvement (`last_update_time`).",
-            "gen/s: generated states / processor time of the solve call, measured in the child process.",
-            "peak MiB: peak resident memory (ru_maxrss) of KVT's child process, Python included; the "
-            "JSON also holds `base_rss_mib`, the peak before the solve.",
-            "done early: the search ended before its budget (`timeout` false).",
-        ]
+def summary(rows, solvers) -> list:
+    """Mean and largest gap per solver and objective over the rows with a reference, and the rows on
+    which the improve run is worse than a peer."""
+    out = []
+    for objective in OBJECTIVES:
+        for s in solvers:
+            gaps = [r["solvers"][s]["gap"] for r in rows if r["objective"] == objective and s in r["solvers"]
+                    and r["solvers"][s].get("gap") is not None and r["solvers"][s].get("status") == "ok"]
+            if gaps:
+                out.append(f"{objective}, {SOLVERS[s]}: mean gap {sum(gaps) / len(gaps):.2f} %, largest "
+                           f"{max(gaps):.2f} % over {len(gaps)} rows")
+    if "kvt-improve" in solvers:
+        for peer in ("ortools", "pyvrp"):
+            worse = [f"{r['instance']} m={r['agents']} {r['objective']}" for r in rows
+                     if (r.get(f"improve_vs_{peer}") or 0) > 1e-9]
+            compared = sum(1 for r in rows if r.get(f"improve_vs_{peer}") is not None)
+            if compared:
+                out.append(f"improve worse than {SOLVERS[peer]} on {len(worse)} of {compared} rows"
+                           + (": " + "; ".join(worse) if worse else ""))
+        times = [r["solvers"]["kvt-improve"].get("first_improvement_time") for r in rows
+                 if "kvt-improve" in r["solvers"]]
+        times = [t for t in times if t is not None]
+        if times:
+            out.append(f"improve: first improvement after at most {max(times):.3f} s "
+                       f"({len(times)} rows with an improvement)")
     return out
 
 
-def render_markdown(rows, cols, meta: dict, bks: dict) -> str:
-    out = [f"# Benchmark run `{meta['label']}`", "",
+def notes(meta: dict) -> list:
+    out = [
+        f"Budget {fmt(meta['budget'], 1)} s per run. KVT's is processor time (`time_limit` of "
+        "`solve_json_str`); OR-Tools' and PyVRP's are wall-clock time. All search on one thread.",
+        "Each solver runs in a process of its own, one run at a time.",
+        "focal: the KVT module as it is by default (focal search and post-optimisation); improve: the "
+        "module with the instance options \"improve\" true and \"seed\" 0.",
+        "value: longest route (min_max) or total of the routes (min_sum), recomputed from each solver's "
+        "routes with the real distances (waiting before a window opens included); every result is "
+        "checked with `kvt_mtsp.validate.validate_result` and marked (invalid) when it breaks a rule.",
+        "TSPLIB rows: depot = node 1 of the file, every agent starts and ends there, real Euclidean "
+        "distances. reference: the best-known longest route (min_max) or the single-tour optimum "
+        "(min_sum: without a bound on the cities per agent it is the min-sum optimum for every m); "
+        "gap % = (value - reference) / reference x 100.",
+        "Variant rows (bench/variants.py, seed 0): generated around a known feasible solution from "
+        "TSPLIB coordinates; features: types = two agent types with their own costs and assignments, "
+        "windows = time windows, limits = max_length per agent, open = return_to_end false, depots = "
+        "distinct start and end depots. No reference: compare the solvers.",
+        "OR-Tools: one vehicle per agent, distances x1000 rounded up to integers; types via per-vehicle "
+        "transits and allowed vehicles, windows and limits on a time dimension with waiting as slack; "
+        "PARALLEL_CHEAPEST_INSERTION (with windows or limits, and droppable visits at a prohibitive "
+        "penalty) or PATH_CHEAPEST_ARC, then GUIDED_LOCAL_SEARCH; min_max as a global span cost.",
+        "PyVRP: single-depot min_sum rows only (n/a elsewhere); one depot, one vehicle type with m "
+        "vehicles, distances x1000 rounded to integers, MaxRuntime = budget, seed 0.",
+        "improve vs OR-Tools % / improve vs PyVRP %: (improve - peer) / peer x 100; negative means KVT "
+        "improve is better.",
+        "improve first impr s: processor seconds from the start of the improve run's solve to its first "
+        "solution better than the focal column's result (without a focal run: better than its own first "
+        "solution); last impr s: its `last_update_time`.",
+        "peak MiB: peak resident memory (ru_maxrss) of the solving child process, Python included.",
+    ]
+    return out
+
+
+def render_markdown(rows, cols, meta: dict) -> str:
+    out = [f"# Benchmark run `{meta['label']}` ({meta['suite']} suite)", "",
            f"- Date: {meta['created']}",
            f"- Machine: {meta['machine']}",
            f"- Commit: {meta['commit']}",
-           f"- OR-Tools: {meta['ortools'] or 'not used'}",
+           f"- OR-Tools: {meta['ortools'] or 'not used'}; PyVRP: {meta['pyvrp'] or 'not used'}",
            f"- Command: `{meta['command']}`", "",
-           render_markdown_table(rows, cols), "", "Notes:", ""]
-    out += [f"- {n}" for n in notes(meta, bks)]
+           render_markdown_table(rows, cols), "", "Summary:", ""]
+    out += [f"- {s}" for s in summary(rows, meta["solvers"])] or ["- no rows"]
+    out += ["", "Notes:", ""] + [f"- {n}" for n in notes(meta)]
     trouble = problems(rows)
     if trouble:
         out += ["", "Runs without valid routes:", ""] + [f"- {t}" for t in trouble]
@@ -209,59 +386,75 @@ def write_atomic(path: pathlib.Path, text: str) -> None:
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    missing = [s for s, module in (("kvt", "_kvt_core"), ("ortools", "ortools"))
+    missing = [s for s, module in (("kvt", "_kvt_core"), ("kvt-improve", "_kvt_core"), ("ortools", "ortools"))
                if s in args.solvers and importlib.util.find_spec(module) is None]
     if missing:
-        hint = {"kvt": "make module", "ortools": "make bench, or pip install 'ortools>=9.10'"}
+        hint = {"kvt": "make module", "kvt-improve": "make module",
+                "ortools": "make bench, or pip install 'ortools>=9.10'"}
         for s in missing:
             print(f"error: {SOLVERS[s]} is not installed in {sys.executable} ({hint[s]})", file=sys.stderr)
         return 2
+    pyvrp, pyvrp_error = (None, None)
+    if "pyvrp" in args.solvers:
+        pyvrp, pyvrp_error = pyvrp_python()
+        if pyvrp is None:
+            print(f"warning: PyVRP rows fail: {pyvrp_error}", file=sys.stderr)
 
-    bks = load_bks()
-    instances = []
-    for item in args.instances:
-        path = resolve_instance(item)
-        if not path.is_file():
-            print(f"error: no instance file {path}", file=sys.stderr)
-            return 2
-        instances.append(load_tsplib(path))
+    bks = load_bks(args.bks_file)
+    try:
+        planned = plan_rows(args, bks)
+    except (FileNotFoundError, ValueError) as err:
+        print(f"error: {err}", file=sys.stderr)
+        return 2
 
-    meta = {"label": args.label,
+    meta = {"label": args.label, "suite": args.suite,
             "created": datetime.datetime.now().isoformat(timespec="seconds"),
             "machine": describe(),
             "commit": git_commit(),
             "ortools": (importlib.metadata.version("ortools") if "ortools" in args.solvers else None),
+            "pyvrp": None,
             "command": " ".join(shlex.quote(a) for a in [pathlib.Path(sys.argv[0]).name] + sys.argv[1:]),
             "budget": args.budget,
             "solvers": args.solvers}
-    total = len(instances) * len(args.agents) * len(args.objectives) * len(args.solvers)
+    total = len(planned) * len(args.solvers)
     done = 0
     rows = []
-    for tsp in instances:
-        for m in args.agents:
-            for objective in args.objectives:
-                doc = build_instance(tsp, m, objective, args.budget)
-                results = {}
-                for solver in args.solvers:
-                    start = time.perf_counter()
-                    res = run_solver(solver, doc, args.budget)
-                    results[solver] = res
-                    done += 1
-                    print(f"[{done}/{total}] {tsp.name} m={m} {objective} {solver}: {res['status']} "
-                          f"{fmt(res.get('value'))} ({time.perf_counter() - start:.1f} s)",
-                          file=sys.stderr, flush=True)
-                rows.append(make_row(tsp.name, len(tsp.points), m, objective, args.budget, bks, results))
+    for row in planned:
+        doc = row["make"]()
+        text = json.dumps(doc)
+        inst = Instance.from_document(doc)
+        results = {}
+        for solver in args.solvers:
+            done += 1
+            why_not = applicable(solver, row, doc)
+            start = time.perf_counter()
+            if why_not is not None:
+                res = {"solver": solver, "status": "unsupported", "message": why_not}
+            elif solver == "pyvrp" and pyvrp is None:
+                res = {"solver": solver, "status": "error", "message": f"PyVRP not available: {pyvrp_error}"}
+            else:
+                res = run_solver(solver, text, args.budget, pyvrp)
+                check_result(inst, res)
+                if solver == "pyvrp" and res.get("version"):
+                    meta["pyvrp"] = res["version"]
+            results[solver] = res
+            print(f"[{done}/{total}] {row['instance']} m={row['agents']} {row['objective']} {solver}: "
+                  f"{res['status']} {fmt(res.get('value'))} ({time.perf_counter() - start:.1f} s)",
+                  file=sys.stderr, flush=True)
+        rows.append(make_row(row, args.budget, bks, results))
 
     cols = columns(args.solvers)
     print(render_text(rows, cols))
+    for line in summary(rows, args.solvers):
+        print("*", line)
     for line in problems(rows):
         print("!", line)
 
     args.out.mkdir(parents=True, exist_ok=True)
     md_path = args.out / f"bench-{args.label}.md"
     json_path = args.out / f"bench-{args.label}.json"
-    write_atomic(md_path, render_markdown(rows, cols, meta, bks))
-    write_atomic(json_path, results_json(meta, notes(meta, bks), rows))
+    write_atomic(md_path, render_markdown(rows, cols, meta))
+    write_atomic(json_path, results_json(meta, notes(meta), rows))
     print(f"wrote {md_path} and {json_path}")
     return 0
 
