@@ -98,7 +98,10 @@ def main() -> int:
         out = run(doc, args.budget)
     except Exception as err:  # reported in the table, not raised: the other runs go on
         traceback.print_exc()
-        out = {"status": "error", "message": f"{type(err).__name__}: {err}"}
+        # A ValueError is the solver refusing the instance (as KVT does above its node limit): the
+        # row failed; anything else is a fault of the run.
+        status = "failed" if isinstance(err, ValueError) else "error"
+        out = {"status": status, "message": f"{type(err).__name__}: {err}"}
     out = {"solver": args.solver, **out}
     os.write(RESULT_FD, (json.dumps(out) + "\n").encode())
     return 0
