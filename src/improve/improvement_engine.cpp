@@ -1,0 +1,186 @@
+#include "improve/improvement_engine.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora {
+
+namespace {
+
+// Ruin and recreate parameters (string removals with blinks).
+constexpr double kAverageRemoved = 10.0;
+constexpr uint32_t kLongestString = 10;
+constexpr double kBlink = 0.01;
+// Annealing temperatures, in units of the typical leg between neighbours.
+constexpr double kStartTemperature = 1.0;
+constexpr double kFinalTemperature = 0.01;
+// Without a budget or an iteration cap the temperature falls over this many
+// iterations and starts again.
+constexpr int64_t kCycle = 20000;
+// Iterations without a new best after which the search returns to the best.
+constexpr int64_t kPatience = 5000;
+
+}  // namespace
+
+ImprovementEngine::ImprovementEngine(const RoutingContext& context, const ImproveSettings& settings)
+    : context_(context),
+      settings_(settings),
+      model_(context, settings.neighbours),
+      random_(settings.seed),
+      local_search_(random_),
+      insertion_(random_),
+      removal_(random_, context.AgentCount(), kAverageRemoved, kLongestString) {
+  removed_.reserve(model_.Targets().size());
+}
+
+double ImprovementEngine::Scalar(const Objective& o) const {
+  if (!settings_.min_max) return o.total;
+  const double routes = static_cast<double>(std::max<size_t>(model_.AgentCount(), 1));
+  return o.longest + 0.1 * o.total / routes;
+}
+
+bool ImprovementEngine::Load(const EngineSolution& solution, RouteSet& routes) const {
+  const size_t m = model_.AgentCount();
+  if (solution.paths.size() != m) return false;
+  routes.Clear();
+  std::vector<uint8_t> seen(model_.NodeCount(), 0);
+  std::vector<uint32_t> targets;
+  for (uint32_t k = 0; k < m; ++k) {
+    const std::vector<uint64_t>& path = solution.paths[k];
+    targets.clear();
+    if (!path.empty() && path.front() != context_.Start(k)) return false;
+    for (size_t p = 1; p < path.size(); ++p) {
+      const uint64_t v = path[p];
+      if (v >= model_.NodeCount()) return false;
+      if (context_.IsOwnDepot(k, v)) continue;
+      if (!context_.IsTarget(v) || !model_.Serves(k, static_cast<uint32_t>(v)) || seen[v]) return false;
+      seen[v] = 1;
+      targets.push_back(static_cast<uint32_t>(v));
+    }
+    routes.SetTargets(k, targets);
+    routes.Refresh(k);
+  }
+  routes.RefreshValue();
+  return routes.Complete();
+}
+
+bool ImprovementEngine::Construct(RouteSet& routes) {
+  std::vector<uint32_t> order(model_.Targets().begin(), model_.Targets().end());
+  std::vector<uint32_t> pending;
+  // Farthest targets first: they shape the routes; then random orders.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    if (attempt == 0) {
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
+    } else {
+      for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[random_.Below(static_cast<uint32_t>(i))]);
+    }
+    routes.Clear();
+    pending.clear();
+    for (uint32_t v : order) {
+      if (!insertion_.Insert(routes, v, 0.0)) pending.push_back(v);
+    }
+    // Targets that fit nowhere at first are retried after the others.
+    bool placed = true;
+    for (uint32_t v : pending) placed = insertion_.Insert(routes, v, 0.0) && placed;
+    if (placed && routes.Complete()) return true;
+  }
+  return false;
+}
+
+bool ImprovementEngine::Recreate(RouteSet& routes) {
+  // Order of reinsertion: random, farthest first or nearest first.
+  const uint32_t pick = random_.Below(9);
+  if (pick < 4) {
+    for (size_t i = removed_.size(); i > 1; --i) std::swap(removed_[i - 1], removed_[random_.Below(static_cast<uint32_t>(i))]);
+  } else if (pick < 8) {
+    std::sort(removed_.begin(), removed_.end(),
+              [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
+  } else {
+    std::sort(removed_.begin(), removed_.end(),
+              [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) < model_.DepotDistance(b); });
+  }
+  for (uint32_t v : removed_) {
+    if (!insertion_.Insert(routes, v, kBlink) && !insertion_.Insert(routes, v, 0.0)) return false;
+  }
+  return true;
+}
+
+void ImprovementEngine::Report(const RouteSet& routes, const std::function<void(const EngineSolution&)>& on_best) {
+  EngineSolution solution = routes.Export();
+  if (!CheckSolution(context_, solution)) return;
+  best_solution_ = std::move(solution);
+  ++counts_.improvements;
+  if (on_best) on_best(best_solution_);
+}
+
+bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<bool()>& out_of_time,
+                            const std::function<void(const EngineSolution&)>& on_best) {
+  counts_ = ImproveCounts();
+  best_solution_ = EngineSolution();
+  RouteSet current(model_, settings_.min_max);
+  bool loaded = initial != nullptr && Load(*initial, current);
+  if (!loaded) {
+    counts_.constructed = true;
+    if (!Construct(current)) return false;
+  }
+  RouteSet best(model_, settings_.min_max);
+  best.CopyFrom(current);
+  if (loaded) {
+    best_solution_ = best.Export();
+  } else {
+    Report(best, on_best);
+  }
+  const std::function<bool()> stop = out_of_time;
+  counts_.moves += local_search_.Run(current, &stop);
+  if (current.Better(current.Value(), best.Value())) {
+    best.CopyFrom(current);
+    Report(best, on_best);
+  }
+
+  RouteSet work(model_, settings_.min_max);
+  const double scale = model_.TypicalLeg();
+  const double t0 = kStartTemperature * scale;
+  const double tf = kFinalTemperature * scale;
+  int64_t last_best = 0;
+  for (;;) {
+    const int64_t it = counts_.iterations;
+    if (settings_.max_iterations > 0 && it >= settings_.max_iterations) break;
+    if ((it & 15) == 0 && out_of_time && out_of_time()) break;
+    if (model_.Targets().empty()) break;
+    double progress;
+    if (settings_.max_iterations > 0) {
+      progress = static_cast<double>(it) / static_cast<double>(settings_.max_iterations);
+    } else if (settings_.progress) {
+      progress = std::min(1.0, std::max(0.0, settings_.progress()));
+    } else {
+      progress = static_cast<double>(it % kCycle) / kCycle;
+    }
+    const double temperature = t0 * std::pow(tf / t0, progress);
+    ++counts_.iterations;
+
+    work.CopyFrom(current);
+    removed_.clear();
+    removal_.Ruin(work, removed_);
+    if (!Recreate(work)) continue;
+    counts_.moves += local_search_.Run(work, &stop);
+
+    const double threshold = Scalar(current.Value()) - temperature * std::log(1.0 - random_.Unit());
+    if (Scalar(work.Value()) < threshold) {
+      current.CopyFrom(work);
+      ++counts_.accepted;
+    }
+    if (work.Better(work.Value(), best.Value())) {
+      best.CopyFrom(work);
+      Report(best, on_best);
+      last_best = it;
+    } else if (it - last_best > kPatience) {
+      current.CopyFrom(best);
+      last_best = it;
+      ++counts_.restarts;
+    }
+  }
+  return true;
+}
+
+}  // namespace velmora

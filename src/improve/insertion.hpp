@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "improve/random_source.hpp"
+#include "improve/route_set.hpp"
+
+namespace velmora {
+
+// Best insertion of an unrouted target over every route whose agent may serve
+// it. Under min-max the best position is the one that leaves the longest route
+// shortest, then the one that adds least; under min-sum the one that adds
+// least. Each position is skipped with a given probability ("blinks").
+class Insertion {
+ public:
+  explicit Insertion(RandomSource& random) : random_(random) {}
+
+  // Inserts v; false, with the routes unchanged, when no position is feasible.
+  bool Insert(RouteSet& routes, uint32_t v, double blink);
+
+ private:
+  RandomSource& random_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "improve/improve_settings.hpp"
+#include "improve/route_model.hpp"
+#include "improve/segment.hpp"
+
+namespace velmora {
+
+// The objective of a set of routes: its longest route and its total.
+struct Objective {
+  double longest = 0.0;
+  double total = 0.0;
+};
+
+// A piece of a new route: positions from..to (inclusive, 0 = the start) of a
+// current route, forward or reversed, or a single node outside any route.
+struct Piece {
+  static constexpr uint32_t kFree = std::numeric_limits<uint32_t>::max();
+  uint32_t route = 0;
+  uint32_t from = 0;
+  uint32_t to = 0;
+  bool reversed = false;
+
+  static Piece Prefix(uint32_t r, uint32_t to) { return Piece{r, 0, to, false}; }
+  static Piece Range(uint32_t r, uint32_t from, uint32_t to, bool reversed = false) {
+    return Piece{r, from, to, reversed};
+  }
+  static Piece Node(uint32_t v) { return Piece{kFree, v, v, false}; }
+  bool Empty() const { return route != kFree && to < from; }
+};
+
+struct RouteEval {
+  bool ok = false;
+  double cost = 0.0;
+};
+
+// One route per agent (route index = agent index) with the data that lets a
+// changed route be judged in O(1): prefix arrival times, suffix window
+// summaries and cumulative leg sums per agent type, and node positions. A new
+// route is described as a short list of pieces of the current routes, the
+// first always a prefix of the agent's own route; the route closes at the
+// agent's best closing node.
+class RouteSet {
+ public:
+  static constexpr double kInf = std::numeric_limits<double>::infinity();
+  static constexpr uint32_t kUnrouted = std::numeric_limits<uint32_t>::max();
+
+  RouteSet(const RouteModel& model, bool min_max);
+
+  const RouteModel& model() const { return *model_; }
+  bool MinMax() const { return min_max_; }
+  uint32_t RouteCount() const { return static_cast<uint32_t>(routes_.size()); }
+  // Targets on route r; positions 1..Size(r) hold them, position 0 the start.
+  uint32_t Size(uint32_t r) const { return static_cast<uint32_t>(routes_[r].seq.size() - 1); }
+  uint32_t At(uint32_t r, uint32_t p) const { return routes_[r].seq[p]; }
+  bool Routed(uint32_t v) const { return route_of_[v] != kUnrouted; }
+  uint32_t RouteOf(uint32_t v) const { return route_of_[v]; }
+  uint32_t PosOf(uint32_t v) const { return pos_of_[v]; }
+  double Cost(uint32_t r) const { return routes_[r].cost; }
+  const Objective& Value() const { return value_; }
+  size_t Unrouted() const { return unrouted_; }
+  // Every target routed and every route within its windows and limit.
+  bool Complete() const { return unrouted_ == 0 && value_.total < kInf; }
+  // Targets of route r that the agent type `slot` may not serve, in positions 1..p.
+  uint32_t Barred(uint32_t r, uint32_t slot, uint32_t p) const {
+    return model_->SlotCount() == 1 ? 0 : routes_[r].barred[slot * stride_ + p];
+  }
+
+  // Cost of the route of `agent` made of `pieces`, closed at its best closing node.
+  RouteEval Evaluate(uint32_t agent, const Piece* pieces, int count) const;
+
+  // Objective after routes a (and b) take new costs.
+  Objective After(uint32_t a, double cost_a) const;
+  Objective After(uint32_t a, double cost_a, uint32_t b, double cost_b) const;
+  // Longest route other than a and b (-inf when there is none).
+  double LongestOther(uint32_t a, uint32_t b) const;
+  // x beats y by more than 1e-9.
+  bool Better(const Objective& x, const Objective& y) const {
+    if (!min_max_) return x.total < y.total - 1e-9;
+    if (x.longest < y.longest - 1e-9) return true;
+    return x.longest <= y.longest && x.total < y.total - 1e-9;
+  }
+
+  // Replace routes a (and b) by the pieces; false, with nothing changed, when
+  // the literal walk of a new route finds it infeasible.
+  bool Apply(uint32_t a, const Piece* pa, int na);
+  bool Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb);
+
+  // Building and ruin. Removals leave the routes' data stale until Refresh.
+  void Clear();
+  void SetTargets(uint32_t r, const std::vector<uint32_t>& targets);
+  void Remove(uint32_t r, uint32_t from, uint32_t to);
+  void InsertAfter(uint32_t r, uint32_t p, uint32_t v);  // refreshes r
+  void Refresh(uint32_t r);
+  void RefreshValue();
+
+  // Copies the routes and data of `other` (same model), reusing storage.
+  void CopyFrom(const RouteSet& other);
+
+  EngineSolution Export() const;
+
+ private:
+  struct RouteData {
+    std::vector<uint32_t> seq;     // start, then targets
+    std::vector<double> time;      // arrival (after waiting) at each position
+    std::vector<uint8_t> ok;       // prefix up to the position is feasible
+    std::vector<Segment> suffix;   // [slot * stride + p]: targets p..end (target windows)
+    std::vector<double> fwd, bwd;  // [slot * stride + p]: legs between targets 1..p, forward / backward
+    std::vector<uint32_t> barred;  // [slot * stride + p]
+    double cost = 0.0;
+    uint32_t close = 0;
+    bool feasible = true;
+  };
+
+  bool Walk(uint32_t slot, double limit, const RouteData& q, const Piece& piece, uint32_t& x, double& t) const;
+  void Materialise(const Piece* pieces, int count, std::vector<uint32_t>& out) const;
+
+  const RouteModel* model_;
+  bool min_max_;
+  size_t stride_;
+  std::vector<RouteData> routes_;
+  std::vector<uint32_t> route_of_, pos_of_;
+  size_t unrouted_ = 0;
+  Objective value_;
+  std::array<uint32_t, 3> top_{};
+  uint32_t top_count_ = 0;
+  std::vector<uint32_t> scratch_a_, scratch_b_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,38 @@
+#include <cmath>
+#include <vector>
+
+#include "improve/improvement_engine.hpp"
+
+namespace velmora {
+
+bool CheckSolution(const RoutingContext& context, const EngineSolution& solution) {
+  const size_t m = context.AgentCount();
+  const size_t n = context.NodeCount();
+  if (solution.paths.size() != m || solution.costs.size() != m) return false;
+  std::vector<uint8_t> served(n, 0);
+  for (size_t k = 0; k < m; ++k) {
+    const std::vector<uint64_t>& path = solution.paths[k];
+    if (path.size() < 2 || path.front() != context.Start(k) || !context.ClosesAt(k, path.back())) return false;
+    double t = 0.0;
+    for (size_t p = 0; p < path.size(); ++p) {
+      const uint64_t v = path[p];
+      if (v >= n) return false;
+      const bool last = p + 1 == path.size();
+      if (p > 0 && !last) {
+        if (!context.IsTarget(v) || !context.MayVisit(k, v) || served[v]) return false;
+        served[v] = 1;
+      }
+      if (p > 0) t += context.RouteLeg(k, path[p - 1], v);
+      if (!context.Arrive(v, t)) return false;
+      if (p > 0 && !context.WithinLimit(k, t)) return false;
+    }
+    const double reported = solution.costs[k];
+    if (!(std::fabs(reported - t) <= 1e-9 * std::max(1.0, std::fabs(t)))) return false;
+  }
+  for (uint64_t v = 0; v < n; ++v) {
+    if (context.IsTarget(v) && !served[v]) return false;
+  }
+  return true;
+}
+
+}  // namespace velmora
