@@ -6,10 +6,9 @@
 #include <utility>
 #include <vector>
 
-namespace velmora {
+#include "core/constants.hpp"
 
-// Cost of a pair of nodes that no matrix cell gives.
-constexpr double kMissingCost = 9999.0;
+namespace velmora {
 
 // What a routing context is built from, with nodes and agents by dense index.
 struct RoutingTables {

@@ -27,9 +27,6 @@ namespace velmora {
 
 namespace {
 
-constexpr double kMissingCost = 9999.0;
-constexpr double kLargest = std::numeric_limits<double>::max();
-
 // The lookup error that callers of the set-up rely on, whatever the standard
 // library's own wording is.
 template <typename Map, typename Key>
@@ -70,11 +67,22 @@ Solver::~Solver() {
 }
 
 void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
-  const auto& pnodes = problem.nodes();
-  const uint64_t n = pnodes.size();
+  const uint64_t n = problem.nodes().size();
   if (n > kMaxNodes) throw std::invalid_argument(TooManyNodes(n));
+  ReadTypes(problem);
+  ReadNodes(problem);
+  ReadAgents(problem);
+  ReadAssignments(problem);
+  ReadWindows(problem);
+  BuildCompleteGraph(problem);
+  ChoosePlugins(options);
+  graph_ = owned_graph_.get();
+  time_limit_ = options.time_limit;
+  return_to_end_ = options.return_to_end;
+  Initialize();
+}
 
-  // Types.
+void Solver::ReadTypes(const Problem& problem) {
   type_index_.clear();
   type_names_.clear();
   for (const auto& [name, k] : problem.type_index()) {
@@ -82,8 +90,11 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     type_names_[k] = name;
   }
   num_types_ = type_index_.size();
+}
 
-  // Nodes.
+void Solver::ReadNodes(const Problem& problem) {
+  const auto& pnodes = problem.nodes();
+  const uint64_t n = pnodes.size();
   nodes_.clear();
   node_index_.clear();
   nodes_.reserve(n);
@@ -97,9 +108,11 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     sn.id = static_cast<int64_t>(node.id);
     nodes_.push_back(std::move(sn));
   }
+}
 
-  // Agents. An agent filed under another id than its own takes the type of its
-  // own type name, so every agent indexes the cost vectors with a valid type.
+// An agent filed under another id than its own takes the type of its own type
+// name, so every agent indexes the cost vectors with a valid type.
+void Solver::ReadAgents(const Problem& problem) {
   agents_.clear();
   starts_.clear();
   ends_.clear();
@@ -130,10 +143,13 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   num_agents_ = static_cast<int32_t>(agents_.size());
   for (uint64_t s : starts_) start_set_.insert(s);
   for (uint64_t e : ends_) end_set_.insert(e);
+}
 
-  // Allowed agent types per node.
+// Allowed agent types per node, ascending and without repeats.
+void Solver::ReadAssignments(const Problem& problem) {
+  const auto& pnodes = problem.nodes();
   const auto& assignments = problem.assignment_constraint().assignments;
-  for (uint64_t j = 0; j < n; ++j) {
+  for (uint64_t j = 0; j < pnodes.size(); ++j) {
     std::vector<int64_t> types;
     auto it = assignments.find(pnodes[j].id);
     if (it != assignments.end()) {
@@ -149,8 +165,10 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     types.erase(std::unique(types.begin(), types.end()), types.end());
     nodes_[j].types = std::move(types);
   }
+}
 
-  // Time windows by node index.
+// Time windows by node index.
+void Solver::ReadWindows(const Problem& problem) {
   windows_.clear();
   for (const auto& [id, window] : problem.timewindow_constraint().windows) {
     auto it = node_index_.find(id);
@@ -163,8 +181,12 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     }
     windows_[it->second] = window;
   }
+}
 
-  // Complete graph with one cost per agent type; costs no matrix gives are 9999.
+// Complete graph with one cost per agent type; costs no matrix gives are
+// kMissingCost.
+void Solver::BuildCompleteGraph(const Problem& problem) {
+  const uint64_t n = problem.nodes().size();
   owned_graph_ = std::make_unique<SparseGraph>();
   owned_graph_->ChangeCostDim(num_types_, kMissingCost);
   for (uint64_t j = 0; j < n; ++j) owned_graph_->AddVertex(j);
@@ -199,8 +221,11 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
       owned_graph_->AddArc(i, j, cost);
     }
   }
+}
 
-  // Plugins.
+// The objective named by the options; a composite checker when there are
+// windows or positive time limits; both post-optimizers in a composite.
+void Solver::ChoosePlugins(const Options& options) {
   if (options.objective == ObjectiveType::MinSum) {
     objective_ = std::make_unique<MinSumObjective>();
   } else {
@@ -224,11 +249,6 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   post->AddChild(std::make_unique<DefaultPostOptimizer>());
   post->AddChild(std::make_unique<RouteMergingPostOptimizer>());
   post_optimizer_ = std::move(post);
-
-  graph_ = owned_graph_.get();
-  time_limit_ = options.time_limit;
-  return_to_end_ = options.return_to_end;
-  Initialize();
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/constants.hpp"
 #include "graph/planner_graph.hpp"
 #include "graph/sparse_graph.hpp"
 #include "model/options.hpp"
@@ -23,6 +24,7 @@
 #include "solver/anytime_entry.hpp"
 #include "solver/focal_entry.hpp"
 #include "solver/frontier.hpp"
+#include "solver/memory_guard.hpp"
 #include "solver/search_state.hpp"
 #include "solver/search_statistics.hpp"
 #include "solver/node_pool.hpp"
@@ -34,9 +36,6 @@
 #include "solver/window_table.hpp"
 
 namespace velmora {
-
-// Largest number of nodes a search can handle: the visited set has 256 bits.
-constexpr uint64_t kMaxNodes = 256;
 
 // The search engine: built from a copy of a problem, it owns dense tables, the
 // planning graph, one plugin of each family and all search structures.
@@ -108,8 +107,26 @@ class Solver {
     bool operator()(const FocalEntry& a, const FocalEntry& b) const { return comparator->Compare(a, b); }
   };
 
+  // Set-up from a problem, one section each.
   void BuildFromProblem(const Problem& problem, const Options& options);
+  void ReadTypes(const Problem& problem);
+  void ReadNodes(const Problem& problem);
+  void ReadAgents(const Problem& problem);
+  void ReadAssignments(const Problem& problem);
+  void ReadWindows(const Problem& problem);
+  void BuildCompleteGraph(const Problem& problem);
+  void ChoosePlugins(const Options& options);
+
+  // Steps of the search.
+  enum class Step { kContinue, kGoal, kStuck };
   void ResetSearch();
+  size_t BeginSearch();
+  void PushRoot(size_t m);
+  bool OutOfBudget(MemoryGuard& memory);
+  Step ExpandNext(double weight);
+  void RefreshFocalBound(double weight);
+  void NextWeight();
+  int FinishSearch();
   double Elapsed() const { return timer_.elapsed(); }
   void GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v);
   void RecordSolution(const SearchState& goal);
@@ -146,15 +163,15 @@ class Solver {
   std::vector<uint64_t> ends_;
   std::vector<uint64_t> unreachable_;
   WindowTable windows_;
-  double time_limit_ = 60.0;
+  double time_limit_ = SearchDefaults::kTimeLimit;
   bool return_to_end_ = true;
   double last_update_time_ = 0.0;
   SimpleTimer timer_;
 
   // State arena.
   uint64_t capacity_ = 0;
-  uint64_t growth_step_ = 1024;
-  uint64_t growth_limit_ = 4096;
+  uint64_t growth_step_ = SearchDefaults::kGrowthStep;
+  uint64_t growth_limit_ = SearchDefaults::kGrowthLimit;
   StateArena arena_;
   SearchState x_;  // the state being expanded
   SearchState w_;  // the successor being built
@@ -168,12 +185,13 @@ class Solver {
   using OpenEntry = std::pair<double, int64_t>;
   std::set<OpenEntry, std::less<OpenEntry>, PoolAllocator<OpenEntry>> open_{PoolAllocator<OpenEntry>(&open_pool_)};
   std::set<FocalEntry, FocalOrder, PoolAllocator<FocalEntry>> focal_;
-  std::vector<double> weights_{100.0};
+  std::vector<double> weights_{SearchDefaults::kFirstWeight};
   double focal_bound_ = 0.0;
   double incumbent_ = -1.0;
-  int32_t max_iterations_ = 100;
+  int32_t max_iterations_ = SearchDefaults::kMaxIterations;
   int32_t found_ = 0;
   double largest_route_cost_ = -1.0;
+  int64_t goal_id_ = -1;  // last goal of the current search
 
   // Frontier keys: one byte per agent position (node indices are below 256).
   std::unordered_map<std::string, uint64_t> frontier_index_;

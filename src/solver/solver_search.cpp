@@ -138,7 +138,7 @@ void Solver::SetIncumbent(double cost) {
       ++it;
     }
   }
-  open_.erase(open_.upper_bound({cost + 0.2, std::numeric_limits<int64_t>::max()}), open_.end());
+  open_.erase(open_.upper_bound({cost + kIncumbentSlack, std::numeric_limits<int64_t>::max()}), open_.end());
   incumbent_ = cost;
 }
 
@@ -159,15 +159,16 @@ size_t Solver::SearchBytes() const {
 void Solver::ResetSearch() {
   arena_.Reset(0, 0);
   capacity_ = 0;
-  growth_step_ = 1024;
+  growth_step_ = SearchDefaults::kGrowthStep;
   next_state_id_ = 0;
   open_.clear();
   focal_.clear();
-  weights_.assign(1, 100.0);
+  weights_.assign(1, SearchDefaults::kFirstWeight);
   focal_bound_ = 0.0;
   incumbent_ = -1.0;
   found_ = 0;
   largest_route_cost_ = -1.0;
+  goal_id_ = -1;
   frontier_index_.clear();
   frontiers_.clear();
   frontier_count_ = 0;
@@ -265,9 +266,12 @@ void Solver::RecordSolution(const SearchState& goal) {
   SetIncumbent(largest);
 }
 
-int Solver::solve() {
+// Resets what an earlier search left, starts the clock and checks that the
+// graph and the depots fit the search; returns the agent count.
+size_t Solver::BeginSearch() {
   if (searched_) ResetSearch();
   searched_ = true;
+  goal_id_ = -1;
 
   anytime_.clear();
   timer_.start();
@@ -289,13 +293,18 @@ int Solver::solve() {
   }
   n_nodes_ = static_cast<int32_t>(n);
   arena_.Reset(m, n_nodes_);
-  MemoryGuard memory(memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit());
+  return m;
+}
 
+// The root: every agent at its start, nodes nobody has to visit marked as
+// visited; it opens both lists at the first weight.
+void Solver::PushRoot(size_t m) {
+  const uint64_t n = static_cast<uint64_t>(n_nodes_);
   SearchState root;
   root.positions.assign(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(m));
   root.costs.assign(m, 0.0);
   root.done.assign(m, 0);
-  root.n_nodes = static_cast<int32_t>(n);
+  root.n_nodes = n_nodes_;
   for (uint64_t i = n; i < static_cast<uint64_t>(NodeSet::kBits); ++i) root.visited.set(i);
   for (uint64_t u : unreachable_) {
     if (u < static_cast<uint64_t>(NodeSet::kBits)) root.visited.set(u);
@@ -323,75 +332,100 @@ int Solver::solve() {
   focal_bound_ = root_f * weights_[0];
   open_.emplace(root_f, static_cast<int64_t>(root_id));
   focal_.insert(root_entry);
+}
 
-  int64_t goal_id = -1;
-  if (max_iterations_ >= 1) {
-    for (size_t i = 0;;) {
-      while (!result_.timeout && !focal_.empty()) {
-        // Running out of memory ends the search like running out of time.
-        const double elapsed = Elapsed();
-        if (elapsed > time_limit_ || memory.Exceeded(SearchBytes(), elapsed)) {
-          result_.timeout = true;
-          break;
-        }
-        SearchState& x = x_;
-        arena_.Load(static_cast<uint64_t>(focal_.begin()->id), x);
-        focal_.erase(focal_.begin());
-        open_.erase({x.f, x.id});
-        if (CheckDominated(x) || (incumbent_ != -1.0 && x.f >= incumbent_)) continue;
-        if (!open_.empty() && focal_bound_ != open_.begin()->first * weights_[i]) {
-          UpdateFocalBound(focal_bound_, open_.begin()->first * weights_[i]);
-        }
-        ArchiveArenaState(x);
-        if (IsGoal(x)) {
-          goal_id = x.id;
-          RecordSolution(x);
-          break;
-        }
-        ++result_.n_expanded;
-        const int64_t a = expansion_->SelectAgent(x);
-        if (a == -1) {
-          std::cerr << "can't find next expanded agent\n";
-          break;
-        }
-        const uint64_t count = nodes_.size();
-        for (uint64_t v = 0; v < count; ++v) GenerateSuccessor(x, a, v);
-        if (!open_.empty() && focal_bound_ != open_.begin()->first * weights_[i]) {
-          UpdateFocalBound(focal_bound_, open_.begin()->first * weights_[i]);
-        }
-      }
+// Running out of memory ends the search like running out of time.
+bool Solver::OutOfBudget(MemoryGuard& memory) {
+  const double elapsed = Elapsed();
+  return elapsed > time_limit_ || memory.Exceeded(SearchBytes(), elapsed);
+}
 
-      // Weight update.
-      if (result_.timeout || open_.empty()) break;
-      // The ratio needs a positive smallest f; otherwise (and once the ratio is
-      // close to 1, or without an incumbent) the weight drops to 1.
-      const double fmin = open_.begin()->first;
-      bool exact = true;
-      if (fmin > 0.0) {
-        const double r = incumbent_ / fmin;
-        const double d = (r - 1.0) / 5.0;
-        if (d >= 0.001) {
-          exact = false;
-          weights_.push_back(r - d);
-          statistics_.cost_ratio = r;
-        }
-      }
-      if (exact) {
-        weights_.push_back(1.0);
-        std::cout << "w = 1\n";
-      }
-      ++i;
-      if (i >= static_cast<size_t>(max_iterations_)) break;
+// Moves the focal bound to the current weight times the smallest open f.
+void Solver::RefreshFocalBound(double weight) {
+  if (!open_.empty() && focal_bound_ != open_.begin()->first * weight) {
+    UpdateFocalBound(focal_bound_, open_.begin()->first * weight);
+  }
+}
+
+// Takes the best focal state: skips it when dominated or no better than the
+// incumbent, records it when it is a goal, else generates its successors.
+Solver::Step Solver::ExpandNext(double weight) {
+  SearchState& x = x_;
+  arena_.Load(static_cast<uint64_t>(focal_.begin()->id), x);
+  focal_.erase(focal_.begin());
+  open_.erase({x.f, x.id});
+  if (CheckDominated(x) || (incumbent_ != -1.0 && x.f >= incumbent_)) return Step::kContinue;
+  RefreshFocalBound(weight);
+  ArchiveArenaState(x);
+  if (IsGoal(x)) {
+    goal_id_ = x.id;
+    RecordSolution(x);
+    return Step::kGoal;
+  }
+  ++result_.n_expanded;
+  const int64_t a = expansion_->SelectAgent(x);
+  if (a == -1) {
+    std::cerr << "can't find next expanded agent\n";
+    return Step::kStuck;
+  }
+  const uint64_t count = nodes_.size();
+  for (uint64_t v = 0; v < count; ++v) GenerateSuccessor(x, a, v);
+  RefreshFocalBound(weight);
+  return Step::kContinue;
+}
+
+// Lowers the focal weight after an iteration. The ratio needs a positive
+// smallest f; otherwise (and once the ratio is close to 1, or without an
+// incumbent) the weight drops to 1.
+void Solver::NextWeight() {
+  const double fmin = open_.begin()->first;
+  bool exact = true;
+  if (fmin > 0.0) {
+    const double r = incumbent_ / fmin;
+    const double d = (r - 1.0) / 5.0;
+    if (d >= 0.001) {
+      exact = false;
+      weights_.push_back(r - d);
+      statistics_.cost_ratio = r;
     }
   }
+  if (exact) {
+    weights_.push_back(1.0);
+    std::cout << "w = 1\n";
+  }
+}
 
+int Solver::FinishSearch() {
   result_.end_marker = -1;
   result_.search_time = Elapsed();
-  if (goal_id != -1) {
+  if (goal_id_ != -1) {
     if (!instance_name_.empty()) WritePathDump();
     return 1;
   }
   return 0;
+}
+
+int Solver::solve() {
+  const size_t m = BeginSearch();
+  MemoryGuard memory(memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit());
+  PushRoot(m);
+  if (max_iterations_ >= 1) {
+    for (size_t i = 0;;) {
+      const double weight = weights_[i];
+      while (!result_.timeout && !focal_.empty()) {
+        if (OutOfBudget(memory)) {
+          result_.timeout = true;
+          break;
+        }
+        if (ExpandNext(weight) != Step::kContinue) break;
+      }
+      if (result_.timeout || open_.empty()) break;
+      NextWeight();
+      ++i;
+      if (i >= static_cast<size_t>(max_iterations_)) break;
+    }
+  }
+  return FinishSearch();
 }
 
 }  // namespace velmora

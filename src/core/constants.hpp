@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+namespace velmora {
+
+// Cost of a pair of nodes that no matrix cell gives; the heuristic and the
+// reachability test read costs at or above it as missing arcs.
+constexpr double kMissingCost = 9999.0;
+
+// Largest number of nodes a search can handle: the visited set has 256 bits.
+constexpr uint64_t kMaxNodes = 256;
+
+// Starting value of minimum searches and the weight of a blocked node pair.
+constexpr double kLargest = std::numeric_limits<double>::max();
+
+// A route cost counts as improved only when it beats the current one by more
+// than this (post-optimizers, anytime list).
+constexpr double kImprovementTolerance = 1e-9;
+
+// An incumbent keeps open states whose f lies up to this much above it.
+constexpr double kIncumbentSlack = 0.2;
+
+// Defaults of the anytime focal search.
+struct SearchDefaults {
+  static constexpr double kTimeLimit = 60.0;        // seconds of processor time
+  static constexpr double kFirstWeight = 100.0;     // focal weight of the first iteration
+  static constexpr int32_t kMaxIterations = 100;    // weight iterations at most
+  static constexpr uint64_t kGrowthStep = 1024;     // first step of the id capacity
+  static constexpr uint64_t kGrowthLimit = 4096;    // the step doubles up to this
+};
+
+}  // namespace velmora
