@@ -151,4 +151,6 @@ def fmt(value, digits: int = 2) -> str:
         return "yes" if value else "no"
     if isinstance(value, int) or digits == 0:
         return f"{round(value):,}".replace(",", " ")
+    if abs(value) < 0.5 * 10.0 ** -digits:
+        value = 0.0  # no "-0.00" for a value a hair below its reference
     return f"{value:.{digits}f}"

@@ -337,7 +337,8 @@ def notes(meta: dict) -> list:
         "improve is better.",
         "improve first impr s: processor seconds from the start of the improve run's solve to its first "
         "solution better than the focal column's result (without a focal run: better than its own first "
-        "solution); last impr s: its `last_update_time`.",
+        "recorded solution, which on a focal-search start may be a post-optimisation step); last impr s: "
+        "its `last_update_time`.",
         "peak MiB: peak resident memory (ru_maxrss) of the solving child process, Python included.",
     ]
     return out

@@ -182,7 +182,7 @@ def test_reference_values():
 
 @pytest.mark.parametrize("value, digits, text", [
     (None, 2, "—"), (True, 2, "yes"), (False, 2, "no"), (1234567, 2, "1 234 567"),
-    (3.14159, 3, "3.142"), (61508.4, 0, "61 508"), ("ok", 2, "ok"),
+    (3.14159, 3, "3.142"), (61508.4, 0, "61 508"), ("ok", 2, "ok"), (-0.001, 2, "0.00"), (-0.006, 2, "-0.01"),
 ])
 def test_cell_format(value, digits, text):
     assert bt.fmt(value, digits) == text
