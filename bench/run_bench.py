@@ -189,10 +189,13 @@ def make_row(row: dict, budget: float, bks: dict, results: dict) -> dict:
     if "kvt-improve" in results:
         results["kvt-improve"]["first_improvement_time"] = first_improvement(
             results["kvt-improve"], results.get("kvt"), row["objective"])
-    improve = results.get("kvt-improve", {}).get("value")
+    def valid_value(solver):
+        res = results.get(solver, {})
+        return res.get("value") if res.get("status") == "ok" else None
+
     for peer in ("ortools", "pyvrp"):
-        if peer in results:
-            out[f"improve_vs_{peer}"] = gap_percent(improve, results[peer].get("value"))
+        if peer in results:  # valid results only: an invalid plan is no benchmark to meet
+            out[f"improve_vs_{peer}"] = gap_percent(valid_value("kvt-improve"), valid_value(peer))
     return out
 
 
@@ -333,8 +336,8 @@ def notes(meta: dict) -> list:
         "penalty) or PATH_CHEAPEST_ARC, then GUIDED_LOCAL_SEARCH; min_max as a global span cost.",
         "PyVRP: single-depot min_sum rows only (n/a elsewhere); one depot, one vehicle type with m "
         "vehicles, distances x1000 rounded to integers, MaxRuntime = budget, seed 0.",
-        "improve vs OR-Tools % / improve vs PyVRP %: (improve - peer) / peer x 100; negative means KVT "
-        "improve is better.",
+        "improve vs OR-Tools % / improve vs PyVRP %: (improve - peer) / peer x 100 where both are valid; "
+        "negative means KVT improve is better.",
         "improve first impr s: processor seconds from the start of the improve run's solve to its first "
         "solution better than the focal column's result (without a focal run: better than its own first "
         "recorded solution, which on a focal-search start may be a post-optimisation step); last impr s: "
