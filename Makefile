@@ -47,12 +47,17 @@ demo: module
 clean:
 	rm -rf build $(VENV)
 
-# Benchmark against the TSPLIB mTSP set and OR-Tools (bench/RESULTS.md); e.g.
-#   make bench BENCH_ARGS="--budget 10 --label before"
-# Installs the `bench` dependency group (ortools) into the venv without rebuilding the package.
+# Benchmark against best-known values, OR-Tools and PyVRP (bench/RESULTS.md); e.g.
+#   make bench BENCH_ARGS="--budget 10 --label after"
+# Installs the `bench` dependency group (ortools) into the venv without rebuilding the package; the
+# benchmark itself installs PyVRP into bench/.venv-pyvrp (Python 3.11 or newer, bench/setup_pyvrp.sh).
+# bench-large: lin318, att532.euc2d, rat783, min_max, 60 s per run (not part of bench).
 BENCH_ARGS ?=
-.PHONY: bench
+.PHONY: bench bench-large
 bench: module
 	$(PY) -m pip install -q "ortools>=9.10"
 	$(PY) bench/run_bench.py $(BENCH_ARGS)
+bench-large: module
+	$(PY) -m pip install -q "ortools>=9.10"
+	$(PY) bench/run_bench.py --suite large $(BENCH_ARGS)
 include mk/reliability.mk
