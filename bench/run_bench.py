@@ -419,6 +419,7 @@ def main(argv=None) -> int:
             "pyvrp": None,
             "command": " ".join(shlex.quote(a) for a in [pathlib.Path(sys.argv[0]).name] + sys.argv[1:]),
             "budget": args.budget,
+            "variant_seed": VARIANT_SEED,
             "solvers": args.solvers}
     total = len(planned) * len(args.solvers)
     done = 0

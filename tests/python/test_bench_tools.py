@@ -7,6 +7,7 @@ import json
 import math
 import pathlib
 import re
+import subprocess
 import sys
 
 import pytest
@@ -349,6 +350,26 @@ def test_pyvrp_model_covers_single_depot_min_sum(change, reason):
     doc = bt.build_instance(tiny(), 2, "min_sum", 1.0)
     change(doc)
     assert pyvrp_peer.unsupported(doc) == reason
+
+
+def test_pyvrp_child_gives_valid_routes():
+    python = BENCH / ".venv-pyvrp" / "bin" / "python"
+    if not python.exists() or subprocess.run([str(python), "-c", "import pyvrp"]).returncode != 0:
+        pytest.skip("no PyVRP environment (bench/setup_pyvrp.sh makes it)")
+    doc = bt.build_instance(bt.TspInstance("p", bt.load_tsplib(bt.resolve_instance("eil51")).points[:12]),
+                            3, "min_sum", 0.5)
+    proc = subprocess.run([str(python), str(BENCH / "pyvrp_peer.py"), "--budget", "0.5"], input=json.dumps(doc),
+                          capture_output=True, text=True, timeout=120)
+    lines = proc.stdout.splitlines()
+    assert proc.returncode == 0 and len(lines) == 1, proc.stderr
+    res = json.loads(lines[0])
+    assert (res["solver"], res["status"], len(res["paths"])) == ("pyvrp", "ok", 3)
+    bt.check_result(bt.Instance.from_document(doc), res)
+    assert (res["status"], res["violations"]) == ("ok", [])
+    # Twelve nodes: at least as good as one nearest-neighbour tour with 2-opt (up to the integer scaling).
+    matrix = doc["costs"]["vehicle"]
+    tour = variants._order_route(matrix, 0, 0, list(range(1, 12)), False)
+    assert res["value"] <= sum(matrix[a][b] for a, b in zip(tour, tour[1:])) + 0.01
 
 
 # --- rows, tables and result files -----------------------------------------------------------------
