@@ -5,6 +5,8 @@ BUILD     ?= build/cpp
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_REQ := "pybind11>=3,<4" "nlohmann-json==3.12.0" "scikit-build-core>=0.10" "cmake>=3.18" ninja pytest \
              "mypy>=1.10" "matplotlib>=3.7"
+# WERROR=ON turns warnings in the project's own C++ into errors (CI builds with it).
+WERROR    ?= OFF
 
 .PHONY: all venv build cpp-test module py-test test demo clean
 
@@ -18,10 +20,12 @@ $(VENV)/.stamp: pyproject.toml scripts/find_python.sh Makefile
 
 venv: $(VENV)/.stamp
 
-# Engine, extension module and C++ tests in one CMake tree.
+# Engine, extension module and C++ tests in one CMake tree; installs GoogleTest
+# from Debian's packages when it is missing and the user may.
 build: venv
+	@scripts/ensure_gtest.sh
 	$(VENV)/bin/cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_BUILD_TESTS=ON
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_BUILD_TESTS=ON -DKVT_WERROR=$(WERROR)
 	$(VENV)/bin/cmake --build $(BUILD) -j $(JOBS)
 
 cpp-test: build
@@ -31,7 +35,8 @@ cpp-test: build
 # WHEEL_DIR=build/other keeps a second checkout's or venv's build apart).
 WHEEL_DIR ?=
 module: venv
-	$(PY) -m pip install -q --no-build-isolation $(if $(WHEEL_DIR),-C build-dir=$(WHEEL_DIR)) .
+	$(PY) -m pip install -q --no-build-isolation $(if $(WHEEL_DIR),-C build-dir=$(WHEEL_DIR)) \
+	    -C cmake.define.KVT_WERROR=$(WERROR) .
 
 py-test: module
 	$(PY) -m pytest tests/python -q
@@ -61,3 +66,4 @@ bench-large: module
 	$(PY) -m pip install -q "ortools>=9.10"
 	$(PY) bench/run_bench.py --suite large $(BENCH_ARGS)
 include mk/reliability.mk
+include mk/lint.mk

@@ -22,8 +22,10 @@ SAN_REPORT := ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|SUMMAR
 .PHONY: san-build test-sanitize cpp-test-sanitize py-test-sanitize fuzz-build fuzz fuzz-regress
 
 san-build: venv
+	@scripts/ensure_gtest.sh
 	$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_SANITIZE=ON -DKVT_BUILD_TESTS=ON -DKVT_BUILD_MODULE=ON
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_SANITIZE=ON -DKVT_BUILD_TESTS=ON -DKVT_BUILD_MODULE=ON \
+	    -DKVT_WERROR=$(WERROR)
 	$(VENV)/bin/cmake --build $(SAN_BUILD) -j $(JOBS)
 
 cpp-test-sanitize: san-build
@@ -50,7 +52,8 @@ test-sanitize: cpp-test-sanitize py-test-sanitize
 # libFuzzer needs clang: apt-get install clang libclang-rt-14-dev (Debian 12).
 fuzz-build: venv
 	CC=clang CXX=clang++ $(VENV)/bin/cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_BUILD_FUZZERS=ON -DKVT_BUILD_TESTS=OFF -DKVT_BUILD_MODULE=OFF
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_BUILD_FUZZERS=ON -DKVT_BUILD_TESTS=OFF -DKVT_BUILD_MODULE=OFF \
+	    -DKVT_WERROR=$(WERROR)
 	$(VENV)/bin/cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
 
 # New inputs go to fuzz/corpus/<target>/generated (not committed); seeds/ and
