@@ -262,8 +262,15 @@ def _worker_main(conn: Connection) -> None:
         conn.send(_solve_text(text, time_limit, capture=True))
 
 
-def _solve_task(text: str, time_limit: float, capture: bool) -> _Reply:
-    """The task a Dask worker runs for one instance."""
+def _solve_task(text: str, time_limit: float) -> _Reply:
+    """The task a Dask worker runs for one instance. A worker of one thread runs one solve at a
+    time, so its console lines can be set aside; on a worker of several they go to its log."""
+    try:
+        from distributed import get_worker
+
+        capture = get_worker().state.nthreads == 1
+    except (ImportError, ValueError, AttributeError):
+        capture = False
     return _solve_text(text, time_limit, capture)
 
 
@@ -341,12 +348,12 @@ class _Worker:
         self.conn.close()
 
 
-def _run_local(jobs: Iterator[_Job | Outcome], workers: int,
-               target: Callable[[Connection], None] = _worker_main) -> Iterator[Outcome]:
+def _run_local(jobs: Iterator[_Job | Outcome], workers: int) -> Iterator[Outcome]:
     import multiprocessing
     from multiprocessing.connection import wait
 
     ctx = multiprocessing.get_context("spawn")
+    target = _worker_main
     pool: list[_Worker] = []
     retry: collections.deque[_Job] = collections.deque()
     exhausted = False
@@ -428,49 +435,59 @@ def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | Non
         return
     cluster = None
     client = None
-    futures: dict[Any, _Job] = {}
+    running: dict[Any, _Job] = {}
     try:
         if scheduler == "local":
-            # The cluster is ours: a task whose worker dies is tried once more, then reported; one
-            # solve per worker process, so its console lines can be set aside.
+            # The cluster is ours: a task whose worker dies is tried once more, then reported.
             import logging
             with dask.config.set({"distributed.scheduler.allowed-failures": MAX_ATTEMPTS - 1}):
                 cluster = distributed.LocalCluster(n_workers=workers or cores(), threads_per_worker=1,
                                                    processes=True, dashboard_address=None,
+                                                   scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
                                                    silence_logs=logging.ERROR)
             client = distributed.Client(cluster)
-            capture = True
         else:
             # The cluster's own settings decide how often a task whose worker died is retried.
             client = distributed.Client(scheduler)
-            capture = False
         batch = uuid.uuid4().hex[:8]
-        for job in todo:
-            job.attempts = 1
-            future = client.submit(_solve_task, job.text, job.time_limit, capture, pure=False,
-                                   key=f"kvt-mtsp-{batch}-{job.index}")
-            futures[future] = job
-        for future in distributed.as_completed(list(futures)):
-            job = futures.pop(future)
+        queue = collections.deque(todo)
+        finished = distributed.as_completed()
+
+        def submit() -> None:
+            # No more tasks than the cluster has threads: a task waiting on a worker would count
+            # that worker's death against itself too.
+            room = max(1, sum(client.nthreads().values())) - len(running)
+            while queue and room > 0:
+                job = queue.popleft()
+                job.attempts = 1
+                future = client.submit(_solve_task, job.text, job.time_limit, pure=False,
+                                       key=f"kvt-mtsp-{batch}-{job.index}")
+                running[future] = job
+                finished.add(future)
+                room -= 1
+
+        submit()
+        for future in finished:
+            job = running.pop(future)
             try:
                 reply = future.result()
             except distributed.KilledWorker as err:
                 job.attempts = MAX_ATTEMPTS
                 yield _died(job, f"Dask: {type(err).__name__}", 0.0)
-                continue
             except Exception as err:  # the task could not run there (e.g. the package is missing)
                 where = f"{job.source}: " if job.source else ""
                 text = (str(err).strip().splitlines() or [""])[0]
                 yield Outcome(job.name, error=f"{where}the cluster could not solve it: {type(err).__name__}: {text}",
                               index=job.index, source=job.source, objective=job.objective,
                               attempts=job.attempts)
-                continue
-            yield _outcome(job, reply)
+            else:
+                yield _outcome(job, reply)
+            submit()
     finally:
         if client is not None:
-            if futures:
+            if running:
                 try:
-                    client.cancel(list(futures))
+                    client.cancel(list(running))
                 except Exception:  # the client may already be gone
                     pass
             client.close()
