@@ -245,6 +245,31 @@ def cmd_validate(args: argparse.Namespace, out: TextIO) -> int:
     return 0
 
 
+# --- batch ---------------------------------------------------------------------------------------------
+
+def _workers(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, got {value}")
+    return value
+
+
+def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
+    from .batch import BatchError, run_batch
+
+    try:
+        return run_batch(args.paths, args.out, workers=args.workers, scheduler=args.scheduler,
+                         time_limit=args.time_limit, improve=args.improve, seed=args.seed, quiet=args.quiet,
+                         out=out, err=sys.stderr)
+    except BatchError as err:
+        raise CliError(str(err)) from None
+    except ImportError as err:
+        raise CliError(f"--scheduler: {err}") from None
+
+
 # --- entry point ------------------------------------------------------------------------------------------
 
 def build_parser() -> argparse.ArgumentParser:
@@ -287,6 +312,27 @@ def build_parser() -> argparse.ArgumentParser:
     validate.add_argument("instance", metavar="INSTANCE.json")
     validate.add_argument("result", metavar="RESULT.json")
     validate.set_defaults(run=cmd_validate)
+
+    batch = commands.add_parser("batch", help="solve many instances on all cores or on a Dask cluster",
+                                description="Solve every instance (files, or folders of .json files) and "
+                                            "write one result per instance and a summary (summary.md, "
+                                            "summary.csv) into the output folder; exit status 1 when an "
+                                            "instance was not solved.")
+    batch.add_argument("paths", nargs="+", metavar="PATH", help="instance file or folder of instance files")
+    batch.add_argument("--out", required=True, metavar="DIR", help="folder for the results and the summary")
+    batch.add_argument("--workers", type=_workers, metavar="N",
+                       help="worker processes (default: one per core)")
+    batch.add_argument("--scheduler", metavar="ADDRESS|local",
+                       help="solve on a Dask cluster: a scheduler's address, or 'local' for one on this "
+                            "machine (needs the 'cluster' extra)")
+    batch.add_argument("--time-limit", type=_positive, metavar="S",
+                       help="time budget per instance in processor seconds (default: each instance's own)")
+    batch.add_argument("--improve", action=argparse.BooleanOptionalAction, default=None,
+                       help="run the improvement search after the focal search (default: each instance's "
+                            "options)")
+    batch.add_argument("--seed", type=int, metavar="N", help="seed of the improvement search")
+    batch.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
+    batch.set_defaults(run=cmd_batch)
     return parser
 
 
