@@ -170,12 +170,14 @@ def applicable(solver: str, row: dict, doc: dict) -> str | None:
 
 
 def first_improvement(improve: dict, focal: dict | None, objective: str):
-    """Processor seconds at which the improve run first beat the focal search's result (the focal
-    row's value), or, without a focal row, first improved on its own first solution; None when never."""
+    """Processor seconds at which the improve run first beat everything the focal search reported (the
+    focal row's value and its anytime entries: under min_sum the focal search logs solutions that its
+    post-optimisation then makes worse), or, without a focal row, first improved on its own first
+    solution; None when never."""
     key = "max_cost" if objective == "min_max" else "sum_cost"
     anytime = improve.get("anytime") or []
     if focal is not None and focal.get("status") in ("ok", "invalid") and focal.get("value") is not None:
-        bound = focal["value"]
+        bound = min([focal["value"]] + [e[key] for e in focal.get("anytime") or []])
         return next((e["time"] for e in anytime if e[key] < bound - 1e-9 * max(1.0, abs(bound))), None)
     return anytime[1]["time"] if len(anytime) > 1 else None
 
@@ -293,8 +295,8 @@ def summary(rows, solvers) -> list:
             gaps = [r["solvers"][s]["gap"] for r in rows if r["objective"] == objective and s in r["solvers"]
                     and r["solvers"][s].get("gap") is not None and r["solvers"][s].get("status") == "ok"]
             if gaps:
-                out.append(f"{objective}, {SOLVERS[s]}: mean gap {sum(gaps) / len(gaps):.2f} %, largest "
-                           f"{max(gaps):.2f} % over {len(gaps)} rows")
+                out.append(f"{objective}, {SOLVERS[s]}: mean gap {fmt(sum(gaps) / len(gaps))} %, largest "
+                           f"{fmt(max(gaps))} % over {len(gaps)} rows")
     if "kvt-improve" in solvers:
         for peer in ("ortools", "pyvrp"):
             worse = [f"{r['instance']} m={r['agents']} {r['objective']}" for r in rows
@@ -339,9 +341,9 @@ def notes(meta: dict) -> list:
         "improve vs OR-Tools % / improve vs PyVRP %: (improve - peer) / peer x 100 where both are valid; "
         "negative means KVT improve is better.",
         "improve first impr s: processor seconds from the start of the improve run's solve to its first "
-        "solution better than the focal column's result (without a focal run: better than its own first "
-        "recorded solution, which on a focal-search start may be a post-optimisation step); last impr s: "
-        "its `last_update_time`.",
+        "solution better than the focal column's result and every anytime entry of it (without a focal "
+        "run: better than its own first recorded solution, which on a focal-search start may be a "
+        "post-optimisation step); last impr s: its `last_update_time`.",
         "peak MiB: peak resident memory (ru_maxrss) of the solving child process, Python included.",
     ]
     return out

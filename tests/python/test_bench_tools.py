@@ -386,6 +386,12 @@ def test_first_improvement_time():
     assert run_bench.first_improvement(improve, None, "min_max") == 0.005
     assert run_bench.first_improvement(improve, {"status": "failed", "value": None}, "min_max") == 0.005
     assert run_bench.first_improvement({"anytime": anytime[:1]}, None, "min_max") is None
+    # A focal run whose log holds a better solution than its final result (post-optimisation made the
+    # sum worse): only what beats the log counts.
+    focal = {"status": "ok", "value": 600.0, "anytime": [{"time": 0.004, "max_cost": 200.0, "sum_cost": 570.0}]}
+    assert run_bench.first_improvement(improve, focal, "min_sum") == 0.005
+    focal["anytime"][0]["sum_cost"] = 550.0
+    assert run_bench.first_improvement(improve, focal, "min_sum") is None
 
 
 def sample_row():
