@@ -225,3 +225,38 @@ def generate(spec: VariantSpec, points: Sequence[tuple], seed: int = 0,
         "statistics": {"max_cost": max(route_costs), "sum_cost": sum(route_costs)},
     }
     return doc, solution
+
+
+def main(argv=None) -> int:
+    """Writes every variant (or the named ones) as <name>-<objective>.json, with its known solution as
+    <name>.solution.json, into a folder: `python bench/variants.py OUT [NAME ...]`."""
+    import argparse
+    import json
+    import pathlib
+
+    from bench_tools import load_tsplib, resolve_instance
+
+    parser = argparse.ArgumentParser(description=main.__doc__)
+    parser.add_argument("out", type=pathlib.Path)
+    parser.add_argument("names", nargs="*", metavar="NAME", help=", ".join(VARIANT_NAMES))
+    parser.add_argument("--seed", type=int, default=0)
+    parser.add_argument("--budget", type=float, default=10.0)
+    args = parser.parse_args(argv)
+    try:
+        specs = [variant_spec(name) for name in args.names or VARIANT_NAMES]
+    except ValueError as err:
+        parser.error(str(err))
+    args.out.mkdir(parents=True, exist_ok=True)
+    for spec in specs:
+        name = spec.name
+        points = load_tsplib(resolve_instance(spec.source)).points
+        for objective in ("min_max", "min_sum"):
+            doc, solution = generate(spec, points, args.seed, objective, args.budget)
+            (args.out / f"{name}-{objective}.json").write_text(json.dumps(doc))
+        (args.out / f"{name}.solution.json").write_text(json.dumps(solution))
+        print(f"{name}: {spec.nodes} nodes, {spec.agents} agents, {spec.features()}")
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

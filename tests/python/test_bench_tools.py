@@ -308,6 +308,16 @@ def test_variant_objective_and_budget_reach_the_document():
         variants.generate(variants.VariantSpec("big", "eil51", 60, 2), [(0.0, 0.0)] * 51)
 
 
+def test_variants_are_written_to_files(tmp_path, capsys):
+    assert variants.main([str(tmp_path), "eil51-types", "--budget", "2"]) == 0
+    assert sorted(p.name for p in tmp_path.iterdir()) == [
+        "eil51-types-min_max.json", "eil51-types-min_sum.json", "eil51-types.solution.json"]
+    _, (doc, solution) = variant("eil51-types")
+    assert json.loads((tmp_path / "eil51-types-min_max.json").read_text()) == doc
+    assert json.loads((tmp_path / "eil51-types.solution.json").read_text()) == solution
+    assert capsys.readouterr().out == "eil51-types: 51 nodes, 4 agents, types\n"
+
+
 TINY_SPECS = [
     variants.VariantSpec("tiny-all", "eil51", 14, 3, types=True, windows=True, limits=True, depots=True),
     variants.VariantSpec("tiny-open", "eil51", 14, 3, types=True, windows=True, limits=True,
