@@ -1,6 +1,7 @@
 """KVT MTSP Solver: the Python package around the native core `_kvt_core`.
 
 - `kvt_mtsp.instance`: JSON instances read into plain records.
+- `kvt_mtsp.check`: what the solver will make of an instance, before it is solved.
 - `kvt_mtsp.validate`: recompute the routes of a result and list the rules they break.
 - `kvt_mtsp.tsplib`: TSPLIB EUC_2D files to instances.
 - `kvt_mtsp.plot`: route maps and anytime curves (needs matplotlib).
@@ -13,6 +14,7 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING
 
+from .check import Finding, check_instance
 from .instance import Agent, Instance, InstanceError, Node, load_instance
 from .results import AnytimeEntry, RouteEntry, SolveResult, Statistics
 from .validate import ResultError, Violation, validate_result
@@ -23,8 +25,9 @@ if TYPE_CHECKING:
 __version__ = "0.1.0"
 
 __all__ = [
-    "Agent", "AnytimeEntry", "Instance", "InstanceError", "Node", "ResultError", "RouteEntry", "SolveResult",
-    "Statistics", "Violation", "load_instance", "solve_json_file", "solve_json_str", "validate_result",
+    "Agent", "AnytimeEntry", "Finding", "Instance", "InstanceError", "Node", "ResultError", "RouteEntry",
+    "SolveResult", "Statistics", "Violation", "check_instance", "load_instance", "solve_json_file",
+    "solve_json_str", "validate_result",
 ]
 
 

@@ -9,6 +9,7 @@ import sys
 from typing import Any, Sequence, TextIO
 
 from . import __version__
+from .check import Finding, check_instance, exit_status, failure_reasons, summarise, summarise_console
 from .instance import DEFAULT_TIME_LIMIT, Instance, InstanceError, read_json, unknown_references
 from .results import SolveResult
 from .tsplib import OBJECTIVES, ROUNDINGS, build_instance, load_tsplib
@@ -126,10 +127,10 @@ def _solve(path: str, time_limit: float, quiet: bool, verbose: bool, budget: flo
         os._exit(130)
     except (RuntimeError, ValueError, IndexError, MemoryError) as err:
         if verbose and native.text:
-            sys.stderr.write(native.text)
+            sys.stderr.write(summarise_console(native.text))
         raise _refusal(path, err) from None
     if verbose and native.text:
-        sys.stderr.write(native.text)
+        sys.stderr.write(summarise_console(native.text))
     return result
 
 
@@ -174,7 +175,8 @@ def summary(instance: Instance, result: SolveResult) -> str:
 
 
 def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
-    _, instance = _load_instance(args.instance)
+    doc, instance = _load_instance(args.instance)
+    findings = _pre_check(doc, args.time_limit)
     _check_writable(args.output)
     _check_writable(args.plot)
     if args.plot:
@@ -188,6 +190,9 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
                     args.quiet, args.verbose, budget)
     out.write(route_table(instance, result) + "\n" + summary(instance, result) + "\n")
     out.flush()
+    if result["status"] != "success":
+        for reason in failure_reasons(findings, result, budget, len(instance.nodes), len(instance.agents)):
+            print(f"{PROG}: no solution: {reason}", file=sys.stderr)
     if args.output:
         _write_text(args.output, dumps(result) + "\n")
     if args.plot:
@@ -270,6 +275,30 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
         raise CliError(f"--scheduler: {err}") from None
 
 
+# --- check ---------------------------------------------------------------------------------------------
+
+def _pre_check(doc: Any, time_limit: float | None) -> list[Finding]:
+    """The instance check before a solve: its warnings on standard error, many alike as one line.
+    Documents the solver refuses are left to the solver's own message."""
+    findings = check_instance(doc, time_limit=time_limit)
+    if exit_status(findings) < 2:
+        for line in summarise(findings):
+            print(f"{PROG}: warning: {line}", file=sys.stderr)
+        sys.stderr.flush()
+    return findings
+
+
+def cmd_check(args: argparse.Namespace, out: TextIO) -> int:
+    findings = check_instance(_read_document(args.instance))
+    for finding in findings:
+        out.write(f"{args.instance}: {finding.severity}: {finding}\n")
+    errors = sum(f.severity == "error" for f in findings)
+    warnings = len(findings) - errors
+    counts = [f"{n} {word}{'s' if n != 1 else ''}" for n, word in ((errors, "error"), (warnings, "warning")) if n]
+    out.write(f"{args.instance}: {', '.join(counts) or 'no findings'}\n")
+    return exit_status(findings)
+
+
 # --- entry point ------------------------------------------------------------------------------------------
 
 def build_parser() -> argparse.ArgumentParser:
@@ -312,6 +341,14 @@ def build_parser() -> argparse.ArgumentParser:
     validate.add_argument("instance", metavar="INSTANCE.json")
     validate.add_argument("result", metavar="RESULT.json")
     validate.set_defaults(run=cmd_validate)
+
+    check = commands.add_parser("check", help="list what the solver will read differently than meant",
+                                description="List every place where the solver will read the instance other "
+                                            "than its writer likely meant, and what makes it unsolvable; exit "
+                                            "status 0 without findings, 1 with warnings only, 2 when the solver "
+                                            "would refuse it.")
+    check.add_argument("instance", metavar="INSTANCE.json")
+    check.set_defaults(run=cmd_check)
 
     batch = commands.add_parser("batch", help="solve many instances on all cores or on a Dask cluster",
                                 description="Solve every instance (files, or folders of .json files) and "
