@@ -12,9 +12,11 @@ With `scheduler`, the instances go to a Dask distributed cluster (the `cluster` 
 `distributed`); its workers need this package installed. "local" starts a cluster of worker processes
 on this machine for the batch.
 """
+
 from __future__ import annotations
 
 import collections
+import importlib
 import json
 import math
 import os
@@ -24,8 +26,9 @@ import stat
 import threading
 import time
 import uuid
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Callable, Iterable, Iterator, Mapping, Sequence, TextIO, Union
+from typing import TYPE_CHECKING, Any, TextIO, Union
 
 from .results import SolveResult
 
@@ -39,7 +42,7 @@ STATUS_ERROR = "error"  # the instance was not solved: unreadable, refused, or i
 MAX_ATTEMPTS = 2  # a worker that dies during an instance costs it one retry
 
 # What a solve hands back: result, error type and text, wall and processor seconds, console text.
-_Reply = tuple[Union[SolveResult, None], str, str, float, float, str]
+_Reply = tuple[SolveResult | None, str, str, float, float, str]
 
 
 @dataclass(frozen=True)
@@ -59,7 +62,7 @@ class Outcome:
 
     @property
     def status(self) -> str:
-        """"success" or "failed" (the result's status), or "error" when it was not solved."""
+        """ "success" or "failed" (the result's status), or "error" when it was not solved."""
         return STATUS_ERROR if self.result is None else self.result["status"]
 
     @property
@@ -129,13 +132,18 @@ def _objective(doc: Any) -> str:
     return "min_max" if objective in ("min_max", "MIN_MAX") else "min_sum"
 
 
-def _with_options(doc: Any, improve: bool | None, seed: int | None) -> Any:
-    """The document with "improve" and "seed" set in its "options"; itself when neither is given."""
-    if (improve is None and seed is None) or not isinstance(doc, dict):
+def _with_options(doc: Any, improve: bool | None, seed: int | None, default_improve: bool | None = None) -> Any:
+    """The document with "improve" and "seed" set in its "options"; itself when there is nothing to
+    set. `default_improve` applies where neither `improve` nor the document says."""
+    if not isinstance(doc, dict):
         return doc
     options = doc.get("options", {})
     if not isinstance(options, dict):
         return doc  # the solver refuses it as it stands
+    if improve is None and default_improve is not None and "improve" not in options:
+        improve = default_improve
+    if improve is None and seed is None:
+        return doc
     doc = dict(doc)
     doc["options"] = options = dict(options)
     if improve is not None:
@@ -158,8 +166,15 @@ class _Names:
         return name
 
 
-def _prepare(index: int, item: Any, names: _Names, time_limit: float, improve: bool | None,
-             seed: int | None) -> _Job | Outcome:
+def _prepare(
+    index: int,
+    item: Any,
+    names: _Names,
+    time_limit: float,
+    improve: bool | None,
+    seed: int | None,
+    default_improve: bool | None,
+) -> _Job | Outcome:
     if isinstance(item, (str, os.PathLike)):
         path = os.fspath(item)
         name = names.take(pathlib.Path(path).stem or f"instance-{index + 1}")
@@ -168,22 +183,23 @@ def _prepare(index: int, item: Any, names: _Names, time_limit: float, improve: b
             doc = json.loads(text)
         except (OSError, ValueError, RecursionError, MemoryError) as err:
             return Outcome(name, error=f"{path}: {_read_reason(err)}", index=index, source=path)
-        changed = _with_options(doc, improve, seed)
+        changed = _with_options(doc, improve, seed, default_improve)
         if changed is not doc:
             text = json.dumps(changed)
         return _Job(index, name, path, text, time_limit, _objective(doc), changed)
     if isinstance(item, Mapping):
         label = item.get("name")
         name = names.take(label if isinstance(label, str) and label else f"instance-{index + 1}")
-        doc = _with_options(dict(item), improve, seed)
+        doc = _with_options(dict(item), improve, seed, default_improve)
         try:
             text = json.dumps(doc)
         except (TypeError, ValueError) as err:
             return Outcome(name, error=f"not a JSON document: {err}", index=index)
         return _Job(index, name, None, text, time_limit, _objective(doc), doc)
     name = names.take(f"instance-{index + 1}")
-    return Outcome(name, error=f"not an instance: expected a path or a parsed document, got {type(item).__name__}",
-                   index=index)
+    return Outcome(
+        name, error=f"not an instance: expected a path or a parsed document, got {type(item).__name__}", index=index
+    )
 
 
 def _refusal(job: _Job, kind: str, text: str) -> str:
@@ -207,43 +223,55 @@ def _refusal(job: _Job, kind: str, text: str) -> str:
 def _outcome(job: _Job, reply: _Reply) -> Outcome:
     result, kind, text, wall, cpu, console = reply
     error = None if result is not None else _refusal(job, kind, text)
-    return Outcome(job.name, result=result, error=error, wall_time=wall, cpu_time=cpu, index=job.index,
-                   source=job.source, objective=job.objective, attempts=job.attempts, console=console)
+    return Outcome(
+        job.name,
+        result=result,
+        error=error,
+        wall_time=wall,
+        cpu_time=cpu,
+        index=job.index,
+        source=job.source,
+        objective=job.objective,
+        attempts=job.attempts,
+        console=console,
+    )
 
 
 def _died(job: _Job, cause: str, wall: float) -> Outcome:
     tries = "also on a retry" if job.attempts > 1 else "no retry left"
     where = f"{job.source}: " if job.source else ""
-    return Outcome(job.name, error=f"{where}the worker solving it died ({cause}), {tries}", wall_time=wall,
-                   index=job.index, source=job.source, objective=job.objective, attempts=job.attempts)
+    return Outcome(
+        job.name,
+        error=f"{where}the worker solving it died ({cause}), {tries}",
+        wall_time=wall,
+        index=job.index,
+        source=job.source,
+        objective=job.objective,
+        attempts=job.attempts,
+    )
 
 
 # --- one solve, wherever it runs ------------------------------------------------------------------------
 
-def _solve_text(text: str, time_limit: float, capture: bool) -> _Reply:
-    """`solve_json_str` on the calling thread, timed; the solver's console lines set aside when
-    `capture` (which redirects the process's standard output and error: one solve at a time)."""
+
+def _solve_text(text: str, time_limit: float) -> _Reply:
+    """`solve_json_str` on the calling thread, timed, with the solver's console lines collected."""
     import _kvt_core
 
-    from .solve import NativeOutput
+    from .solve import ConsoleLines
 
     result: SolveResult | None = None
-    kind = message = console = ""
+    kind = message = ""
+    console = ConsoleLines()
     wall, cpu = time.perf_counter(), time.thread_time()
-    native = NativeOutput() if capture else None
     try:
-        if native is not None:
-            native.__enter__()
         try:
-            result = _kvt_core.solve_json_str(text, time_limit)
+            result = _kvt_core.solve_json_str(text, time_limit, diagnostics=console)
         finally:
             wall, cpu = time.perf_counter() - wall, time.thread_time() - cpu
-            if native is not None:
-                native.__exit__(None, None, None)
-                console = native.text
     except Exception as err:  # the solver's refusal, reported with the outcome
         kind, message = type(err).__name__, str(err)
-    return result, kind, message, wall, cpu, console
+    return result, kind, message, wall, cpu, console.text
 
 
 def _worker_main(conn: Connection) -> None:
@@ -259,22 +287,16 @@ def _worker_main(conn: Connection) -> None:
         if task is None:
             return
         text, time_limit = task
-        conn.send(_solve_text(text, time_limit, capture=True))
+        conn.send(_solve_text(text, time_limit))
 
 
 def _solve_task(text: str, time_limit: float) -> _Reply:
-    """The task a Dask worker runs for one instance. A worker of one thread runs one solve at a
-    time, so its console lines can be set aside; on a worker of several they go to its log."""
-    try:
-        from distributed import get_worker
-
-        capture = get_worker().state.nthreads == 1
-    except (ImportError, ValueError, AttributeError):
-        capture = False
-    return _solve_text(text, time_limit, capture)
+    """The task a Dask worker runs for one instance."""
+    return _solve_text(text, time_limit)
 
 
 # --- the local pool -----------------------------------------------------------------------------------------
+
 
 def cores() -> int:
     """Processors this process may run on."""
@@ -298,8 +320,7 @@ def _cause(exitcode: int | None) -> str:
 class _Worker:
     def __init__(self, ctx: SpawnContext, target: Callable[[Connection], None]) -> None:
         self.conn, child = ctx.Pipe()
-        self.process: SpawnProcess = ctx.Process(target=target, args=(child,), name="kvt-batch-worker",
-                                                 daemon=True)
+        self.process: SpawnProcess = ctx.Process(target=target, args=(child,), name="kvt-batch-worker", daemon=True)
         self.process.start()
         child.close()
         self.job: _Job | None = None
@@ -418,13 +439,14 @@ def _run_local(jobs: Iterator[_Job | Outcome], workers: int) -> Iterator[Outcome
 
 # --- Dask --------------------------------------------------------------------------------------------------
 
+
 def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | None) -> Iterator[Outcome]:
     try:
-        import dask
-        import distributed
+        # Typed as Any: the package's own annotations are partial.
+        dask: Any = importlib.import_module("dask")
+        distributed: Any = importlib.import_module("distributed")
     except ImportError:
-        raise ImportError("a Dask cluster needs the package 'distributed': pip install 'kvt-mtsp[cluster]'") \
-            from None
+        raise ImportError("a Dask cluster needs the package 'distributed': pip install 'kvt-mtsp[cluster]'") from None
 
     prepared = list(jobs)
     for item in prepared:
@@ -433,18 +455,23 @@ def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | Non
     todo = [item for item in prepared if isinstance(item, _Job)]
     if not todo:
         return
-    cluster = None
-    client = None
+    cluster: Any = None
+    client: Any = None
     running: dict[Any, _Job] = {}
     try:
         if scheduler == "local":
             # The cluster is ours: a task whose worker dies is tried once more, then reported.
             import logging
+
             with dask.config.set({"distributed.scheduler.allowed-failures": MAX_ATTEMPTS - 1}):
-                cluster = distributed.LocalCluster(n_workers=workers or cores(), threads_per_worker=1,
-                                                   processes=True, dashboard_address=None,
-                                                   scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
-                                                   silence_logs=logging.ERROR)
+                cluster = distributed.LocalCluster(
+                    n_workers=workers or cores(),
+                    threads_per_worker=1,
+                    processes=True,
+                    dashboard_address=None,
+                    scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+                    silence_logs=logging.ERROR,
+                )
             client = distributed.Client(cluster)
         else:
             # The cluster's own settings decide how often a task whose worker died is retried.
@@ -460,8 +487,9 @@ def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | Non
             while queue and room > 0:
                 job = queue.popleft()
                 job.attempts = 1
-                future = client.submit(_solve_task, job.text, job.time_limit, pure=False,
-                                       key=f"kvt-mtsp-{batch}-{job.index}")
+                future = client.submit(
+                    _solve_task, job.text, job.time_limit, pure=False, key=f"kvt-mtsp-{batch}-{job.index}"
+                )
                 running[future] = job
                 finished.add(future)
                 room -= 1
@@ -477,9 +505,14 @@ def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | Non
             except Exception as err:  # the task could not run there (e.g. the package is missing)
                 where = f"{job.source}: " if job.source else ""
                 text = (str(err).strip().splitlines() or [""])[0]
-                yield Outcome(job.name, error=f"{where}the cluster could not solve it: {type(err).__name__}: {text}",
-                              index=job.index, source=job.source, objective=job.objective,
-                              attempts=job.attempts)
+                yield Outcome(
+                    job.name,
+                    error=f"{where}the cluster could not solve it: {type(err).__name__}: {text}",
+                    index=job.index,
+                    source=job.source,
+                    objective=job.objective,
+                    attempts=job.attempts,
+                )
             else:
                 yield _outcome(job, reply)
             submit()
@@ -497,9 +530,16 @@ def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | Non
 
 # --- the entry point -------------------------------------------------------------------------------------------
 
-def solve_many(instances: Iterable[InstanceSource], *, time_limit: float | None = None,
-               improve: bool | None = None, seed: int | None = None, workers: int | None = None,
-               scheduler: str | None = None) -> Iterator[Outcome]:
+
+def solve_many(
+    instances: Iterable[InstanceSource],
+    *,
+    time_limit: float | None = None,
+    improve: bool | None = None,
+    seed: int | None = None,
+    workers: int | None = None,
+    scheduler: str | None = None,
+) -> Iterator[Outcome]:
     """Solves every instance and yields its `Outcome` as soon as it finishes (not in input order).
 
     `instances`: paths of JSON instance files, or parsed documents (dicts). `time_limit`: processor
@@ -512,20 +552,38 @@ def solve_many(instances: Iterable[InstanceSource], *, time_limit: float | None 
     An instance that cannot be read or that the solver refuses becomes an outcome with `error` set; a
     worker that dies during an instance costs it one retry, then it too becomes such an outcome.
     Interrupting the iteration (Ctrl-C, closing the generator) stops the solves still running."""
-    if workers is not None and workers < 1:
-        raise ValueError(f"workers must be at least 1, got {workers}")
+    return _solve_many(
+        instances, time_limit=time_limit, improve=improve, seed=seed, workers=workers, scheduler=scheduler
+    )
+
+
+def _solve_many(
+    instances: Iterable[InstanceSource],
+    *,
+    time_limit: float | None,
+    improve: bool | None,
+    seed: int | None,
+    workers: int | None,
+    scheduler: str | None,
+    default_improve: bool | None = None,
+) -> Iterator[Outcome]:
+    if workers is not None and not (isinstance(workers, int) and workers >= 1):
+        raise ValueError(f"workers must be at least 1, got {workers!r}")
     if time_limit is not None and not (isinstance(time_limit, (int, float)) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive number of seconds, got {time_limit!r}")
+    if seed is not None and not (isinstance(seed, int) and not isinstance(seed, bool) and 0 <= seed < 2**64):
+        raise ValueError(f"seed must be an integer from 0 to 2^64 - 1, got {seed!r}")
     budget = -1.0 if time_limit is None else float(time_limit)
     items = list(instances)
     names = _Names()
-    jobs = (_prepare(k, item, names, budget, improve, seed) for k, item in enumerate(items))
+    jobs = (_prepare(k, item, names, budget, improve, seed, default_improve) for k, item in enumerate(items))
     if scheduler is not None:
         return _run_dask(jobs, scheduler, workers)
     return _run_local(jobs, max(1, min(workers or cores(), len(items))))
 
 
 # --- the command line -------------------------------------------------------------------------------------------
+
 
 class BatchError(Exception):
     """A fault of the command itself (no instances, an unusable output folder)."""
@@ -542,8 +600,9 @@ def instance_paths(paths: Sequence[str]) -> list[str]:
     for path in paths:
         p = pathlib.Path(path)
         if p.is_dir():
-            out.extend(str(f) for f in sorted(p.glob("*.json"))
-                       if f.is_file() and not f.name.endswith(SKIPPED_SUFFIXES))
+            out.extend(
+                str(f) for f in sorted(p.glob("*.json")) if f.is_file() and not f.name.endswith(SKIPPED_SUFFIXES)
+            )
         else:
             out.append(path)
     return out
@@ -560,14 +619,21 @@ def _number(value: float | None) -> str:
 
 def summary_rows(outcomes: Iterable[Outcome]) -> list[tuple[str, ...]]:
     """One row per outcome, in input order: the columns of `SUMMARY_COLUMNS`."""
-    rows = []
+    rows: list[tuple[str, ...]] = []
     for o in sorted(outcomes, key=lambda o: o.index):
         solved = o.result is not None and o.result["status"] == "success"
         stats = o.result["statistics"] if o.result is not None else None
-        rows.append((o.name, o.status, _number(o.objective_value),
-                     _number(stats["max_cost"]) if solved and stats else "",
-                     _number(stats["sum_cost"]) if solved and stats else "",
-                     f"{o.wall_time:.2f}" if o.attempts else "", o.error or ""))
+        rows.append(
+            (
+                o.name,
+                o.status,
+                _number(o.objective_value),
+                _number(stats["max_cost"]) if solved and stats else "",
+                _number(stats["sum_cost"]) if solved and stats else "",
+                f"{o.wall_time:.2f}" if o.attempts else "",
+                o.error or "",
+            )
+        )
     return rows
 
 
@@ -581,8 +647,9 @@ def summary_markdown(rows: Sequence[tuple[str, ...]]) -> str:
         return "| " + " | ".join(cells) + " |"
 
     rule = [("-" * (w - 1) + ":") if i in numeric else "-" * w for i, w in enumerate(widths)]
-    body = [line([c.rjust(w) if i in numeric else c.ljust(w) for i, (c, w) in enumerate(zip(r, widths))])
-            for r in table]
+    body = [
+        line([c.rjust(w) if i in numeric else c.ljust(w) for i, (c, w) in enumerate(zip(r, widths))]) for r in table
+    ]
     return "\n".join([body[0], line(rule)] + body[1:]) + "\n"
 
 
@@ -636,9 +703,19 @@ class _InstanceBar:
             self._bar.finish()
 
 
-def run_batch(paths: Sequence[str], out_dir: str, *, workers: int | None = None, scheduler: str | None = None,
-              time_limit: float | None = None, improve: bool | None = None, seed: int | None = None,
-              quiet: bool = False, out: TextIO, err: TextIO) -> int:
+def run_batch(
+    paths: Sequence[str],
+    out_dir: str,
+    *,
+    workers: int | None = None,
+    scheduler: str | None = None,
+    time_limit: float | None = None,
+    improve: bool | None = None,
+    seed: int | None = None,
+    quiet: bool = False,
+    out: TextIO,
+    err: TextIO,
+) -> int:
     """`kvt-mtsp batch`: solves the instances, writes one result per instance and the summary into
     `out_dir` and prints the summary. Exit status 0 when every instance was solved, 1 otherwise, 130
     after Ctrl-C (with the summary of the instances that finished)."""
@@ -662,12 +739,25 @@ def run_batch(paths: Sequence[str], out_dir: str, *, workers: int | None = None,
             raise BatchError(f"{path}: cannot write: {error.strerror or error}") from None
 
     live = hasattr(err, "isatty") and err.isatty()
-    bar = None if quiet else _InstanceBar(len(files), lambda s: (err.write(s), err.flush()), live)
+
+    def show(text: str) -> None:
+        err.write(text)
+        err.flush()
+
+    bar = None if quiet else _InstanceBar(len(files), show, live)
     finished: list[Outcome] = []
     taken: set[str] = set()
     interrupted = False
-    outcomes = solve_many(files, time_limit=time_limit, improve=improve, seed=seed, workers=workers,
-                          scheduler=scheduler)
+    # Like `kvt-mtsp solve`: improve unless told otherwise or the instance says.
+    outcomes = _solve_many(
+        files,
+        time_limit=time_limit,
+        improve=improve,
+        seed=seed,
+        workers=workers,
+        scheduler=scheduler,
+        default_improve=True,
+    )
     try:
         for outcome in outcomes:
             finished.append(outcome)
@@ -700,5 +790,14 @@ def run_batch(paths: Sequence[str], out_dir: str, *, workers: int | None = None,
     return 0 if all(o.status == "success" for o in finished) else 1
 
 
-__all__ = ["Outcome", "solve_many", "cores", "instance_paths", "summary_rows", "summary_markdown", "summary_csv",
-           "run_batch", "BatchError"]
+__all__ = [
+    "Outcome",
+    "solve_many",
+    "cores",
+    "instance_paths",
+    "summary_rows",
+    "summary_markdown",
+    "summary_csv",
+    "run_batch",
+    "BatchError",
+]

@@ -1,5 +1,6 @@
 """Batches of instances: `kvt_mtsp.batch.solve_many` on the local pool and on a Dask cluster, and
 `kvt-mtsp batch`."""
+
 from __future__ import annotations
 
 import csv
@@ -35,8 +36,9 @@ def instance(n=8, agents=2, seed=1, objective="min_max", time_limit=30.0, name=N
     rng = random.Random(seed)
     points = [(rng.uniform(0, 100), rng.uniform(0, 100)) for _ in range(n)]
     doc = {
-        "nodes": [{"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})}
-                  for i, (x, y) in enumerate(points)],
+        "nodes": [
+            {"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})} for i, (x, y) in enumerate(points)
+        ],
         "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(agents)],
         "costs": {"truck": [[round(math.dist(a, b), 3) for b in points] for a in points]},
         "options": {"objective": objective, "time_limit": time_limit},
@@ -48,18 +50,25 @@ def instance(n=8, agents=2, seed=1, objective="min_max", time_limit=30.0, name=N
 
 def unsolvable():
     """Parses and solves, but no route meets node 1's window: status "failed"."""
-    return {"nodes": [{"id": 0, "x": 0, "y": 0, "type": "depot"}, {"id": 1, "x": 3, "y": 4}],
-            "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0}],
-            "costs": {"t": [[0, 5], [5, 0]]},
-            "constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": 1}]}],
-            "options": {"time_limit": 5}}
+    return {
+        "nodes": [{"id": 0, "x": 0, "y": 0, "type": "depot"}, {"id": 1, "x": 3, "y": 4}],
+        "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0}],
+        "costs": {"t": [[0, 5], [5, 0]]},
+        "constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": 1}]}],
+        "options": {"time_limit": 5},
+    }
 
 
 def comparable(result):
     """What a solve fixes given its options: everything but its timings."""
     stats = {k: v for k, v in result["statistics"].items() if k not in ("solve_time", "last_update_time")}
-    return (result["status"], result["timeout"], result["routes"], stats,
-            [(e["max_cost"], e["sum_cost"]) for e in result["anytime"]])
+    return (
+        result["status"],
+        result["timeout"],
+        result["routes"],
+        stats,
+        [(e["max_cost"], e["sum_cost"]) for e in result["anytime"]],
+    )
 
 
 def by_name(outcomes):
@@ -98,19 +107,26 @@ linux_only = pytest.mark.skipif(not pathlib.Path("/proc/self/stat").exists(), re
 
 # --- Dask --------------------------------------------------------------------------------------------
 
+
 @pytest.fixture(scope="module")
 def dask_cluster():
     """A local Dask cluster of two worker processes; a task whose worker dies is retried once."""
-    distributed = pytest.importorskip("distributed", reason="the Dask tests need the package 'distributed' "
-                                                            "(the 'cluster' extra)")
+    distributed = pytest.importorskip(
+        "distributed", reason="the Dask tests need the package 'distributed' (the 'cluster' extra)"
+    )
     import logging
 
     import dask
 
     with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
-        cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                           dashboard_address=None, scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
-                                           silence_logs=logging.ERROR)
+        cluster = distributed.LocalCluster(
+            n_workers=2,
+            threads_per_worker=1,
+            processes=True,
+            dashboard_address=None,
+            scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+            silence_logs=logging.ERROR,
+        )
     client = distributed.Client(cluster)
     yield cluster.scheduler_address, client
     client.close()
@@ -126,6 +142,7 @@ def scheduler_of(backend, request):
 
 # --- mixed batches ---------------------------------------------------------------------------------------
 
+
 @pytest.fixture
 def mixed(tmp_path):
     """Good and bad instances with the outcome each must have: (status, error or None)."""
@@ -135,17 +152,27 @@ def mixed(tmp_path):
     unknown_start = instance(n=4, name="unknown-start")
     unknown_start["agents"][1]["start_node"] = 17
     no_agents = {"name": "no-agents", "nodes": []}
-    items = [str(EXAMPLES / "euclid_one_type.json"), EXAMPLES / "time_windows.json", malformed, str(missing),
-             unknown_start, no_agents, dict(unsolvable(), name="unsolvable"), 42, instance(n=6, seed=3)]
+    items = [
+        str(EXAMPLES / "euclid_one_type.json"),
+        EXAMPLES / "time_windows.json",
+        malformed,
+        str(missing),
+        unknown_start,
+        no_agents,
+        dict(unsolvable(), name="unsolvable"),
+        42,
+        instance(n=6, seed=3),
+    ]
     expected = {
         "euclid_one_type": ("success", None),
         "time_windows": ("success", None),
         "malformed": ("error", f"{malformed}: malformed JSON: Expecting value (line 1, column 12)"),
         "missing": ("error", f"{missing}: no such file"),
-        "unknown-start": ("error", "the solver refused the instance: agent 1 (id 1) has start node 17, "
-                                   "which is not a node id"),
-        "no-agents": ("error", "the solver refused the instance: not a valid instance: instance: "
-                               "missing key 'agents'"),
+        "unknown-start": (
+            "error",
+            "the solver refused the instance: agent 1 (id 1) has start node 17, which is not a node id",
+        ),
+        "no-agents": ("error", "the solver refused the instance: not a valid instance: instance: missing key 'agents'"),
         "unsolvable": ("failed", None),
         "instance-8": ("error", "not an instance: expected a path or a parsed document, got int"),
         "instance-9": ("success", None),
@@ -172,8 +199,9 @@ def test_mixed_batch_gives_one_outcome_per_instance_with_its_status(backend, mix
     assert validate_result(Instance.from_document(doc), good.result) == []
 
 
-def test_solver_console_lines_stay_with_their_outcome(capfd):
-    [outcome] = solve_many([instance(n=5)], workers=1)
+@pytest.mark.parametrize("backend", BACKENDS)
+def test_solver_console_lines_stay_with_their_outcome(backend, capfd, request):
+    [outcome] = solve_many([instance(n=5)], workers=1, scheduler=scheduler_of(backend, request))
     assert outcome.status == "success"
     assert "[warning] node 0 has no assignment constraint; allowing all types" in outcome.console
     captured = capfd.readouterr()
@@ -217,6 +245,9 @@ def test_options_are_set_only_when_given():
     assert doc["options"]["improve"] is True and "seed" not in doc["options"]  # the caller's document is kept
     assert batch._with_options({"nodes": []}, True, None)["options"] == {"improve": True}
     assert batch._with_options({"options": 7}, True, None) == {"options": 7}  # left for the solver to refuse
+    # The command line's default: improve where the document does not say.
+    assert batch._with_options(doc, None, None, default_improve=False) is doc
+    assert batch._with_options(instance(n=4), None, None, default_improve=True)["options"]["improve"] is True
 
 
 def test_time_limit_overrides_each_document(tmp_path):
@@ -228,11 +259,16 @@ def test_time_limit_overrides_each_document(tmp_path):
     assert 0.3 <= outcome.cpu_time < 5.0
 
 
-@pytest.mark.parametrize("keywords, message", [
-    ({"workers": 0}, "workers must be at least 1, got 0"),
-    ({"time_limit": 0}, "time_limit must be a positive number of seconds, got 0"),
-    ({"time_limit": float("nan")}, "time_limit must be a positive number of seconds, got nan"),
-])
+@pytest.mark.parametrize(
+    "keywords, message",
+    [
+        ({"workers": 0}, "workers must be at least 1, got 0"),
+        ({"time_limit": 0}, "time_limit must be a positive number of seconds, got 0"),
+        ({"time_limit": float("nan")}, "time_limit must be a positive number of seconds, got nan"),
+        ({"seed": -1}, "seed must be an integer from 0 to 2\\^64 - 1, got -1"),
+        ({"seed": 2**64}, "seed must be an integer from 0 to 2\\^64 - 1, got 18446744073709551616"),
+    ],
+)
 def test_bad_arguments_are_refused_before_any_solve(keywords, message):
     with pytest.raises(ValueError, match=f"^{message}$"):
         solve_many([EXAMPLES / "euclid_one_type.json"], **keywords)
@@ -242,13 +278,19 @@ def test_names_are_unique_within_a_batch(tmp_path):
     for folder in ("a", "b"):
         (tmp_path / folder).mkdir()
         (tmp_path / folder / "x.json").write_text(json.dumps(instance(n=4)))
-    items = [tmp_path / "a" / "x.json", tmp_path / "b" / "x.json", instance(n=4, name="x"), instance(n=4),
-             instance(n=4, name="")]
+    items = [
+        tmp_path / "a" / "x.json",
+        tmp_path / "b" / "x.json",
+        instance(n=4, name="x"),
+        instance(n=4),
+        instance(n=4, name=""),
+    ]
     names = sorted((o.index, o.name) for o in solve_many(items, time_limit=0.2))
     assert names == [(0, "x"), (1, "x-2"), (2, "x-3"), (3, "instance-4"), (4, "instance-5")]
 
 
 # --- workers that die -------------------------------------------------------------------------------------
+
 
 def dying_worker(conn):
     """A local worker that kills its own process on an instance named "poison"."""
@@ -259,14 +301,14 @@ def dying_worker(conn):
             return
         if json.loads(task[0]).get("name") == "poison":
             os.kill(os.getpid(), signal.SIGKILL)
-        conn.send(batch._solve_text(task[0], task[1], capture=True))
+        conn.send(batch._solve_text(task[0], task[1]))
 
 
 def dying_task(text, time_limit):
     """A Dask task that kills its worker process on an instance named "poison"."""
     if json.loads(text).get("name") == "poison":
         os.kill(os.getpid(), signal.SIGKILL)
-    return batch._solve_text(text, time_limit, capture=True)
+    return batch._solve_text(text, time_limit)
 
 
 @pytest.mark.parametrize("backend", BACKENDS)
@@ -275,11 +317,19 @@ def test_instance_whose_worker_dies_twice_is_one_error_row(backend, monkeypatch,
         monkeypatch.setattr(batch, "_solve_task", dying_task)
     else:
         monkeypatch.setattr(batch, "_worker_main", dying_worker)
-    docs = [instance(n=6, seed=1, name="a"), instance(n=6, seed=2, name="poison"), instance(n=6, seed=3, name="b"),
-            instance(n=6, seed=4, name="c")]
+    docs = [
+        instance(n=6, seed=1, name="a"),
+        instance(n=6, seed=2, name="poison"),
+        instance(n=6, seed=3, name="b"),
+        instance(n=6, seed=4, name="c"),
+    ]
     outcomes = by_name(solve_many(docs, time_limit=0.3, workers=2, scheduler=scheduler_of(backend, request)))
-    assert {name: o.status for name, o in outcomes.items()} == {"a": "success", "poison": "error",
-                                                                "b": "success", "c": "success"}
+    assert {name: o.status for name, o in outcomes.items()} == {
+        "a": "success",
+        "poison": "error",
+        "b": "success",
+        "c": "success",
+    }
     cause = "Dask: KilledWorker" if backend == "dask" else "killed by SIGKILL"
     assert outcomes["poison"].error == f"the worker solving it died ({cause}), also on a retry"
     assert outcomes["poison"].attempts == 2
@@ -342,8 +392,9 @@ def test_killing_a_busy_dask_worker_still_gives_every_row(dask_cluster):
 
 def test_closing_the_generator_stops_the_running_solves():
     others = set(worker_pids())
-    outcomes = solve_many([instance(n=5, name="quick"), instance(n=60, agents=3, time_limit=120.0, name="slow")],
-                          workers=2)
+    outcomes = solve_many(
+        [instance(n=5, name="quick"), instance(n=60, agents=3, time_limit=120.0, name="slow")], workers=2
+    )
     first = next(outcomes)
     assert first.name == "quick"
     start = time.monotonic()
@@ -354,10 +405,22 @@ def test_closing_the_generator_stops_the_running_solves():
 
 # --- summary tables ------------------------------------------------------------------------------------
 
+
 def result(max_cost, sum_cost, status="success"):
-    return {"status": status, "timeout": False, "routes": [],
-            "statistics": {"solve_time": 1.0, "max_cost": max_cost, "sum_cost": sum_cost, "n_generated": 1,
-                           "n_expanded": 1, "last_update_time": 0.5}, "anytime": []}
+    return {
+        "status": status,
+        "timeout": False,
+        "routes": [],
+        "statistics": {
+            "solve_time": 1.0,
+            "max_cost": max_cost,
+            "sum_cost": sum_cost,
+            "n_generated": 1,
+            "n_expanded": 1,
+            "last_update_time": 0.5,
+        },
+        "anytime": [],
+    }
 
 
 OUTCOMES = [
@@ -385,13 +448,15 @@ def test_summary_markdown_and_csv():
         "| a        | success |      7.00 |          7.00 | 13.13 | 0.50 |                      |\n"
         "| b        | success |     20.00 |         12.50 | 20.00 | 1.23 |                      |\n"
         "| c\\|d     | error   |           |               |       |      | c.json: no such file |\n"
-        "| e        | failed  |           |               |       | 2.00 |                      |\n")
+        "| e        | failed  |           |               |       | 2.00 |                      |\n"
+    )
     assert batch.summary_csv(rows) == (
         "instance,status,objective,longest route,total,time,reason\n"
         "a,success,7.00,7.00,13.13,0.50,\n"
         "b,success,20.00,12.50,20.00,1.23,\n"
         "c|d,error,,,,,c.json: no such file\n"
-        "e,failed,,,,2.00,\n")
+        "e,failed,,,,2.00,\n"
+    )
 
 
 def test_folders_give_their_instance_files(tmp_path):
@@ -400,10 +465,14 @@ def test_folders_give_their_instance_files(tmp_path):
     (tmp_path / "sub.json").mkdir()
     single = tmp_path / "elsewhere.txt"
     assert batch.instance_paths([str(tmp_path), str(single)]) == [
-        str(tmp_path / "a.json"), str(tmp_path / "b.json"), str(single)]
+        str(tmp_path / "a.json"),
+        str(tmp_path / "b.json"),
+        str(single),
+    ]
 
 
 # --- the command line ------------------------------------------------------------------------------------
+
 
 def run(*args, timeout=180):
     return subprocess.run([str(SCRIPT), *map(str, args)], capture_output=True, text=True, timeout=timeout)
@@ -424,8 +493,9 @@ def cli_batch(tmp_path_factory):
     (folder / "two_types.solution.json").write_text("{}")
     (tmp / "broken.json").write_text("not json")
     out = tmp / "out"
-    proc = run("batch", folder, tmp / "broken.json", tmp / "absent.json", "--out", out, "--workers", "2",
-               "--time-limit", "0.3")
+    proc = run(
+        "batch", folder, tmp / "broken.json", tmp / "absent.json", "--out", out, "--workers", "2", "--time-limit", "0.3"
+    )
     return proc, tmp, out
 
 
@@ -433,12 +503,13 @@ def test_cli_writes_a_result_per_instance_and_the_summary(cli_batch):
     proc, tmp, out = cli_batch
     assert proc.returncode == 1, proc.stderr  # two instances were not solved
     assert sorted(p.name for p in out.iterdir()) == sorted(
-        [f"{n}.result.json" for n in EXAMPLE_NAMES] + ["summary.csv", "summary.md"])
+        [f"{n}.result.json" for n in EXAMPLE_NAMES] + ["summary.csv", "summary.md"]
+    )
     rows = read_csv(out / "summary.csv")
-    assert [(r["instance"], r["status"], r["reason"]) for r in rows] == \
-        [(n, "success", "") for n in EXAMPLE_NAMES] + [
-            ("broken", "error", f"{tmp / 'broken.json'}: malformed JSON: Expecting value (line 1, column 1)"),
-            ("absent", "error", f"{tmp / 'absent.json'}: no such file")]
+    assert [(r["instance"], r["status"], r["reason"]) for r in rows] == [(n, "success", "") for n in EXAMPLE_NAMES] + [
+        ("broken", "error", f"{tmp / 'broken.json'}: malformed JSON: Expecting value (line 1, column 1)"),
+        ("absent", "error", f"{tmp / 'absent.json'}: no such file"),
+    ]
     for row in rows[:4]:
         doc = json.loads((EXAMPLES / f"{row['instance']}.json").read_text())
         res = json.loads((out / f"{row['instance']}.result.json").read_text())
@@ -446,7 +517,10 @@ def test_cli_writes_a_result_per_instance_and_the_summary(cli_batch):
         stats = res["statistics"]
         key = "max_cost" if doc["options"]["objective"] == "min_max" else "sum_cost"
         assert (row["objective"], row["longest route"], row["total"]) == (
-            f"{stats[key]:.2f}", f"{stats['max_cost']:.2f}", f"{stats['sum_cost']:.2f}")
+            f"{stats[key]:.2f}",
+            f"{stats['max_cost']:.2f}",
+            f"{stats['sum_cost']:.2f}",
+        )
         assert re.fullmatch(r"\d+\.\d\d", row["time"])
 
 
@@ -463,19 +537,39 @@ def test_cli_prints_the_summary_and_a_progress_bar(cli_batch):
 def test_cli_on_a_local_dask_cluster(tmp_path):
     pytest.importorskip("distributed", reason="needs the package 'distributed' (the 'cluster' extra)")
     out = tmp_path / "out"
-    proc = run("batch", EXAMPLES / "open_routes.json", EXAMPLES / "two_types.json", "--out", out,
-               "--scheduler", "local", "--workers", "2", "--time-limit", "0.3", "--quiet", "--improve")
+    proc = run(
+        "batch",
+        EXAMPLES / "open_routes.json",
+        EXAMPLES / "two_types.json",
+        "--out",
+        out,
+        "--scheduler",
+        "local",
+        "--workers",
+        "2",
+        "--time-limit",
+        "0.3",
+        "--quiet",
+        "--improve",
+    )
     assert proc.returncode == 0, proc.stderr
     assert proc.stderr == ""
     assert [(r["instance"], r["status"]) for r in read_csv(out / "summary.csv")] == [
-        ("open_routes", "success"), ("two_types", "success")]
+        ("open_routes", "success"),
+        ("two_types", "success"),
+    ]
 
 
-@pytest.mark.parametrize("args, message", [
-    (["batch", "{tmp}", "--out", "{tmp}/out"], "no instances: {tmp} name no .json files"),
-    (["batch", EXAMPLES / "two_types.json", "--out", "{tmp}/file.txt"],
-     "{tmp}/file.txt: cannot create the output folder: File exists"),
-])
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["batch", "{tmp}", "--out", "{tmp}/out"], "no instances: {tmp} name no .json files"),
+        (
+            ["batch", EXAMPLES / "two_types.json", "--out", "{tmp}/file.txt"],
+            "{tmp}/file.txt: cannot create the output folder: File exists",
+        ),
+    ],
+)
 def test_cli_faults_of_the_command_are_one_line(tmp_path, args, message):
     (tmp_path / "file.txt").write_text("")
     proc = run(*(str(a).format(tmp=tmp_path) for a in args))
@@ -491,10 +585,23 @@ def test_cli_interrupt_keeps_the_finished_results(tmp_path):
     (tmp_path / "slow.json").write_text(json.dumps(instance(n=60, agents=3, time_limit=120.0)))
     out = tmp_path / "out"
     # A child of a background job inherits an ignored SIGINT; give it the default a terminal would.
-    proc = subprocess.Popen([str(SCRIPT), "batch", str(tmp_path / "quick0.json"), str(tmp_path / "quick1.json"),
-                             str(tmp_path / "slow.json"), "--out", str(out), "--workers", "1"],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    proc = subprocess.Popen(
+        [
+            str(SCRIPT),
+            "batch",
+            str(tmp_path / "quick0.json"),
+            str(tmp_path / "quick1.json"),
+            str(tmp_path / "slow.json"),
+            "--out",
+            str(out),
+            "--workers",
+            "1",
+        ],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
     deadline = time.monotonic() + 120
     while not (out / "quick1.result.json").exists() and time.monotonic() < deadline and proc.poll() is None:
         time.sleep(0.05)
@@ -508,7 +615,13 @@ def test_cli_interrupt_keeps_the_finished_results(tmp_path):
     assert stderr.endswith("kvt-mtsp: interrupted: 2 of 3 instances finished\n") and "Traceback" not in stderr
     assert [r["instance"] for r in read_csv(out / "summary.csv")] == ["quick0", "quick1"]
     assert stdout == (out / "summary.md").read_text()
-    assert sorted(p.name for p in out.iterdir()) == ["quick0.result.json", "quick1.result.json", "summary.csv",
-                                                     "summary.md"]
-    assert workers and not any(pathlib.Path(f"/proc/{pid}").exists() and
-                               (pathlib.Path(f"/proc/{pid}/stat").read_text().split()[2] != "Z") for pid in workers)
+    assert sorted(p.name for p in out.iterdir()) == [
+        "quick0.result.json",
+        "quick1.result.json",
+        "summary.csv",
+        "summary.md",
+    ]
+    assert workers and not any(
+        pathlib.Path(f"/proc/{pid}").exists() and (pathlib.Path(f"/proc/{pid}/stat").read_text().split()[2] != "Z")
+        for pid in workers
+    )
