@@ -16,8 +16,9 @@ import heapq
 import json
 import math
 import re
+from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
-from typing import Any, Iterable, Iterator, Literal
+from typing import Any, Literal
 
 MAX_NODES = 256
 MISSING_COST = 9999.0
@@ -111,6 +112,13 @@ def _number(value: float) -> str:
 
 def _is_number(value: Any) -> bool:
     return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+def _plain_row(row: list[Any]) -> bool:
+    """Whether a cost row holds only finite numbers from 0 to below the missing-arc cost."""
+    if not row or not all(type(c) is float or type(c) is int for c in row):
+        return False
+    return math.isfinite(sum(row)) and min(row) >= 0 and max(row) < MISSING_COST
 
 
 def read_uint64(value: int | float | bool) -> int:
@@ -459,33 +467,13 @@ class _Checker:
                 if not isinstance(row, list):
                     self.refuse_type(row_path, row, "an array")
                     continue
-                cells = []
-                for j, cell in enumerate(row):
-                    cell_path = index_path(row_path, j)
-                    if not _is_number(cell):
-                        self.refuse_type(cell_path, cell, "a number")
-                        cells.append(MISSING_COST)
-                        continue
-                    if not self.finite(cell, cell_path):
-                        cells.append(MISSING_COST)
-                        continue
-                    cells.append(float(cell))
-                    if i == j or i >= n or j >= n:
-                        continue
-                    if cell < 0:
-                        self.negative_costs = True
-                        self.warn(cell_path, f"{show(cell)} is negative; the search's bounds assume costs of at "
-                                             "least 0 and may cut off better routes", "negative_cost")
-                    elif cell >= MISSING_COST:
-                        self.warn(cell_path, f"{show(cell)} is {MISSING_COST:g} or more; the solver's bounds treat "
-                                             "such an arc as missing", "missing_sentinel")
                 if len(row) > n:
                     self.error(row_path, f"{len(row)} columns but the instance has {n} nodes; the solver refuses "
                                          "the instance", "matrix_too_large")
                 elif len(row) < n:
                     self.warn(row_path, f"{len(row)} columns for {n} nodes; the arcs to the missing columns cost "
                                         f"{MISSING_COST}", "short_row")
-                rows.append(cells)
+                rows.append(row if _plain_row(row) else self.read_row(row, row_path, i, n))
             if len(value) > n:
                 self.error(path, f"{len(value)} rows but the instance has {n} nodes; the solver refuses the instance",
                            "matrix_too_large")
@@ -498,6 +486,30 @@ class _Checker:
                 if kind not in self.matrices:
                     self.warn(key_path("costs", kind), f"missing: no matrix for agent type {json.dumps(kind)}; every "
                                                        f"arc of its agents costs {MISSING_COST}", "no_matrix")
+
+    def read_row(self, row: list[Any], path: str, i: int, n: int) -> list[float]:
+        """One cost row cell by cell; cells the solver refuses count as missing arcs here."""
+        cells = []
+        for j, cell in enumerate(row):
+            cell_path = index_path(path, j)
+            if not _is_number(cell):
+                self.refuse_type(cell_path, cell, "a number")
+                cells.append(MISSING_COST)
+                continue
+            if not self.finite(cell, cell_path):
+                cells.append(MISSING_COST)
+                continue
+            cells.append(float(cell))
+            if i == j or i >= n or j >= n:
+                continue
+            if cell < 0:
+                self.negative_costs = True
+                self.warn(cell_path, f"{show(cell)} is negative; the search's bounds assume costs of at least 0 and "
+                                     "may cut off better routes", "negative_cost")
+            elif cell >= MISSING_COST:
+                self.warn(cell_path, f"{show(cell)} is {MISSING_COST:g} or more; the solver's bounds treat such an "
+                                     "arc as missing", "missing_sentinel")
+        return cells
 
     def read_constraints(self, value: Any) -> None:
         for path, element in self.elements(value, "constraints"):
@@ -725,6 +737,8 @@ class _Checker:
             for agent in self.agents:
                 if agent.type not in allowed or agent.start is None or agent.end is None:
                     continue
+                if self.direct_trip_fits(agent, j, window):
+                    break  # this agent can serve the node; no bound needed
                 key = (agent.type, agent.start)
                 if key not in outward:
                     outward[key] = self.distances(agent.type, agent.start, reverse=False)
@@ -748,6 +762,21 @@ class _Checker:
                 break
             else:
                 self.report_unservable(j, window, late, long)
+
+    def direct_trip_fits(self, agent: _Agent, j: int, window: tuple[str, float, float] | None) -> bool:
+        """Whether going straight from the agent's start to node j and on to its end meets j's
+        window and the agent's limit: then the agent can serve j."""
+        assert agent.start is not None and agent.end is not None
+        arrival = 0.0 if j == agent.start else self.cost(agent.type, agent.start, j)
+        if window is not None:
+            if arrival > window[2]:
+                return False
+            arrival = max(arrival, window[1])
+        if agent.limit <= 0:
+            return True
+        if not self.closes_free and j != agent.end:
+            arrival += self.cost(agent.type, j, agent.end)
+        return arrival <= agent.limit
 
     def allowed_types(self, node: _Node) -> set[str] | None:
         entry = self.assignments.get(node.id)

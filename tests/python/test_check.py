@@ -8,9 +8,9 @@ import re
 import subprocess
 import sys
 
-import _kvt_core as core
 import pytest
 
+import _kvt_core as core
 from kvt_mtsp import Finding, check_instance
 from kvt_mtsp.check import INFEASIBLE, READER_KEYS, summarise, summarise_console
 from kvt_mtsp.instance import Instance
@@ -180,6 +180,9 @@ CASES = {
     "limit below the round trip": (lambda d: [a.update(max_length=5) for a in d["agents"]], [
         (W, "nodes[3]", "the round trip to node 3 costs at least 6, above the max_length of every agent that may "
                         f"serve it (agents[0] 5, agents[1] 5); {NO_SOLUTION}")]),
+    "limit met only by a detour": (lambda d: ([a.update(max_length=6) for a in d["agents"]],
+                                               d["costs"]["truck"][0].__setitem__(3, 10.0),
+                                               d["costs"]["truck"][3].__setitem__(0, 10.0)), []),
     "window and limit together": (
         lambda d: (add_van(d), d["agents"].pop(1), d["agents"][0].update(max_length=5),
                    constraint(d, "timewindow", [{"node": 3, "start": 0, "end": 5}])), [
