@@ -1,11 +1,13 @@
 """Solving many instances at once: on a pool of worker processes on this machine, or on a Dask cluster.
 
 `solve_many` yields one `Outcome` per instance as it finishes. Locally every instance is solved in a
-worker process of its own pool, one solve per process at a time: the search releases the interpreter
-lock, so threads would run in parallel too, but a process keeps what a solve holds to itself (the
-memory guard counts all searches of a process together, the native console lines go to the
-process's file descriptors) and a solve that takes its process down (killed, out of memory) costs
-only that instance one retry. The workers are started with the "spawn" method, so a script that calls
+worker process of a pool, one solve per process at a time. The search releases the interpreter lock,
+so threads would run in parallel as well, and no slower; processes are used because a solve then
+keeps to itself what threads would share: the memory guard bounds all searches of a process
+together (parallel searches in one process would stop one another early, and a result would depend
+on its neighbours), a solve that takes its process down (killed, out of memory) costs only its own
+instance one retry, and Ctrl-C ends running searches at once. Starting a worker costs a fraction of
+a second, once per worker. The workers are started with the "spawn" method, so a script that calls
 `solve_many` must guard its top level with `if __name__ == "__main__":`.
 
 With `scheduler`, the instances go to a Dask distributed cluster (the `cluster` extra: the package
@@ -17,6 +19,7 @@ from __future__ import annotations
 
 import collections
 import importlib
+import importlib.util
 import json
 import math
 import os
@@ -26,7 +29,7 @@ import stat
 import threading
 import time
 import uuid
-from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
+from collections.abc import Callable, Generator, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, TextIO, Union
 
@@ -57,7 +60,7 @@ class Outcome:
     index: int = 0  # position among the instances handed to `solve_many`
     source: str | None = None  # the file it was read from
     objective: str = "min_sum"  # the instance's objective: "min_max" or "min_sum"
-    attempts: int = 0  # solves started for it: 2 after its worker died once
+    attempts: int = 0  # solves started for it: 2 after its worker died once (on Dask: only when it failed)
     console: str = ""  # the solver's own console lines (warnings, notes)
 
     @property
@@ -369,7 +372,7 @@ class _Worker:
         self.conn.close()
 
 
-def _run_local(jobs: Iterator[_Job | Outcome], workers: int) -> Iterator[Outcome]:
+def _run_local(jobs: Iterator[_Job | Outcome], workers: int) -> Generator[Outcome, None, None]:
     import multiprocessing
     from multiprocessing.connection import wait
 
@@ -440,7 +443,7 @@ def _run_local(jobs: Iterator[_Job | Outcome], workers: int) -> Iterator[Outcome
 # --- Dask --------------------------------------------------------------------------------------------------
 
 
-def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | None) -> Iterator[Outcome]:
+def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | None) -> Generator[Outcome, None, None]:
     try:
         # Typed as Any: the package's own annotations are partial.
         dask: Any = importlib.import_module("dask")
@@ -475,7 +478,10 @@ def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | Non
             client = distributed.Client(cluster)
         else:
             # The cluster's own settings decide how often a task whose worker died is retried.
-            client = distributed.Client(scheduler)
+            try:
+                client = distributed.Client(scheduler)
+            except (OSError, ValueError) as err:
+                raise ConnectionError(f"cannot reach the Dask scheduler at {scheduler}: {err}") from None
         batch = uuid.uuid4().hex[:8]
         queue = collections.deque(todo)
         finished = distributed.as_completed()
@@ -539,7 +545,7 @@ def solve_many(
     seed: int | None = None,
     workers: int | None = None,
     scheduler: str | None = None,
-) -> Iterator[Outcome]:
+) -> Generator[Outcome, None, None]:
     """Solves every instance and yields its `Outcome` as soon as it finishes (not in input order).
 
     `instances`: paths of JSON instance files, or parsed documents (dicts). `time_limit`: processor
@@ -566,13 +572,15 @@ def _solve_many(
     workers: int | None,
     scheduler: str | None,
     default_improve: bool | None = None,
-) -> Iterator[Outcome]:
+) -> Generator[Outcome, None, None]:
     if workers is not None and not (isinstance(workers, int) and workers >= 1):
         raise ValueError(f"workers must be at least 1, got {workers!r}")
     if time_limit is not None and not (isinstance(time_limit, (int, float)) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive number of seconds, got {time_limit!r}")
     if seed is not None and not (isinstance(seed, int) and not isinstance(seed, bool) and 0 <= seed < 2**64):
         raise ValueError(f"seed must be an integer from 0 to 2^64 - 1, got {seed!r}")
+    if scheduler is not None and importlib.util.find_spec("distributed") is None:
+        raise ImportError("a Dask cluster needs the package 'distributed': pip install 'kvt-mtsp[cluster]'")
     budget = -1.0 if time_limit is None else float(time_limit)
     items = list(instances)
     names = _Names()
@@ -738,26 +746,28 @@ def run_batch(
         except OSError as error:
             raise BatchError(f"{path}: cannot write: {error.strerror or error}") from None
 
-    live = hasattr(err, "isatty") and err.isatty()
+    # Like `kvt-mtsp solve`: improve unless told otherwise or the instance says.
+    try:
+        outcomes = _solve_many(
+            files,
+            time_limit=time_limit,
+            improve=improve,
+            seed=seed,
+            workers=workers,
+            scheduler=scheduler,
+            default_improve=True,
+        )
+    except ValueError as error:
+        raise BatchError(str(error)) from None
 
     def show(text: str) -> None:
         err.write(text)
         err.flush()
 
-    bar = None if quiet else _InstanceBar(len(files), show, live)
+    bar = None if quiet else _InstanceBar(len(files), show, live=hasattr(err, "isatty") and err.isatty())
     finished: list[Outcome] = []
     taken: set[str] = set()
     interrupted = False
-    # Like `kvt-mtsp solve`: improve unless told otherwise or the instance says.
-    outcomes = _solve_many(
-        files,
-        time_limit=time_limit,
-        improve=improve,
-        seed=seed,
-        workers=workers,
-        scheduler=scheduler,
-        default_improve=True,
-    )
     try:
         for outcome in outcomes:
             finished.append(outcome)
@@ -771,10 +781,10 @@ def run_batch(
                 bar.advance()
     except KeyboardInterrupt:
         interrupted = True
+    except ConnectionError as error:
+        raise BatchError(str(error)) from None
     finally:
-        close = getattr(outcomes, "close", None)
-        if close is not None:
-            close()
+        outcomes.close()
         if bar is not None:
             bar.finish()
     rows = summary_rows(finished)

@@ -568,6 +568,10 @@ def test_cli_on_a_local_dask_cluster(tmp_path):
             ["batch", EXAMPLES / "two_types.json", "--out", "{tmp}/file.txt"],
             "{tmp}/file.txt: cannot create the output folder: File exists",
         ),
+        (
+            ["batch", EXAMPLES / "two_types.json", "--out", "{tmp}/out", "--seed", "-1"],
+            "seed must be an integer from 0 to 2^64 - 1, got -1",
+        ),
     ],
 )
 def test_cli_faults_of_the_command_are_one_line(tmp_path, args, message):
