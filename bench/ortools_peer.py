@@ -45,6 +45,7 @@ def scale_up(value: float) -> int:
 
 
 def scale_down(value: float) -> int:
+    """An integer strictly below value x SCALE."""
     return int(math.floor(value * SCALE)) - 1
 
 
