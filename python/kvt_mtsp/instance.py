@@ -11,9 +11,10 @@ import pathlib
 from dataclasses import dataclass, field
 from typing import Any, Mapping
 
+from .check import read_int32, read_uint64
+
 MISSING_COST = 9999.0  # what the solver charges for an arc without a matrix cell
 DEFAULT_TIME_LIMIT = 60.0
-_UINT64 = 1 << 64
 
 
 class InstanceError(ValueError):
@@ -53,25 +54,17 @@ def _json_type(value: Any) -> str:
 
 
 def _id(value: Any, where: str) -> int:
-    """An unsigned 64-bit id as the reader converts it: floats truncate, negatives wrap."""
-    if isinstance(value, bool):
-        return int(value)
-    if isinstance(value, int):
-        return value % _UINT64
-    if isinstance(value, float) and math.isfinite(value):
-        return max(0, int(value)) % _UINT64
+    """An unsigned 64-bit id as the reader converts it: floats truncate, negatives wrap, values
+    beyond 64 bits saturate."""
+    if isinstance(value, (bool, int)) or isinstance(value, float) and math.isfinite(value):
+        return read_uint64(value)
     raise InstanceError(f"{where}: expected a number, got {_json_type(value)}")
 
 
 def _int32(value: Any, where: str) -> int:
     """A signed 32-bit integer as the reader converts it ("capacity", "max_length")."""
-    if isinstance(value, bool):
-        return int(value)
-    if isinstance(value, float) and math.isfinite(value):
-        value = int(value)
-    if isinstance(value, int):
-        low = int(value) & 0xFFFFFFFF
-        return low - (1 << 32) if low >= 1 << 31 else low
+    if isinstance(value, (bool, int)) or isinstance(value, float) and math.isfinite(value):
+        return read_int32(value)
     raise InstanceError(f"{where}: expected a number, got {_json_type(value)}")
 
 

@@ -292,6 +292,33 @@ def test_the_document_names_every_key_of_the_result_dictionary():
     assert documented == keys
 
 
+@pytest.mark.parametrize("value, read", [
+    (True, 1), (3.7, 3), (-0.5, 0), (-2, 2 ** 64 - 2), (-(2 ** 63), 2 ** 63), (-(2 ** 63) - 1, 0),
+    (2 ** 64 - 1, 2 ** 64 - 1), (2 ** 64, 2 ** 64 - 1), (1e30, 2 ** 64 - 1),
+])
+def test_ids_are_read_as_the_solver_reads_them(value, read):
+    doc = base()
+    doc["nodes"][0]["id"] = 7  # the depot out of the way of the ids under test
+    for agent in doc["agents"]:
+        agent["start_node"] = agent["end_node"] = 7
+    doc["agents"].pop()
+    doc["nodes"][2]["id"] = value
+    result = core.solve_json_str(json.dumps(doc), 0.2)
+    visited = {v for route in result["routes"] for v in route["path"]}
+    assert visited == {7, 1, read, 3}
+    assert [n.id for n in Instance.from_document(doc).nodes] == [7, 1, read, 3]
+
+
+@pytest.mark.parametrize("value, read", [
+    (126.9, 126), (-3.5, -3), (2 ** 31, -(2 ** 31)), (2 ** 32 + 5, 5), (3e9, 2 ** 31 - 1), (-3e9, -(2 ** 31)),
+    (2 ** 70, 2 ** 31 - 1), (True, 1),
+])
+def test_limits_are_read_as_32_bit_integers(value, read):
+    doc = base()
+    doc["agents"][0]["max_length"] = value
+    assert Instance.from_document(doc).agents[0].max_length == read
+
+
 # --- grouping and console text ------------------------------------------------------------------------
 
 def test_many_alike_become_one_line_with_a_count():
