@@ -61,6 +61,8 @@ _IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_]*\Z")
 
 @dataclass(frozen=True)
 class Finding:
+    """One place where the solver reads the document other than meant, or refuses it."""
+
     severity: Severity
     path: str  # JSON path of the value concerned; "" for the whole document
     message: str

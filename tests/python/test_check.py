@@ -292,6 +292,17 @@ def test_the_document_names_every_key_of_the_result_dictionary():
     assert documented == keys
 
 
+def test_a_budget_given_to_the_solve_replaces_the_documents():
+    doc = base()
+    doc["options"]["time_limit"] = 0
+    assert check_instance(doc, time_limit=2.0) == []
+    large = base(256)
+    assert [(f.severity, f.path, f.message) for f in check_instance(large, time_limit=0.5)] == [
+        (W, "", "a budget of 0.5 s for 256 nodes; the search may not reach a first solution in time (allow at least "
+                "4.7 s)")]
+    assert check_instance(large, time_limit=5.0) == []
+
+
 @pytest.mark.parametrize("value, read", [
     (True, 1), (3.7, 3), (-0.5, 0), (-2, 2 ** 64 - 2), (-(2 ** 63), 2 ** 63), (-(2 ** 63) - 1, 0),
     (2 ** 64 - 1, 2 ** 64 - 1), (2 ** 64, 2 ** 64 - 1), (1e30, 2 ** 64 - 1),
