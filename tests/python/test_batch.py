@@ -337,7 +337,7 @@ def test_instance_whose_worker_dies_twice_is_one_error_row(backend, monkeypatch,
 
 @linux_only
 def test_killing_a_busy_local_worker_retries_its_instance():
-    docs = [instance(n=40, agents=3, seed=s, time_limit=2.0, name=f"i{s}") for s in range(3)]
+    docs = [instance(n=40, agents=3, seed=s, time_limit=1.2, name=f"i{s}") for s in range(3)]
     killed = []
     others = set(worker_pids())
 
@@ -346,7 +346,7 @@ def test_killing_a_busy_local_worker_retries_its_instance():
         while not killed and time.monotonic() < deadline:
             for pid in set(worker_pids()) - others:
                 try:
-                    busy = cpu_seconds(pid) > 0.8  # well into a search of 2 processor seconds
+                    busy = cpu_seconds(pid) > 0.5  # into a search of 1.2 processor seconds
                 except OSError:
                     continue
                 if busy:
@@ -367,7 +367,7 @@ def test_killing_a_busy_local_worker_retries_its_instance():
 
 def test_killing_a_busy_dask_worker_still_gives_every_row(dask_cluster):
     address, client = dask_cluster
-    docs = [instance(n=40, agents=3, seed=s, time_limit=2.0, name=f"i{s}") for s in range(3)]
+    docs = [instance(n=40, agents=3, seed=s, time_limit=1.2, name=f"i{s}") for s in range(3)]
     killed = []
 
     def kill_a_busy_worker():
