@@ -7,17 +7,17 @@ namespace velmora {
 LocalSearch::LocalSearch(RandomSource& random) : random_(random) {}
 
 bool LocalSearch::Try(uint32_t a, const Piece* pa, int na) {
-  const RouteEval ea = s_->Evaluate(a, pa, na);
+  const RouteEval ea = Evaluate(a, pa, na);
   if (!ea.ok || !s_->Better(s_->After(a, ea.cost), s_->Value())) return false;
   return s_->Apply(a, pa, na);
 }
 
 bool LocalSearch::Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb) {
-  const RouteEval ea = s_->Evaluate(a, pa, na);
+  const RouteEval ea = Evaluate(a, pa, na);
   if (!ea.ok) return false;
   // Under min-max a route that grows past the longest one cannot help.
   if (s_->MinMax() && ea.cost > s_->Value().longest) return false;
-  const RouteEval eb = s_->Evaluate(b, pb, nb);
+  const RouteEval eb = Evaluate(b, pb, nb);
   if (!eb.ok || !s_->Better(s_->After(a, ea.cost, b, eb.cost), s_->Value())) return false;
   return s_->Apply(a, pa, na, b, pb, nb);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "improve/random_source.hpp"
@@ -32,15 +33,24 @@ class LocalSearch {
   bool TwoOptStar(uint32_t u, uint32_t v);
 
   void Bind(RouteSet& routes) { s_ = &routes; }
+  // Observer of every evaluated candidate route (agent, pieces, prediction), for tests.
+  using Probe = std::function<void(uint32_t, const Piece*, int, const RouteEval&)>;
+  void set_probe(Probe probe) { probe_ = std::move(probe); }
 
  private:
   bool Try(uint32_t a, const Piece* pa, int na);
   bool Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb);
   bool RelocateString(uint32_t a, uint32_t s0, uint32_t s1, bool reversed, uint32_t b, uint32_t p);
+  RouteEval Evaluate(uint32_t a, const Piece* pieces, int count) {
+    const RouteEval e = s_->Evaluate(a, pieces, count);
+    if (probe_) probe_(a, pieces, count, e);
+    return e;
+  }
 
   RouteSet* s_ = nullptr;
   RandomSource& random_;
   std::vector<uint32_t> order_;
+  Probe probe_;
 };
 
 }  // namespace velmora

@@ -104,6 +104,8 @@ class RouteSet {
   void CopyFrom(const RouteSet& other);
 
   EngineSolution Export() const;
+  // The node sequence the pieces describe (without the closing node).
+  void Materialise(const Piece* pieces, int count, std::vector<uint32_t>& out) const;
 
  private:
   struct RouteData {
@@ -119,7 +121,6 @@ class RouteSet {
   };
 
   bool Walk(uint32_t slot, double limit, const RouteData& q, const Piece& piece, uint32_t& x, double& t) const;
-  void Materialise(const Piece* pieces, int count, std::vector<uint32_t>& out) const;
 
   const RouteModel* model_;
   bool min_max_;

@@ -1,0 +1,175 @@
+// Every prediction of the engine's operators (and of its insertion) equals the
+// literal walk of the changed route: feasibility and cost.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "improve/improvement_engine.hpp"
+#include "improve/local_search.hpp"
+#include "improve/route_set.hpp"
+#include "improve_test_support.hpp"
+
+using namespace velmora;
+using namespace velmora::improve_testing;
+
+namespace {
+
+struct OracleCase {
+  const char* name;
+  Shape shape;
+};
+
+Shape MakeShape(size_t nodes, size_t agents, size_t types, bool windows, bool limits, bool rte, bool distinct,
+                bool negative) {
+  Shape s;
+  s.nodes = nodes;
+  s.agents = agents;
+  s.types = types;
+  s.windows = windows;
+  s.limits = limits;
+  s.return_to_end = rte;
+  s.distinct_depots = distinct;
+  s.negative = negative;
+  return s;
+}
+
+const OracleCase kCases[] = {
+    {"open_routes_windows_limits_two_types", MakeShape(16, 3, 2, true, true, false, true, false)},
+    {"closed_routes_windows_limits_two_types", MakeShape(16, 3, 2, true, true, true, true, false)},
+    {"long_routes_windows", MakeShape(30, 2, 2, true, false, true, true, false)},
+    {"long_open_routes_windows", MakeShape(30, 2, 2, true, false, false, true, false)},
+    {"long_routes_without_windows", MakeShape(30, 2, 2, false, true, true, false, false)},
+    {"long_open_routes_without_windows", MakeShape(30, 3, 1, false, false, false, true, false)},
+    {"negative_legs", MakeShape(18, 3, 2, true, true, false, true, true)},
+    {"negative_legs_closed", MakeShape(18, 2, 1, false, true, true, false, true)},
+};
+
+class ImproveOracle : public ::testing::TestWithParam<OracleCase> {};
+
+struct Tally {
+  size_t checked = 0;
+  size_t feasible = 0;
+  size_t infeasible = 0;
+};
+
+void Compare(const RoutingTables& tables, const RouteSet& routes, uint32_t agent, const Piece* pieces, int count,
+             const RouteEval& predicted, Tally& tally, const char* what) {
+  std::vector<uint32_t> seq;
+  routes.Materialise(pieces, count, seq);
+  const std::vector<uint64_t> open_route(seq.begin(), seq.end());
+  const Walk literal = WalkBestClose(tables, agent, open_route);
+  ++tally.checked;
+  ASSERT_EQ(predicted.ok, literal.ok) << what << " agent " << agent << " route of " << seq.size() << " nodes";
+  if (literal.ok) {
+    ++tally.feasible;
+    EXPECT_NEAR(predicted.cost, literal.cost, 1e-9 * std::max(1.0, std::fabs(literal.cost))) << what;
+  } else {
+    ++tally.infeasible;
+  }
+}
+
+TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
+  const OracleCase& c = GetParam();
+  size_t built = 0;
+  Tally tally;
+  for (uint64_t seed = 1; seed <= 30; ++seed) {
+    const RoutingTables tables = MakeTables(seed, c.shape);
+    const RoutingContext context(tables);
+    ImproveSettings settings;
+    settings.min_max = seed % 2 == 0;
+    settings.seed = seed;
+    ImprovementEngine engine(context, settings);
+    RouteSet routes(engine.model(), settings.min_max);
+    if (!engine.Construct(routes)) continue;
+    ++built;
+    RandomSource random(seed);
+    LocalSearch search(random);
+    search.Bind(routes);
+    search.set_probe([&](uint32_t agent, const Piece* pieces, int count, const RouteEval& e) {
+      Compare(tables, routes, agent, pieces, count, e, tally, "operator");
+    });
+    const std::vector<uint32_t>& targets = engine.model().Targets();
+    // Every pair, not only neighbours, so that every operator meets long and
+    // short pieces, feasible and infeasible results.
+    for (uint32_t u : targets) {
+      for (uint32_t v : targets) {
+        if (u == v) continue;
+        search.Relocate(u, v);
+        search.Swap(u, v);
+        if (routes.RouteOf(u) == routes.RouteOf(v)) {
+          search.TwoOpt(u, v);
+        } else {
+          search.TwoOptStar(u, v);
+        }
+      }
+      search.RelocateToEnds(u);
+      if (HasFatalFailure()) return;
+    }
+    // The applied moves left consistent route data.
+    std::string why;
+    EXPECT_TRUE(ValidSolution(tables, routes.Export(), &why)) << why;
+
+    // Insertion of a removed target at every position of every route.
+    for (uint32_t v : targets) {
+      const uint32_t r = routes.RouteOf(v);
+      const uint32_t p = routes.PosOf(v);
+      routes.Remove(r, p, p);
+      routes.Refresh(r);
+      routes.RefreshValue();
+      for (uint32_t q = 0; q < routes.RouteCount(); ++q) {
+        for (uint32_t at = 0; at <= routes.Size(q); ++at) {
+          const Piece pieces[3] = {Piece::Prefix(q, at), Piece::Node(v), Piece::Range(q, at + 1, routes.Size(q))};
+          const RouteEval e = routes.Evaluate(q, pieces, 3);
+          if (!engine.model().Serves(q, v)) continue;  // the insertion never asks for these
+          Compare(tables, routes, q, pieces, 3, e, tally, "insertion");
+        }
+      }
+      routes.InsertAfter(r, p - 1, v);
+    }
+    EXPECT_TRUE(ValidSolution(tables, routes.Export(), &why)) << why;
+  }
+  EXPECT_GE(built, 10u) << "too few instances with a solution";
+  EXPECT_GT(tally.feasible, 500u);
+  if (c.shape.windows || c.shape.limits) EXPECT_GT(tally.infeasible, 50u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ImproveOracle, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<OracleCase>& info) { return std::string(info.param.name); });
+
+// Segment summaries compose like walking the nodes one by one.
+TEST(ImproveSegment, ConcatenationMatchesStepwiseWalk) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int len = 1 + trial % 6;
+    std::vector<double> open(len), close(len), leg(len);
+    for (int i = 0; i < len; ++i) {
+      const bool window = unit(rng) < 0.6;
+      open[i] = window ? 50.0 * unit(rng) : -Segment::kInf;
+      close[i] = window ? open[i] + 40.0 * unit(rng) : Segment::kInf;
+      leg[i] = 20.0 * unit(rng) - (trial % 3 == 0 ? 8.0 : 0.0);  // negative legs too
+    }
+    Segment s = Segment::Node(open[len - 1], close[len - 1]);
+    for (int i = len - 2; i >= 0; --i) s = Segment::Node(open[i], close[i]).Then(leg[i], s);
+    for (int entry = 0; entry < 5; ++entry) {
+      const double t0 = 60.0 * unit(rng) - 10.0;
+      double t = t0;
+      bool ok = true;
+      for (int i = 0; i < len && ok; ++i) {
+        if (i > 0) t += leg[i - 1];
+        if (t > close[i]) ok = false;
+        if (t < open[i]) t = open[i];
+      }
+      double u = t0;
+      const bool predicted = s.Enter(u);
+      ASSERT_EQ(predicted, ok) << "trial " << trial;
+      if (ok) {
+        EXPECT_NEAR(u, t, 1e-9);
+      }
+    }
+  }
+}
+
+}  // namespace
