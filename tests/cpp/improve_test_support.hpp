@@ -15,8 +15,8 @@
 #include "graph/sparse_graph.hpp"
 #include "improve/improve_settings.hpp"
 #include "postopt/route_evaluator.hpp"
-#include "solver/solver_agent.hpp"
-#include "solver/solver_node.hpp"
+#include "core/solver_agent.hpp"
+#include "core/solver_node.hpp"
 
 namespace velmora {
 namespace improve_testing {
