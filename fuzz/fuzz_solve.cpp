@@ -20,7 +20,7 @@
 #include "io/instance_reader.hpp"
 #include "model/problem.hpp"
 #include "postopt/route_evaluator.hpp"
-#include "solver/solve_report.hpp"
+#include "app/solve_report.hpp"
 #include "solver/solver.hpp"
 
 namespace {

@@ -1,93 +1,73 @@
-"""Running a solve off the main thread while the native solver's console output is set aside."""
+"""Running a solve off the main thread, with the native solver's console lines collected apart."""
 from __future__ import annotations
 
-import ctypes
 import faulthandler
-import os
 import sys
-import tempfile
 import threading
 import time
 import types
-from typing import BinaryIO, Callable
+from typing import Callable
 
 from .results import SolveResult
 
 
-class NativeOutput:
-    """Redirects the process's standard output and error (file descriptors 1 and 2) to a temporary
-    file while active, so the solver's native console lines do not mix with ours.
+class ConsoleLines:
+    """Collects the solver's console lines: pass it as `diagnostics=` to `_kvt_core.Solver`,
+    `solve_json_str` or `solve_json_file`, which call it with the stream name ("stdout" or
+    "stderr") and each line. Only the solves it is handed to write into it.
 
-    `terminal` writes to the original standard error meanwhile; `text` holds what was captured."""
+    As a context manager it also has a crash of the native side reported on standard error
+    (faulthandler) while active; `text` holds the lines, one per line break, in order."""
 
     def __init__(self) -> None:
-        self.text = ""
-        self._saved_out = -1
-        self._saved_err = -1
-        self._sink: BinaryIO | None = None
-        self.terminal: BinaryIO | None = None
+        self.lines: list[tuple[str, str]] = []
+        self._lock = threading.Lock()
         self._faulthandler_was_enabled = False
 
-    def __enter__(self) -> NativeOutput:
-        _flush_all()
-        self._saved_out, self._saved_err = os.dup(1), os.dup(2)
-        self._sink = tempfile.TemporaryFile()
-        os.dup2(self._sink.fileno(), 1)
-        os.dup2(self._sink.fileno(), 2)
-        self.terminal = os.fdopen(os.dup(self._saved_err), "wb", buffering=0)
-        # Should the native side crash meanwhile, say so where the user can see it.
+    def __call__(self, stream: str, line: str) -> None:
+        with self._lock:
+            self.lines.append((stream, line))
+
+    @property
+    def text(self) -> str:
+        with self._lock:
+            return "".join(line + "\n" for _, line in self.lines)
+
+    def isatty(self) -> bool:
+        return sys.stderr.isatty()
+
+    def write_terminal(self, text: str) -> None:
+        """Writes straight to standard error (a progress bar, say)."""
+        sys.stderr.write(text)
+        sys.stderr.flush()
+
+    def __enter__(self) -> ConsoleLines:
         self._faulthandler_was_enabled = faulthandler.is_enabled()
-        faulthandler.enable(file=self.terminal, all_threads=True)
+        faulthandler.enable(file=sys.stderr, all_threads=True)
         return self
 
     def __exit__(self, exc_type: type[BaseException] | None, exc: BaseException | None,
                  tb: types.TracebackType | None) -> None:
-        _flush_all()
-        if self._faulthandler_was_enabled:
-            faulthandler.enable(file=sys.stderr, all_threads=True)
-        else:
+        if not self._faulthandler_was_enabled:
             faulthandler.disable()
-        os.dup2(self._saved_out, 1)
-        os.dup2(self._saved_err, 2)
-        os.close(self._saved_out)
-        os.close(self._saved_err)
-        assert self._sink is not None and self.terminal is not None
-        self.terminal.close()
-        self._sink.seek(0)
-        self.text = self._sink.read().decode("utf-8", errors="replace")
-        self._sink.close()
-
-    def isatty(self) -> bool:
-        return self.terminal is not None and self.terminal.isatty()
-
-    def write_terminal(self, text: str) -> None:
-        if self.terminal is not None:
-            self.terminal.write(text.encode("utf-8", errors="replace"))
-
-
-def _flush_all() -> None:
-    sys.stdout.flush()
-    sys.stderr.flush()
-    try:
-        ctypes.CDLL(None).fflush(None)  # C stdio buffers the native side may hold
-    except (OSError, AttributeError):
-        pass
 
 
 def solve_in_thread(path: str, time_limit: float = -1.0, tick: Callable[[float], None] | None = None,
-                    interval: float = 0.1) -> SolveResult:
+                    interval: float = 0.1,
+                    diagnostics: Callable[[str, str], None] | None = None) -> SolveResult:
     """`_kvt_core.solve_json_file(path, time_limit)` on a worker thread.
 
     The search releases the interpreter lock, so the calling thread stays free: it calls `tick`
     with the wall seconds elapsed every `interval` seconds until the search ends, then returns the
-    result or raises what the solver raised."""
+    result or raises what the solver raised. `diagnostics` receives the solver's console lines
+    (see ConsoleLines); without it they go to the process's streams."""
     import _kvt_core
 
     outcome: dict[str, object] = {}
 
     def work() -> None:
         try:
-            outcome["result"] = _kvt_core.solve_json_file(path, time_limit)
+            outcome["result"] = _kvt_core.solve_json_file(path, time_limit, diagnostics=diagnostics)
         except BaseException as err:  # handed to the calling thread
             outcome["error"] = err
 

@@ -1,4 +1,6 @@
-#include "solver/solve_report.hpp"
+#include "app/solve_report.hpp"
+
+#include "core/constants.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -50,7 +52,7 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
       first = false;
     }
     const double value = min_sum ? sum : max;
-    if (value < best - 1e-9) {
+    if (value < best - kImprovementTolerance) {
       report.anytime.push_back(AnytimePoint{entry.time, max, sum});
       best = value;
     }
@@ -58,10 +60,11 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
   return report;
 }
 
-SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release) {
+SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release,
+                               const DiagnosticsSink& sink) {
   if (time_limit > 0) problem.options().time_limit = time_limit;
   const auto start = std::chrono::steady_clock::now();
-  auto solver = std::make_unique<Solver>(problem, problem.options());
+  auto solver = std::make_unique<Solver>(problem, problem.options(), sink);
   release([&] { solver->solve(); });
   const auto end = std::chrono::steady_clock::now();
   const double seconds =
@@ -71,11 +74,12 @@ SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockRe
   return report;
 }
 
-SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release) {
+SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release,
+                              const DiagnosticsSink& sink) {
   const nlohmann::json document = ParseInstanceText(text);
   Problem problem;
   ReadInstance(document, problem);
-  return SolveFilledProblem(problem, time_limit, release);
+  return SolveFilledProblem(problem, time_limit, release, sink);
 }
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/diagnostics.hpp"
 #include "model/problem.hpp"
 #include "solver/solver.hpp"
 
@@ -48,10 +49,13 @@ using LockReleaser = std::function<void(const std::function<void()>& work)>;
 // Solves a filled problem as the JSON entry points do: a positive `time_limit`
 // overrides the problem's budget; the solver is built from a copy of the problem
 // and its options, runs, is reported on and destroyed. The search and the
-// destruction run through `release`.
-SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release);
+// destruction run through `release`. The solver's console lines go to `sink`
+// (standard output and error without one).
+SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release,
+                               const DiagnosticsSink& sink = {});
 
 // Parse, fill, solve and report in one call.
-SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release);
+SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release,
+                              const DiagnosticsSink& sink = {});
 
 }  // namespace velmora

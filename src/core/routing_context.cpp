@@ -29,12 +29,12 @@ RoutingContext::RoutingContext(RoutingTables tables)
   }
   roles_.assign(n_, 0);
   for (size_t k = 0; k < m; ++k) {
-    if (starts_[k] >= n_ || ends_[k] >= n_) {
+    if ((starts_[k] >= n_ && starts_[k] != kNone) || (ends_[k] >= n_ && ends_[k] != kNone)) {
       throw std::invalid_argument("routing context: agent " + std::to_string(k) +
                                   " starts or ends at a node the instance does not have");
     }
-    roles_[starts_[k]] |= kStartRole;
-    roles_[ends_[k]] |= kEndRole;
+    if (starts_[k] != kNone) roles_[starts_[k]] |= kStartRole;
+    if (ends_[k] != kNone) roles_[ends_[k]] |= kEndRole;
     if (time_limit_[k] > 0) has_limits_ = true;
   }
   has_window_.assign(n_, 0);

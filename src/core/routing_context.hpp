@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/constants.hpp"
+#include "core/diagnostics.hpp"
+#include "core/weighted_pair.hpp"
 
 namespace velmora {
 
@@ -19,8 +21,8 @@ struct RoutingTables {
   std::vector<std::vector<int64_t>> node_types;  // allowed agent types per node
   std::vector<int64_t> agent_type;               // per agent; may lie outside 0..types-1
   std::vector<double> time_limit;                // per agent; 0 or less: unlimited
-  std::vector<uint64_t> starts;                  // per agent
-  std::vector<uint64_t> ends;                    // per agent
+  std::vector<uint64_t> starts;                  // per agent; RoutingContext::kNone: none
+  std::vector<uint64_t> ends;                    // per agent; RoutingContext::kNone: none
   // (node, (open, close)); nodes outside 0..nodes-1 are ignored.
   std::vector<std::pair<uint64_t, std::pair<double, double>>> windows;
   bool return_to_end = true;
@@ -73,6 +75,11 @@ class RoutingContext {
   // A node every solution must serve: one that is no agent's start or end.
   bool IsTarget(uint64_t v) const { return v < n_ && roles_[v] == 0; }
   bool IsOwnDepot(uint64_t agent, uint64_t v) const { return v == starts_[agent] || v == ends_[agent]; }
+  // The move onto v costs the agent nothing: without return-to-end, its own
+  // start and end node are where its route closes.
+  bool FreeArrival(uint64_t agent, uint64_t v) const {
+    return !return_to_end_ && (v == starts_[agent] || v == ends_[agent]);
+  }
   // Another agent's start or end node, which the agent's route may not pass.
   bool IsForeignDepot(uint64_t agent, uint64_t v) const { return IsDepot(v) && !IsOwnDepot(agent, v); }
 
@@ -95,7 +102,7 @@ class RoutingContext {
   // missing arc costs 0.
   double RouteLeg(uint64_t agent, uint64_t u, uint64_t v) const {
     if (u == v) return 0.0;
-    if (!return_to_end_ && (v == starts_[agent] || v == ends_[agent])) return 0.0;
+    if (FreeArrival(agent, v)) return 0.0;
     return CostOr(agent_type_[agent], u, v, 0.0);
   }
   // The agent may stand at v after its start: its own depots always; any other
@@ -114,12 +121,52 @@ class RoutingContext {
   }
   // The agent's limit holds at cost t.
   bool WithinLimit(uint64_t agent, double t) const {
-    return !(time_limit_[agent] > 0) || t <= time_limit_[agent];
+    return !(time_limit_[agent] > 0 && t > time_limit_[agent]);  // a NaN time passes, as in the evaluation
   }
   // A route may close at v: the agent's end node, or without return-to-end
   // also its start node.
   bool ClosesAt(uint64_t agent, uint64_t v) const {
     return v == ends_[agent] || (!return_to_end_ && v == starts_[agent]);
+  }
+
+  // --- Variants of the search and of the time-window check ---
+
+  // The search may move the agent onto v as far as depots go: with
+  // return-to-end never back onto its start (unless it is also its end) nor
+  // onto another end node; without, onto neither another agent's start nor
+  // another end node.
+  bool SearchMayEnter(uint64_t agent, uint64_t v) const {
+    const uint64_t s = starts_[agent];
+    const uint64_t e = ends_[agent];
+    if (return_to_end_) {
+      if (v == s && v != e) return false;
+      return v == e || !InEndSet(v);
+    }
+    if (v != s && InStartSet(v)) return false;
+    return v == e || !InEndSet(v);
+  }
+  // The agent's type may serve v, which is no other agent's start or end
+  // (the time-window check holds its own depots to the assignment too).
+  bool MayServe(uint64_t agent, uint64_t v) const {
+    return AllowsType(v, agent_type_[agent]) && !IsForeignDepot(agent, v);
+  }
+  // Travel time of the time-window check from x to y: 0 onto the agent's
+  // start, 0 onto its end without return-to-end, 0 without an arc.
+  double WindowTravel(uint64_t agent, uint64_t x, uint64_t y) const {
+    if (y == starts_[agent]) return 0.0;
+    if (!return_to_end_ && y == ends_[agent]) return 0.0;
+    return CostOr(agent_type_[agent], x, y, 0.0);
+  }
+
+  // --- Set-up products the owner adds before handing the context out ---
+
+  // The heuristic's edge list, sorted by weight.
+  const std::vector<WeightedPair>& Edges() const { return edges_; }
+  void SetEdges(std::vector<WeightedPair> edges) { edges_ = std::move(edges); }
+  // Where the plugins' console lines go; not owned.
+  const Diagnostics& Log() const { return *diagnostics_; }
+  void SetDiagnostics(const Diagnostics* diagnostics) {
+    diagnostics_ = diagnostics != nullptr ? diagnostics : &Diagnostics::Console();
   }
 
  private:
@@ -143,6 +190,8 @@ class RoutingContext {
   std::vector<uint8_t> has_window_;
   std::vector<double> window_open_;
   std::vector<double> window_close_;
+  std::vector<WeightedPair> edges_;
+  const Diagnostics* diagnostics_ = &Diagnostics::Console();
 };
 
 }  // namespace velmora

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "solver/node_set.hpp"
+#include "core/node_set.hpp"
 
 namespace velmora {
 

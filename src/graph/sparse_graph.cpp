@@ -42,8 +42,8 @@ void AppendAdjacency(std::string& out, const std::vector<std::vector<uint64_t>>&
 
 }  // namespace
 
-void SparseGraph::Fail(const std::string& printed, const std::string& thrown) {
-  std::cout << printed << std::endl;
+void SparseGraph::Fail(const std::string& printed, const std::string& thrown) const {
+  diagnostics_->Out(printed);
   throw std::runtime_error(thrown);
 }
 

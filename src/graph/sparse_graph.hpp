@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/diagnostics.hpp"
 #include "graph/planner_graph.hpp"
 
 namespace velmora {
@@ -53,6 +54,11 @@ class SparseGraph : public PlannerGraph {
 
   double GetArcCostComponent(uint64_t u, uint64_t v, int64_t type, double absent) const override;
 
+  // Where the echo of a failure goes (standard output by default); not owned.
+  void SetDiagnostics(const Diagnostics* diagnostics) {
+    diagnostics_ = diagnostics != nullptr ? diagnostics : &Diagnostics::Console();
+  }
+
  private:
   static constexpr int32_t kNoPos = -1;
 
@@ -65,7 +71,9 @@ class SparseGraph : public PlannerGraph {
   void Rebuild(const std::vector<uint64_t>& sources, const std::vector<uint64_t>& targets,
                const std::vector<CostVector>& costs, bool both_directions);
   void AppendArc(uint64_t u, uint64_t v, const CostVector& cost);
-  [[noreturn]] static void Fail(const std::string& printed, const std::string& thrown);
+  [[noreturn]] void Fail(const std::string& printed, const std::string& thrown) const;
+
+  const Diagnostics* diagnostics_ = &Diagnostics::Console();
 
   std::vector<std::vector<uint64_t>> succs_;
   std::vector<std::vector<CostVector>> succ_costs_;

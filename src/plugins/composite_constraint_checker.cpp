@@ -15,6 +15,10 @@ void CompositeConstraintChecker::Init(const PlannerGraph* graph, const std::vect
   for (const auto& child : children_) child->Init(graph, nodes, agents);
 }
 
+void CompositeConstraintChecker::Configure(const RoutingContext& context) {
+  for (const auto& child : children_) child->Configure(context);
+}
+
 bool CompositeConstraintChecker::IsForbidden(uint64_t agent, uint64_t node) const {
   for (const auto& child : children_) {
     if (child->IsForbidden(agent, node)) return true;

@@ -20,6 +20,7 @@ class CompositeConstraintChecker : public ConstraintCheckerPlugin {
   ~CompositeConstraintChecker() override;
 
   std::string GetName() const override;
+  void Configure(const RoutingContext& context) override;
   void Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
             const std::vector<SolverAgent>& agents) override;
   bool IsForbidden(uint64_t agent, uint64_t node) const override;

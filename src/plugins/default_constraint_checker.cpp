@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "solver/node_set.hpp"
+#include "core/node_set.hpp"
+#include "core/routing_context.hpp"
 
 namespace velmora {
 
@@ -11,9 +12,11 @@ std::string DefaultConstraintChecker::GetName() const { return "DefaultConstrain
 void DefaultConstraintChecker::Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                                     const std::vector<SolverAgent>& agents) {
   graph_ = graph;
+  context_ = nullptr;
   nodes_ = nodes;
   agents_ = agents;
   agent_count_ = agents_.size();
+  node_count_ = nodes_.size();
 
   const size_t n = nodes_.size();
   forbidden_.assign(agent_count_ * n, 1);
@@ -38,11 +41,34 @@ void DefaultConstraintChecker::Init(const PlannerGraph* graph, const std::vector
   }
 }
 
+void DefaultConstraintChecker::Configure(const RoutingContext& context) {
+  context_ = &context;
+  graph_ = nullptr;
+  nodes_.clear();
+  agents_.clear();
+  ends_ = context.Ends();
+  agent_count_ = context.AgentCount();
+  node_count_ = context.NodeCount();
+  const size_t n = node_count_;
+  forbidden_.assign(agent_count_ * n, 1);
+  type0_agents_.clear();
+  for (size_t a = 0; a < agent_count_; ++a) {
+    const int64_t type = context.AgentType(a);
+    for (size_t i = 0; i < n; ++i) forbidden_[a * n + i] = context.AllowsType(i, type) ? 0 : 1;
+    if (type == 0) type0_agents_.push_back(a);
+  }
+  type0_only_nodes_.clear();
+  for (size_t i = 0; i < std::min<size_t>(n, NodeSet::kBits); ++i) {
+    const std::vector<int64_t>& types = context.NodeTypes(i);
+    if (types.size() == 1 && types[0] == 0) type0_only_nodes_.push_back(i);
+  }
+}
+
 void DefaultConstraintChecker::SetAgentEnds(const std::vector<uint64_t>& ends) { ends_ = ends; }
 
 bool DefaultConstraintChecker::IsForbidden(uint64_t agent, uint64_t node) const {
-  if (agent >= agent_count_ || node >= nodes_.size()) return true;
-  return forbidden_[agent * nodes_.size() + node] != 0;
+  if (agent >= agent_count_ || node >= node_count_) return true;
+  return forbidden_[agent * node_count_ + node] != 0;
 }
 
 CheckResult DefaultConstraintChecker::CheckExtension(const SearchState& /*state*/, uint64_t /*agent*/,
@@ -57,7 +83,8 @@ bool DefaultConstraintChecker::IsDeadEnd(const SearchState& state) const {
     // An agent without a done flag in the state counts as still open.
     if (a >= state.done.size() || state.done[a] == 0) return false;
   }
-  const uint64_t vertices = graph_ != nullptr ? graph_->NumVertex() : 0;
+  const uint64_t vertices =
+      context_ != nullptr ? context_->NodeCount() : (graph_ != nullptr ? graph_->NumVertex() : 0);
   for (uint64_t i : type0_only_nodes_) {
     if (i >= vertices) break;
     if (!state.visited.test(i)) return true;

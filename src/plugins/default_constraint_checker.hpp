@@ -12,6 +12,7 @@ namespace velmora {
 class DefaultConstraintChecker : public ConstraintCheckerPlugin {
  public:
   std::string GetName() const override;
+  void Configure(const RoutingContext& context) override;
   void Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
             const std::vector<SolverAgent>& agents) override;
   // True when the node's allowed types do not include the agent's type; also
@@ -30,6 +31,8 @@ class DefaultConstraintChecker : public ConstraintCheckerPlugin {
   std::vector<SolverAgent> agents_;
   std::vector<uint64_t> ends_;
   uint64_t agent_count_ = 0;
+  uint64_t node_count_ = 0;
+  const RoutingContext* context_ = nullptr;  // set by Configure
 
   // forbidden_[agent * nodes_.size() + node], filled by Init.
   std::vector<uint8_t> forbidden_;

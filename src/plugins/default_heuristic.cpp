@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "solver/node_set.hpp"
+#include "core/node_set.hpp"
+#include "core/routing_context.hpp"
 
 namespace velmora {
 
@@ -14,6 +15,15 @@ void DefaultHeuristic::Init(const PlannerGraph* graph, const std::vector<SolverN
   nodes_ = nodes;
   agents_ = agents;
   agent_count_ = agents_.size();
+}
+
+void DefaultHeuristic::Configure(const RoutingContext& context) {
+  graph_ = nullptr;
+  nodes_.clear();
+  agents_.clear();
+  agent_count_ = context.AgentCount();
+  SetAgentEnds(context.Ends());
+  SetEdges(context.Edges());
 }
 
 void DefaultHeuristic::SetAgentEnds(const std::vector<uint64_t>& ends) { ends_ = ends; }

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "core/constants.hpp"
 #include "plugins/heuristic_plugin.hpp"
-#include "solver/weighted_pair.hpp"
+#include "core/weighted_pair.hpp"
 
 namespace velmora {
 
@@ -16,9 +17,11 @@ class DefaultHeuristic : public HeuristicPlugin {
   // Returned when the open nodes cannot be connected: largest finite double / 16.
   static constexpr double kUnconnected = 1.1235582092889473e307;
   // Edge weights at or above this stand for missing arcs.
-  static constexpr double kMissingArc = 9999.0;
+  static constexpr double kMissingArc = kMissingCost;
 
   std::string GetName() const override;
+  // The agents' ends and the context's edge list.
+  void Configure(const RoutingContext& context) override;
   void Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
             const std::vector<SolverAgent>& agents) override;
   double Estimate(const SearchState& state) const override;

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugins/plugin_base.hpp"
-#include "solver/search_state.hpp"
+#include "core/plugin_base.hpp"
+#include "core/routing_context.hpp"
+#include "core/search_state.hpp"
 
 namespace velmora {
 
@@ -13,6 +14,7 @@ class ExpansionPlugin : public PluginBase {
  public:
   std::string GetName() const override = 0;
   virtual void SetAgentEnds(const std::vector<uint64_t>& ends) = 0;
+  void Configure(const RoutingContext& context) override { SetAgentEnds(context.Ends()); }
   // Agent index to move, -1 when none can.
   virtual int64_t SelectAgent(const SearchState& state) const = 0;
 };

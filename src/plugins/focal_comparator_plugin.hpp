@@ -1,7 +1,7 @@
 #pragma once
 
-#include "plugins/plugin_base.hpp"
-#include "solver/focal_entry.hpp"
+#include "core/plugin_base.hpp"
+#include "core/focal_entry.hpp"
 
 namespace velmora {
 

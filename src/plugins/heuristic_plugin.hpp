@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "graph/planner_graph.hpp"
-#include "plugins/plugin_base.hpp"
-#include "solver/search_state.hpp"
-#include "solver/solver_agent.hpp"
-#include "solver/solver_node.hpp"
+#include "core/plugin_base.hpp"
+#include "core/search_state.hpp"
+#include "core/solver_agent.hpp"
+#include "core/solver_node.hpp"
 
 namespace velmora {
 

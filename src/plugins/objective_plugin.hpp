@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugins/plugin_base.hpp"
-#include "solver/search_state.hpp"
+#include "core/plugin_base.hpp"
+#include "core/routing_context.hpp"
+#include "core/search_state.hpp"
 
 namespace velmora {
 
@@ -13,6 +14,7 @@ class ObjectivePlugin : public PluginBase {
  public:
   std::string GetName() const override = 0;
   virtual void SetAgentEnds(const std::vector<uint64_t>& ends) = 0;
+  void Configure(const RoutingContext& context) override { SetAgentEnds(context.Ends()); }
   virtual double RouteCost(const std::vector<double>& costs) const = 0;
   virtual double Evaluate(const SearchState& state, int64_t agents_left, double h) const = 0;
 };

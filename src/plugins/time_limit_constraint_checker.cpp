@@ -1,5 +1,7 @@
 #include "plugins/time_limit_constraint_checker.hpp"
 
+#include "core/routing_context.hpp"
+
 namespace velmora {
 
 std::string TimeLimitConstraintChecker::GetName() const { return "TimeLimitConstraintChecker"; }
@@ -7,7 +9,14 @@ std::string TimeLimitConstraintChecker::GetName() const { return "TimeLimitConst
 void TimeLimitConstraintChecker::Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                                       const std::vector<SolverAgent>& agents) {
   inner_.Init(graph, nodes, agents);
-  agents_ = agents;
+  limits_.clear();
+  for (const SolverAgent& agent : agents) limits_.push_back(agent.time_limit);
+}
+
+void TimeLimitConstraintChecker::Configure(const RoutingContext& context) {
+  inner_.Configure(context);
+  limits_.clear();
+  for (uint64_t k = 0; k < context.AgentCount(); ++k) limits_.push_back(context.TimeLimit(k));
 }
 
 void TimeLimitConstraintChecker::SetAgentEnds(const std::vector<uint64_t>& ends) { inner_.SetAgentEnds(ends); }
@@ -23,8 +32,8 @@ CheckResult TimeLimitConstraintChecker::CheckExtension(const SearchState& /*stat
 
 bool TimeLimitConstraintChecker::CheckAgent(const SearchState& state, uint64_t agent) const {
   // An agent this checker does not know carries no limit.
-  if (agent >= agents_.size()) return true;
-  const double limit = agents_[agent].time_limit;
+  if (agent >= limits_.size()) return true;
+  const double limit = limits_[agent];
   if (limit <= 0.0) return true;
   // A limited agent without a cost in the state cannot be shown to be within it.
   if (agent >= state.costs.size()) return false;

@@ -14,6 +14,7 @@ namespace velmora {
 class TimeLimitConstraintChecker : public ConstraintCheckerPlugin {
  public:
   std::string GetName() const override;
+  void Configure(const RoutingContext& context) override;
   void Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
             const std::vector<SolverAgent>& agents) override;
   bool IsForbidden(uint64_t agent, uint64_t node) const override;
@@ -25,7 +26,7 @@ class TimeLimitConstraintChecker : public ConstraintCheckerPlugin {
 
  private:
   DefaultConstraintChecker inner_;
-  std::vector<SolverAgent> agents_;
+  std::vector<double> limits_;  // per agent; 0 or less: unlimited
 };
 
 }  // namespace velmora

@@ -2,9 +2,17 @@
 
 #include <algorithm>
 
+#include "graph/graph_tables.hpp"
+
 namespace velmora {
 
 std::string TimeWindowConstraintChecker::GetName() const { return "TimeConstraintChecker"; }
+
+void TimeWindowConstraintChecker::Configure(const RoutingContext& context) {
+  inner_.Configure(context);
+  // The solver's context gives every agent a start and an end node.
+  Apply(context, context.NodeCount(), context.AgentCount() > 0, !context.HasWindows(), true);
+}
 
 void TimeWindowConstraintChecker::Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                                        const std::vector<SolverAgent>& agents) {
@@ -12,75 +20,59 @@ void TimeWindowConstraintChecker::Init(const PlannerGraph* graph, const std::vec
   graph_ = graph;
   nodes_ = nodes;
   agents_ = agents;
-  agent_count_ = agents_.size();
-  RebuildAgentTables();
+  Rebuild();
 }
 
 void TimeWindowConstraintChecker::SetAgentEnds(const std::vector<uint64_t>& ends) {
   inner_.SetAgentEnds(ends);
   ends_ = ends;
-  is_end_.fill(0);
-  for (uint64_t e : ends_) {
-    if (e < kMaxNodes) is_end_[e] = 1;
-  }
-  RebuildAgentTables();
+  Rebuild();
 }
 
 void TimeWindowConstraintChecker::SetTimeWindows(const WindowTable& windows) {
   windows_ = windows;
-  has_window_.fill(0);
-  for (const auto& [node, window] : windows_) {
-    if (node >= kMaxNodes) continue;  // such a node can never be visited
-    has_window_[node] = 1;
-    window_start_[node] = window.first;
-    window_end_[node] = window.second;
-  }
+  Rebuild();
 }
 
 void TimeWindowConstraintChecker::SetAgentStarts(const std::vector<uint64_t>& starts) {
   starts_ = starts;
-  is_start_.fill(0);
-  for (uint64_t s : starts_) {
-    if (s < kMaxNodes) is_start_[s] = 1;
-  }
-  RebuildAgentTables();
+  Rebuild();
 }
 
-void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) { return_to_end_ = return_to_end; }
+void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) {
+  return_to_end_ = return_to_end;
+  Rebuild();
+}
 
-void TimeWindowConstraintChecker::RebuildAgentTables() {
-  start_of_.assign(agent_count_, kNone);
-  end_of_.assign(agent_count_, kNone);
-  type_of_.assign(agent_count_, -1);
-  for (uint64_t j = 0; j < agent_count_; ++j) {
-    if (j < starts_.size()) start_of_[j] = starts_[j];
-    if (j < ends_.size()) end_of_[j] = ends_[j];
-    type_of_[j] = agents_[j].type;
-  }
+void TimeWindowConstraintChecker::Rebuild() {
+  own_ = RoutingContext(TablesFromGraph(graph_, nodes_, agents_, starts_, ends_, windows_, return_to_end_));
+  Apply(own_, nodes_.size(), !ends_.empty(), windows_.empty(), graph_ != nullptr);
+}
 
-  // admissible(j, i): j's type may serve i, and a depot (start or end of some
-  // agent) is admissible only to the agent whose own depot it is.
-  node_span_ = std::min<size_t>(nodes_.size(), kMaxNodes);
+void TimeWindowConstraintChecker::Apply(const RoutingContext& context, size_t nodes, bool skip_done,
+                                        bool no_windows, bool has_graph) {
+  ctx_ = &context;
+  has_graph_ = has_graph;
+  skip_done_ = skip_done;
+  no_windows_ = no_windows;
+  agent_count_ = context.AgentCount();
+  node_span_ = std::min<size_t>(nodes, kMaxNodes);
   admissible_.assign(agent_count_ * node_span_, 0);
   for (uint64_t j = 0; j < agent_count_; ++j) {
-    for (size_t i = 0; i < node_span_; ++i) {
-      const std::vector<int64_t>& types = nodes_[i].types;
-      if (std::find(types.begin(), types.end(), type_of_[j]) == types.end()) continue;
-      if (!ends_.empty() && is_end_[i] && end_of_[j] != i) continue;
-      if (!starts_.empty() && is_start_[i] && start_of_[j] != i) continue;
-      admissible_[j * node_span_ + i] = 1;
-    }
+    for (size_t i = 0; i < node_span_; ++i) admissible_[j * node_span_ + i] = context.MayServe(j, i) ? 1 : 0;
   }
-}
-
-double TimeWindowConstraintChecker::Travel(uint64_t j, uint64_t x, uint64_t y) const {
-  if (y == start_of_[j]) return 0.0;
-  if (!return_to_end_ && y == end_of_[j]) return 0.0;
-  return graph_->GetArcCostComponent(x, y, type_of_[j], 0.0);
 }
 
 CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state, uint64_t agent,
                                                         uint64_t node) const {
+  // Legend. n: the target node; a: the moving agent; d: a's position; t: a's
+  // time when it leaves d (after waiting at its start); c: its time at n
+  // after waiting for n's window; s_n, e_n: n's window; e: travel d -> n.
+  // In the dominance loop, i is another open node, o the time a would reach
+  // n when serving i first, u the time it would reach i right after n. In
+  // the coverage loop, j is an agent that may still serve i, p its position,
+  // g its time there and h its travel from p to i.
+  const RoutingContext& ctx = *ctx_;
   constexpr CheckResult kReject{false, 0.0, false};
   // A node that no visited set can hold, or an agent the state does not carry,
   // cannot make a valid move.
@@ -96,17 +88,17 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
   // route found here is rejected there and reported with cost 0). The state
   // still records the agent at its old node; at its start, this is its first
   // move, since a route never passes its own start in between.
-  if (a < agent_count_ && graph_ != nullptr) {
+  if (a < agent_count_ && has_graph_) {
     const uint64_t d = state.positions[a];
-    if (d == start_of_[a] && d < kMaxNodes && has_window_[d] != 0) {
+    if (d == ctx.Start(a) && ctx.HasWindow(d)) {
       const double departure = t - (n == d ? 0.0 : Travel(a, d, n));
-      if (departure > window_end_[d]) return kReject;
-      if (departure < window_start_[d]) t += window_start_[d] - departure;
+      if (departure > ctx.WindowClose(d)) return kReject;
+      if (departure < ctx.WindowOpen(d)) t += ctx.WindowOpen(d) - departure;
     }
   }
-  const bool n_has_window = has_window_[n] != 0;
-  const double s_n = window_start_[n];
-  const double e_n = window_end_[n];
+  const bool n_has_window = ctx.HasWindow(n);
+  const double s_n = n_has_window ? ctx.WindowOpen(n) : 0.0;
+  const double e_n = n_has_window ? ctx.WindowClose(n) : 0.0;
 
   // Arrival at n, waiting until its window opens.
   double c = t;
@@ -115,23 +107,23 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
     c = s_n > t ? s_n : t;
   }
 
-  if (graph_ != nullptr) {
+  if (has_graph_) {
     if (a >= agent_count_) return kReject;
     const uint64_t d = state.positions[a];
 
     // Dominance: reject when some open node i could be served before n without
     // reaching n any later, unless serving i right after n is no later still.
     const double e = n == d ? 0.0 : Travel(a, d, n);
-    const uint64_t start_a = start_of_[a];
-    const uint64_t end_a = end_of_[a];
+    const uint64_t start_a = ctx.Start(a);
+    const uint64_t end_a = ctx.End(a);
     for (uint64_t i = 0; i < node_span_; ++i) {
       if (i == n || i == d || state.visited.test(i) || !Admissible(a, i) || i == start_a) continue;
-      if (!return_to_end_ && i == end_a) continue;
-      const bool i_has_window = has_window_[i] != 0;
+      if (!ctx.ReturnToEnd() && i == end_a) continue;
+      const bool i_has_window = ctx.HasWindow(i);
       double o = (t - e) + Travel(a, d, i);
       if (i_has_window) {
-        if (o > window_end_[i]) continue;
-        if (window_start_[i] > o) o = window_start_[i];
+        if (o > ctx.WindowClose(i)) continue;
+        if (ctx.WindowOpen(i) > o) o = ctx.WindowOpen(i);
       }
       o += Travel(a, i, n);
       if (n_has_window) {
@@ -141,22 +133,20 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
       if (o > c) continue;
       double u = c + Travel(a, n, i);
       if (i_has_window) {
-        if (u > window_end_[i]) return kReject;
-        if (window_start_[i] > u) u = window_start_[i];
+        if (u > ctx.WindowClose(i)) return kReject;
+        if (ctx.WindowOpen(i) > u) u = ctx.WindowOpen(i);
       }
       if (o < u) return kReject;
     }
 
     // Coverage: every open node keeps an agent that may serve it and, when it
     // has a window, reaches it before the window closes.
-    const bool no_windows = windows_.empty();
-    const bool skip_done = !ends_.empty();
     for (uint64_t i = 0; i < node_span_; ++i) {
       if (state.visited.test(i)) continue;
-      const bool timed = !no_windows && has_window_[i] != 0;
+      const bool timed = !no_windows_ && ctx.HasWindow(i);
       bool served = false;
       for (uint64_t j = 0; j < agent_count_ && !served; ++j) {
-        if (skip_done && j < state.done.size() && state.done[j] != 0) continue;
+        if (skip_done_ && j < state.done.size() && state.done[j] != 0) continue;
         if (!Admissible(j, i)) continue;
         if (!timed) {
           served = true;
@@ -174,7 +164,7 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
           g = state.costs[j];
         }
         const double h = p == i ? 0.0 : Travel(j, p, i);
-        served = g + h <= window_end_[i];
+        served = g + h <= ctx.WindowClose(i);
       }
       if (!served) return kReject;
     }

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "plugins/constraint_checker_plugin.hpp"
 #include "plugins/default_constraint_checker.hpp"
-#include "solver/node_set.hpp"
-#include "solver/window_table.hpp"
+#include "core/node_set.hpp"
+#include "core/routing_context.hpp"
+#include "core/window_table.hpp"
 
 namespace velmora {
 
@@ -19,6 +19,9 @@ namespace velmora {
 class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
  public:
   std::string GetName() const override;
+  void Configure(const RoutingContext& context) override;
+  // Init and the setters build a context of the checker's own from what they
+  // are given (a node or agent without a depot has none).
   void Init(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
             const std::vector<SolverAgent>& agents) override;
   bool IsForbidden(uint64_t agent, uint64_t node) const override;
@@ -34,36 +37,32 @@ class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
   void SetReturnToEnd(bool return_to_end);
 
  private:
-  static constexpr uint64_t kNone = ~uint64_t{0};
   static constexpr size_t kMaxNodes = NodeSet::kBits;
 
-  // Travel time of agent j from x to y (0 without an arc, onto j's start, or
-  // onto j's end when routes need not return there).
-  double Travel(uint64_t j, uint64_t x, uint64_t y) const;
+  // Travel time of agent j from x to y (RoutingContext::WindowTravel).
+  double Travel(uint64_t j, uint64_t x, uint64_t y) const { return ctx_->WindowTravel(j, x, y); }
   bool Admissible(uint64_t j, uint64_t i) const { return admissible_[j * node_span_ + i] != 0; }
-  void RebuildAgentTables();
+  void Rebuild();
+  void Apply(const RoutingContext& context, size_t nodes, bool skip_done, bool no_windows, bool has_graph);
 
   DefaultConstraintChecker inner_;
+  // What Init and the setters were given.
   WindowTable windows_;
   const PlannerGraph* graph_ = nullptr;
   std::vector<SolverNode> nodes_;
   std::vector<SolverAgent> agents_;
-  uint64_t agent_count_ = 0;
   std::vector<uint64_t> ends_;
   std::vector<uint64_t> starts_;
   bool return_to_end_ = false;
+  RoutingContext own_;
 
-  // Dense views of the above, indexed by node (below kMaxNodes) or agent.
-  std::array<uint8_t, kMaxNodes> has_window_{};
-  std::array<double, kMaxNodes> window_start_{};
-  std::array<double, kMaxNodes> window_end_{};
-  std::array<uint8_t, kMaxNodes> is_end_{};
-  std::array<uint8_t, kMaxNodes> is_start_{};
-  std::vector<uint64_t> start_of_;  // per agent, kNone without one
-  std::vector<uint64_t> end_of_;    // per agent, kNone without one
-  std::vector<int64_t> type_of_;    // per agent
-  size_t node_span_ = 0;            // nodes examined: min(node count, kMaxNodes)
-  std::vector<uint8_t> admissible_;  // [agent * node_span_ + node]
+  const RoutingContext* ctx_ = &own_;
+  bool has_graph_ = false;   // off: only the window at the target is checked
+  bool skip_done_ = false;   // finished agents serve nothing more
+  bool no_windows_ = true;
+  uint64_t agent_count_ = 0;
+  size_t node_span_ = 0;             // nodes examined: min(node count, kMaxNodes)
+  std::vector<uint8_t> admissible_;  // [agent * node_span_ + node]: MayServe
 };
 
 }  // namespace velmora

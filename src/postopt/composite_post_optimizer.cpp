@@ -19,6 +19,10 @@ void CompositePostOptimizer::Optimize(const PlannerGraph* graph, const std::vect
   for (auto& child : children_) child->Optimize(graph, nodes, agents, result);
 }
 
+void CompositePostOptimizer::Configure(const RoutingContext& context) {
+  for (auto& child : children_) child->Configure(context);
+}
+
 void CompositePostOptimizer::SetReturnToEnd(bool flag) {
   for (auto& child : children_) child->SetReturnToEnd(flag);
 }

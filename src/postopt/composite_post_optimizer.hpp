@@ -19,6 +19,7 @@ class CompositePostOptimizer : public PostOptimizerPlugin {
   ~CompositePostOptimizer() override;
 
   std::string GetName() const override;
+  void Configure(const RoutingContext& context) override;
   void Optimize(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                 const std::vector<SolverAgent>& agents, Result& result) override;
   void SetReturnToEnd(bool flag) override;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
+#include <string>
 #include <limits>
 #include <utility>
 
@@ -10,10 +10,9 @@ namespace velmora {
 
 namespace {
 
-constexpr double kLargest = std::numeric_limits<double>::max();
 
-void ReportInvalid(uint64_t agent) {
-  std::cerr << "[post-opt] invalid path for agent " << agent << ", skip optimize\n";
+void ReportInvalid(const Diagnostics& log, uint64_t agent) {
+  log.Err("[post-opt] invalid path for agent " + std::to_string(agent) + ", skip optimize");
 }
 
 bool AllowsType(const SolverNode& node, int64_t type) {
@@ -31,6 +30,11 @@ double GainLimit(double donor_cost, double best) {
 
 std::string DefaultPostOptimizer::GetName() const { return "DefaultPostOptimizer"; }
 
+void DefaultPostOptimizer::Configure(const RoutingContext& context) {
+  evaluator_.Configure(context);
+  log_ = &context.Log();
+}
+
 void DefaultPostOptimizer::SetReturnToEnd(bool flag) { evaluator_.SetReturnToEnd(flag); }
 void DefaultPostOptimizer::SetAgentStarts(const std::vector<uint64_t>& starts) { evaluator_.SetAgentStarts(starts); }
 void DefaultPostOptimizer::SetAgentEnds(const std::vector<uint64_t>& ends) { evaluator_.SetAgentEnds(ends); }
@@ -47,10 +51,16 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
   graph_ = graph;
   nodes_ = nodes;
   agents_ = agents;
+  GroupRoutes(result);
+  ImproveWithinGroups();
+  RelocateAcrossGroups();
+  WriteBack(result);
+}
+
+// Evaluates every agent's route and groups the agents by type index.
+void DefaultPostOptimizer::GroupRoutes(const Result& result) {
   records_.clear();
   records_.resize(agents_.size());
-
-  // Grouping by type index.
   for (uint64_t i = 0; i < agents_.size(); ++i) {
     Route path;
     auto it = result.paths.find(static_cast<int64_t>(i));
@@ -59,7 +69,7 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
     const RouteCost rc = Evaluate(path, i);
     double cost = rc.cost;
     if (!rc.valid) {
-      ReportInvalid(i);
+      ReportInvalid(*log_, i);
       cost = 0.0;
     }
     auto group = groups_.find(type);
@@ -84,8 +94,10 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
     }
     records_[i] = RouteRecord{i, cost, std::move(path)};
   }
+}
 
-  // Inside each group: straighten every route, then one relocation.
+// Inside each group: straighten every route, then one relocation.
+void DefaultPostOptimizer::ImproveWithinGroups() {
   for (int64_t type : group_order_) {
     const AgentGroup& g = groups_.at(type);
     for (uint64_t m : g.members) {
@@ -93,7 +105,7 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
       const RouteCost rc = Evaluate(rec.route, m);
       double cost = rc.cost;
       if (!rc.valid) {
-        ReportInvalid(m);
+        ReportInvalid(*log_, m);
         cost = 0.0;
       }
       if (std::isfinite(cost)) {
@@ -101,7 +113,7 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
         evaluator_.ReverseSegments(graph_, nodes_, agents_, rec.route, rec.cost, m);
       }
       if (!std::isfinite(rec.cost) || (agents_[m].time_limit > 0 && rec.cost > agents_[m].time_limit)) {
-        std::cerr << "[post-opt] path invalid or over capacity, skip agent " << m << "\n";
+        log_->Err("[post-opt] path invalid or over capacity, skip agent " + std::to_string(m));
       }
     }
     RefreshGroup(type);
@@ -113,9 +125,11 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
       RefreshGroup(type);
     }
   }
+}
 
-  // Across groups: from the group with the costliest route to the group whose
-  // costliest route is cheapest, while that helps.
+// Across groups: from the group with the costliest route to the group whose
+// costliest route is cheapest, while that helps.
+void DefaultPostOptimizer::RelocateAcrossGroups() {
   for (;;) {
     bool found_d = false;
     bool found_e = false;
@@ -145,7 +159,9 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
     RefreshGroup(d);
     RefreshGroup(e);
   }
+}
 
+void DefaultPostOptimizer::WriteBack(Result& result) const {
   result.paths.clear();
   result.times.clear();
   for (uint64_t i = 0; i < records_.size(); ++i) {
@@ -225,7 +241,7 @@ void DefaultPostOptimizer::ApplyRelocation(RouteRecord& donor, RouteRecord& rece
   if (donor_len < 2 || receiver_len < 2) return;
   // Negative positions are rejected as well: they would index outside the route.
   if (i < 1 || i > donor_len - 2 || j < 1 || j > receiver_len - 1) {
-    std::cerr << "Invalid indices." << std::endl;
+    log_->Err("Invalid indices.");
     return;
   }
   const int64_t v = donor.route[static_cast<size_t>(i)];

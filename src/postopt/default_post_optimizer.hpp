@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/diagnostics.hpp"
 #include "postopt/post_optimizer_plugin.hpp"
 #include "postopt/route_evaluator.hpp"
 
@@ -41,6 +42,7 @@ struct Relocation {
 class DefaultPostOptimizer : public PostOptimizerPlugin {
  public:
   std::string GetName() const override;
+  void Configure(const RoutingContext& context) override;
   void Optimize(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                 const std::vector<SolverAgent>& agents, Result& result) override;
   void SetReturnToEnd(bool flag) override;
@@ -67,6 +69,13 @@ class DefaultPostOptimizer : public PostOptimizerPlugin {
 
  private:
   RouteCost Evaluate(const Route& route, uint64_t agent) const;
+  // The phases of Optimize.
+  void GroupRoutes(const Result& result);
+  void ImproveWithinGroups();
+  void RelocateAcrossGroups();
+  void WriteBack(Result& result) const;
+
+  const Diagnostics* log_ = &Diagnostics::Console();
 
   RouteEvaluator evaluator_;
   const PlannerGraph* graph_ = nullptr;

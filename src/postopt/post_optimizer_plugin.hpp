@@ -5,10 +5,10 @@
 
 #include "graph/planner_graph.hpp"
 #include "model/result.hpp"
-#include "plugins/plugin_base.hpp"
-#include "solver/solver_agent.hpp"
-#include "solver/solver_node.hpp"
-#include "solver/window_table.hpp"
+#include "core/plugin_base.hpp"
+#include "core/solver_agent.hpp"
+#include "core/solver_node.hpp"
+#include "core/window_table.hpp"
 
 namespace velmora {
 

@@ -1,5 +1,7 @@
 #include "postopt/route_evaluator.hpp"
 
+#include "postopt/segment_reversal.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -18,6 +20,8 @@ constexpr size_t kMaxBoundedLength = 40000;
 
 struct RouteEvaluator::Context {
   const PlannerGraph* graph = nullptr;
+  const RoutingContext* routing = nullptr;  // rules and dense costs when configured
+  uint64_t agent = 0;
   const std::vector<SolverNode>* nodes = nullptr;
   int64_t type = 0;
   double time_limit = 0.0;
@@ -27,7 +31,22 @@ struct RouteEvaluator::Context {
   uint64_t end = 0;
 };
 
-void RouteEvaluator::SetReturnToEnd(bool flag) { return_to_end_ = flag; }
+void RouteEvaluator::SetReturnToEnd(bool flag) {
+  context_ = nullptr;
+  return_to_end_ = flag;
+}
+
+void RouteEvaluator::Configure(const RoutingContext& context) {
+  SetReturnToEnd(context.ReturnToEnd());
+  SetAgentStarts(context.Starts());
+  SetAgentEnds(context.Ends());
+  WindowTable windows;
+  for (uint64_t v = 0; v < context.NodeCount(); ++v) {
+    if (context.HasWindow(v)) windows[v] = {context.WindowOpen(v), context.WindowClose(v)};
+  }
+  SetTimeWindows(windows);
+  context_ = &context;
+}
 
 namespace {
 
@@ -47,6 +66,7 @@ void RebuildRoles(const std::unordered_set<uint64_t>& starts, const std::unorder
 }  // namespace
 
 void RouteEvaluator::SetAgentStarts(const std::vector<uint64_t>& starts) {
+  context_ = nullptr;
   starts_ = starts;
   start_set_.clear();
   start_set_.insert(starts_.begin(), starts_.end());
@@ -54,6 +74,7 @@ void RouteEvaluator::SetAgentStarts(const std::vector<uint64_t>& starts) {
 }
 
 void RouteEvaluator::SetAgentEnds(const std::vector<uint64_t>& ends) {
+  context_ = nullptr;
   ends_ = ends;
   end_set_.clear();
   end_set_.insert(ends_.begin(), ends_.end());
@@ -61,6 +82,7 @@ void RouteEvaluator::SetAgentEnds(const std::vector<uint64_t>& ends) {
 }
 
 void RouteEvaluator::SetTimeWindows(const WindowTable& windows) {
+  context_ = nullptr;
   windows_ = windows;
   has_time_windows_ = !windows_.empty();
   uint64_t top = 0;
@@ -103,8 +125,11 @@ bool RouteEvaluator::MakeContext(const PlannerGraph* graph, const std::vector<So
                                  const std::vector<SolverAgent>& agents, uint64_t agent, Context& ctx) const {
   ctx.graph = graph;
   ctx.nodes = &nodes;
+  ctx.agent = agent;
   // An agent without a record, start or end cannot have a valid route.
   if (agent >= agents.size()) return false;
+  // The context's rules hold for the agents it knows, on the graph it was built from.
+  ctx.routing = (context_ != nullptr && graph != nullptr && agent < context_->AgentCount()) ? context_ : nullptr;
   ctx.type = agents[agent].type;
   ctx.time_limit = agents[agent].time_limit;
   ctx.has_start = !starts_.empty();
@@ -128,6 +153,7 @@ bool RouteEvaluator::EndsMatch(const Context& ctx, int64_t first, int64_t last) 
 }
 
 inline double RouteEvaluator::Leg(const Context& ctx, int64_t u, int64_t v) const {
+  if (ctx.routing != nullptr) return ctx.routing->RouteLeg(ctx.agent, static_cast<uint64_t>(u), static_cast<uint64_t>(v));
   if (u == v || ctx.graph == nullptr) return 0.0;
   const uint64_t w = static_cast<uint64_t>(v);
   // Without return-to-end the move back to the own start or end is free.
@@ -140,6 +166,13 @@ inline bool RouteEvaluator::Visit(const Context& ctx, size_t p, size_t n, int64_
   const uint64_t w = static_cast<uint64_t>(v);
   if (ctx.has_start && p > 0 && p + 1 < n && w == ctx.start) return false;
   if (v < 0 || w >= ctx.nodes->size()) return false;
+  if (ctx.routing != nullptr) {
+    const RoutingContext& rc = *ctx.routing;
+    if (!rc.MayVisit(ctx.agent, w)) return false;
+    if (p > 0) c += rc.RouteLeg(ctx.agent, static_cast<uint64_t>(prev), w);
+    if (!rc.Arrive(w, c)) return false;
+    return p == 0 || rc.WithinLimit(ctx.agent, c);
+  }
   // The agent's own start and end node are where it stands, not nodes it
   // serves: they are exempt from the type assignment (the search starts every
   // agent at its start whatever the assignment says), and from the rule that no
@@ -321,29 +354,7 @@ void RouteEvaluator::BuildProfile(const PlannerGraph* graph, const std::vector<S
 void RouteEvaluator::ReverseSegments(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                                      const std::vector<SolverAgent>& agents, Route& route, double& cost,
                                      uint64_t agent) const {
-  const size_t n = route.size();
-  if (n < 4) return;
-  RouteProfile profile;
-  BuildProfile(graph, nodes, agents, route, agent, profile);
-  bool improved = true;
-  while (improved) {
-    improved = false;
-    for (size_t i = 1; i + 3 <= n && !improved; ++i) {
-      for (size_t j = i + 1; j + 2 <= n; ++j) {
-        // A candidate whose cost exceeds `cost` can never be taken, so it may be cut.
-        const RouteCost rc =
-            EvaluateRoute(graph, nodes, agents, RouteView::Reversed(route, i, j), agent, &profile, cost);
-        if (rc.valid && rc.cost + 1e-9 < cost) {
-          std::reverse(route.begin() + static_cast<std::ptrdiff_t>(i),
-                       route.begin() + static_cast<std::ptrdiff_t>(j) + 1);
-          cost = rc.cost;
-          BuildProfile(graph, nodes, agents, route, agent, profile);
-          improved = true;
-          break;
-        }
-      }
-    }
-  }
+  velmora::ReverseSegments(*this, graph, nodes, agents, route, cost, agent);
 }
 
 }  // namespace velmora

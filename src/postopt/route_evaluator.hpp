@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "graph/planner_graph.hpp"
+#include "core/routing_context.hpp"
 #include "postopt/route_view.hpp"
-#include "solver/solver_agent.hpp"
-#include "solver/solver_node.hpp"
-#include "solver/window_table.hpp"
+#include "core/solver_agent.hpp"
+#include "core/solver_node.hpp"
+#include "core/window_table.hpp"
 
 namespace velmora {
 
@@ -45,6 +46,12 @@ struct RouteProfile {
 class RouteEvaluator {
  public:
   static constexpr double kNoLimit = std::numeric_limits<double>::infinity();
+
+  // Takes the depots, windows and return-to-end flag from the context and
+  // evaluates legs and visits by its rules (RouteLeg, MayVisit, Arrive,
+  // WithinLimit); the context outlives the evaluator. A later setter call
+  // goes back to the setters' data and the graph handed to each call.
+  void Configure(const RoutingContext& context);
 
   void SetReturnToEnd(bool flag);
   void SetAgentStarts(const std::vector<uint64_t>& starts);
@@ -101,6 +108,7 @@ class RouteEvaluator {
   bool InEndSet(uint64_t v) const;
   const Window* FindWindow(uint64_t v) const;
 
+  const RoutingContext* context_ = nullptr;
   bool return_to_end_ = false;
   bool has_time_windows_ = false;
   WindowTable windows_;

@@ -1,5 +1,7 @@
 #include "postopt/route_merging_post_optimizer.hpp"
 
+#include "core/constants.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -10,7 +12,6 @@ namespace velmora {
 
 namespace {
 
-constexpr double kLargest = std::numeric_limits<double>::max();
 
 // A new cost above this value can neither beat `best` nor tie with it within
 // 1e-9 (the slack absorbs the rounding of the addition).
@@ -19,6 +20,8 @@ double TieLimit(double best) { return best + std::max(4e-9, std::fabs(best) * 1e
 }  // namespace
 
 std::string RouteMergingPostOptimizer::GetName() const { return "RouteMergingPostOptimizer"; }
+
+void RouteMergingPostOptimizer::Configure(const RoutingContext& context) { evaluator_.Configure(context); }
 
 void RouteMergingPostOptimizer::SetReturnToEnd(bool flag) { evaluator_.SetReturnToEnd(flag); }
 void RouteMergingPostOptimizer::SetAgentStarts(const std::vector<uint64_t>& starts) {
@@ -56,7 +59,16 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
   costs_.assign(n_agents, 0.0);
   profiles_.assign(n_agents, RouteProfile());
   profile_fresh_.assign(n_agents, 0);
+  const double longest = ReadRoutes(result);
+  if (!(longest > 0)) return;
+  MergeCheapRoutes(longest);
+  StraightenRoutes();
+  WriteBack(result);
+}
 
+// Takes the result's routes and their costs; returns the longest cost.
+double RouteMergingPostOptimizer::ReadRoutes(const Result& result) {
+  const size_t n_agents = agents_.size();
   for (uint64_t i = 0; i < n_agents; ++i) {
     auto it = result.paths.find(static_cast<int64_t>(i));
     if (it != result.paths.end()) routes_[i] = it->second;
@@ -68,8 +80,13 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
   for (double c : costs_) {
     if (c > longest) longest = c;
   }
-  if (!(longest > 0)) return;
+  return longest;
+}
 
+// From the cheapest route up: moves every interior node of a route cheaper
+// than `longest` into other routes, or none of them.
+void RouteMergingPostOptimizer::MergeCheapRoutes(double longest) {
+  const size_t n_agents = agents_.size();
   std::vector<std::pair<double, uint64_t>> candidates;
   candidates.reserve(n_agents);
   for (uint64_t i = 0; i < n_agents; ++i) candidates.emplace_back(costs_[i], i);
@@ -88,7 +105,7 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
   for (const auto& candidate : candidates) {
     const double t = candidate.first;
     const uint64_t u = candidate.second;
-    if (!(0 < t && t < longest - 1e-9)) continue;
+    if (!(0 < t && t < longest - kImprovementTolerance)) continue;
     if (routes_[u].size() < 3) continue;
     const Route interior(routes_[u].begin() + 1, routes_[u].end() - 1);
 
@@ -138,15 +155,19 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
     // The recorded cost always matches what is left of the route.
     costs_[u] = rest.cost;
   }
+}
 
-  for (uint64_t l = 0; l < n_agents; ++l) {
+void RouteMergingPostOptimizer::StraightenRoutes() {
+  for (uint64_t l = 0; l < agents_.size(); ++l) {
     if (costs_[l] > 0) {
       evaluator_.ReverseSegments(graph_, nodes_, agents_, routes_[l], costs_[l], l);
       Touch(l);
     }
   }
+}
 
-  for (uint64_t i = 0; i < n_agents; ++i) {
+void RouteMergingPostOptimizer::WriteBack(Result& result) const {
+  for (uint64_t i = 0; i < agents_.size(); ++i) {
     result.paths[static_cast<int64_t>(i)] = routes_[i];
     result.times[static_cast<int64_t>(i)] = costs_[i];
   }
@@ -155,7 +176,7 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
 Insertion RouteMergingPostOptimizer::FindInsertion(int64_t v, uint64_t excluded, double bound) {
   Insertion best;
   double b = kLargest;
-  const double bound_limit = bound + 1e-9;
+  const double bound_limit = bound + kImprovementTolerance;
   for (uint64_t i = 0; i < routes_.size(); ++i) {
     if (i == excluded || !Accepts(i, v)) continue;
     const Route& route = routes_[i];
@@ -168,7 +189,7 @@ Insertion RouteMergingPostOptimizer::FindInsertion(int64_t v, uint64_t excluded,
       if (!rc.valid || !(rc.cost <= bound_limit)) continue;
       const double e = rc.cost;
       const bool better =
-          e < b || (std::fabs(e - b) < 1e-9 && (!best.found || (e - costs_[i]) < (b - costs_[best.agent])));
+          e < b || (std::fabs(e - b) < kImprovementTolerance && (!best.found || (e - costs_[i]) < (b - costs_[best.agent])));
       if (better) {
         best.found = true;
         best.agent = i;

@@ -24,6 +24,7 @@ struct Insertion {
 class RouteMergingPostOptimizer : public PostOptimizerPlugin {
  public:
   std::string GetName() const override;
+  void Configure(const RoutingContext& context) override;
   void Optimize(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                 const std::vector<SolverAgent>& agents, Result& result) override;
   void SetReturnToEnd(bool flag) override;
@@ -45,6 +46,11 @@ class RouteMergingPostOptimizer : public PostOptimizerPlugin {
  private:
   RouteCost Evaluate(const Route& route, uint64_t agent) const;
   bool Accepts(uint64_t agent, int64_t v) const;
+  // The phases of Optimize.
+  double ReadRoutes(const Result& result);
+  void MergeCheapRoutes(double longest);
+  void StraightenRoutes();
+  void WriteBack(Result& result) const;
   const RouteProfile& ProfileOf(uint64_t agent);
   void Touch(uint64_t agent) { profile_fresh_[agent] = 0; }
 

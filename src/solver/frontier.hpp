@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "solver/node_set.hpp"
-#include "solver/search_state.hpp"
+#include "core/node_set.hpp"
+#include "core/search_state.hpp"
 
 namespace velmora {
 

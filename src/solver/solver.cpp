@@ -5,23 +5,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
+#include <sstream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "plugins/composite_constraint_checker.hpp"
+#include "graph/graph_tables.hpp"
 #include "plugins/default_constraint_checker.hpp"
 #include "plugins/default_expansion.hpp"
 #include "plugins/default_focal_comparator.hpp"
 #include "plugins/default_heuristic.hpp"
 #include "plugins/default_objective.hpp"
-#include "plugins/min_sum_objective.hpp"
-#include "plugins/time_limit_constraint_checker.hpp"
-#include "plugins/time_window_constraint_checker.hpp"
-#include "postopt/composite_post_optimizer.hpp"
 #include "postopt/default_post_optimizer.hpp"
-#include "postopt/route_merging_post_optimizer.hpp"
 
 namespace velmora {
 
@@ -51,8 +46,9 @@ std::string TooManyNodes(uint64_t n) {
 
 }  // namespace
 
-Solver::Solver(Problem problem, const Options& options)
-    : focal_comparator_(std::make_unique<DefaultFocalComparator>()),
+Solver::Solver(Problem problem, const Options& options, DiagnosticsSink sink)
+    : diagnostics_(std::move(sink)),
+      focal_comparator_(std::make_unique<DefaultFocalComparator>()),
       heuristic_(std::make_unique<DefaultHeuristic>()),
       post_optimizer_(std::make_unique<DefaultPostOptimizer>()),
       checker_(std::make_unique<DefaultConstraintChecker>()),
@@ -77,6 +73,7 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   BuildCompleteGraph(problem);
   ChoosePlugins(options);
   graph_ = owned_graph_.get();
+  if (std::isnan(options.time_limit)) throw std::invalid_argument("options.time_limit must not be NaN");
   time_limit_ = options.time_limit;
   return_to_end_ = options.return_to_end;
   Initialize();
@@ -158,7 +155,8 @@ void Solver::ReadAssignments(const Problem& problem) {
         if (t != type_index_.end()) types.push_back(static_cast<int64_t>(t->second));
       }
     } else {
-      std::cerr << "[warning] node " << pnodes[j].id << " has no assignment constraint; allowing all types\n";
+      diagnostics_.Err("[warning] node " + std::to_string(pnodes[j].id) +
+                       " has no assignment constraint; allowing all types");
       for (const auto& entry : type_index_) types.push_back(static_cast<int64_t>(entry.second));
     }
     std::sort(types.begin(), types.end());
@@ -173,7 +171,7 @@ void Solver::ReadWindows(const Problem& problem) {
   for (const auto& [id, window] : problem.timewindow_constraint().windows) {
     auto it = node_index_.find(id);
     if (it == node_index_.end()) {
-      std::cerr << "[warning] time window node id " << id << " not found in nodes\n";
+      diagnostics_.Err("[warning] time window node id " + std::to_string(id) + " not found in nodes");
       continue;
     }
     if (std::isnan(window.first) || std::isnan(window.second)) {
@@ -188,6 +186,7 @@ void Solver::ReadWindows(const Problem& problem) {
 void Solver::BuildCompleteGraph(const Problem& problem) {
   const uint64_t n = problem.nodes().size();
   owned_graph_ = std::make_unique<SparseGraph>();
+  owned_graph_->SetDiagnostics(&diagnostics_);
   owned_graph_->ChangeCostDim(num_types_, kMissingCost);
   for (uint64_t j = 0; j < n; ++j) owned_graph_->AddVertex(j);
   const size_t dim = static_cast<size_t>(num_types_);
@@ -214,88 +213,62 @@ void Solver::BuildCompleteGraph(const Problem& problem) {
     }
   }
   CostVector cost(dim);
+  own_costs_.assign(dim * n * n, std::numeric_limits<double>::quiet_NaN());
   for (uint64_t i = 0; i < n; ++i) {
     for (uint64_t j = 0; j < n; ++j) {
       if (i == j) continue;
       std::copy_n(cells.begin() + static_cast<std::ptrdiff_t>((i * n + j) * dim), dim, cost.begin());
       owned_graph_->AddArc(i, j, cost);
+      for (size_t t = 0; t < dim; ++t) own_costs_[(t * n + i) * n + j] = cost[t];
     }
   }
 }
 
-// The objective named by the options; a composite checker when there are
-// windows or positive time limits; both post-optimizers in a composite.
-void Solver::ChoosePlugins(const Options& options) {
-  if (options.objective == ObjectiveType::MinSum) {
-    objective_ = std::make_unique<MinSumObjective>();
+// The context of the current graph: from the solver's own dense tables when it
+// searches its own graph, else read from the caller's graph.
+void Solver::BuildContext() {
+  const uint64_t n = nodes_.size();
+  if (graph_ == owned_graph_.get() && own_costs_.size() == num_types_ * n * n && agents_.size() == starts_.size() &&
+      agents_.size() == ends_.size()) {
+    RoutingTables tables;
+    tables.nodes = n;
+    tables.types = num_types_;
+    tables.costs = own_costs_;
+    tables.node_types.reserve(n);
+    for (const SolverNode& node : nodes_) tables.node_types.push_back(node.types);
+    for (const SolverAgent& agent : agents_) {
+      tables.agent_type.push_back(agent.type);
+      tables.time_limit.push_back(agent.time_limit);
+    }
+    tables.starts = starts_;
+    tables.ends = ends_;
+    for (const auto& entry : windows_) {
+      if (entry.first < n) tables.windows.emplace_back(entry.first, entry.second);
+    }
+    tables.return_to_end = return_to_end_;
+    context_ = RoutingContext(std::move(tables));
   } else {
-    objective_ = std::make_unique<DefaultObjective>();
+    context_ = RoutingContext(TablesFromGraph(graph_, nodes_, agents_, starts_, ends_, windows_, return_to_end_));
   }
-  bool has_limits = false;
-  for (const SolverAgent& a : agents_) {
-    if (a.time_limit > 0) {
-      has_limits = true;
-      break;
-    }
-  }
-  if (has_limits || !windows_.empty()) {
-    auto composite = std::make_unique<CompositeConstraintChecker>();
-    composite->AddChild(std::make_unique<DefaultConstraintChecker>());
-    if (!windows_.empty()) composite->AddChild(std::make_unique<TimeWindowConstraintChecker>());
-    if (has_limits) composite->AddChild(std::make_unique<TimeLimitConstraintChecker>());
-    checker_ = std::move(composite);
-  }
-  auto post = std::make_unique<CompositePostOptimizer>();
-  post->AddChild(std::make_unique<DefaultPostOptimizer>());
-  post->AddChild(std::make_unique<RouteMergingPostOptimizer>());
-  post_optimizer_ = std::move(post);
+  context_.SetDiagnostics(&diagnostics_);
 }
 
-namespace {
-
-void ConfigureChecker(ConstraintCheckerPlugin* checker, const std::vector<uint64_t>& ends) {
-  if (auto* d = dynamic_cast<DefaultConstraintChecker*>(checker)) d->SetAgentEnds(ends);
-  if (auto* w = dynamic_cast<TimeWindowConstraintChecker*>(checker)) w->SetAgentEnds(ends);
-  if (auto* l = dynamic_cast<TimeLimitConstraintChecker*>(checker)) l->SetAgentEnds(ends);
+// Every plugin reads the context once; the composites hand it to their children.
+void Solver::ConfigurePlugins() {
+  heuristic_->Configure(context_);
+  checker_->Configure(context_);
+  expansion_->Configure(context_);
+  objective_->Configure(context_);
+  focal_comparator_->Configure(context_);
+  post_optimizer_->Configure(context_);
 }
-
-}  // namespace
 
 int Solver::Initialize() {
+  BuildContext();
   BuildTimeWindowEdges();
   CheckReachability();
-
-  heuristic_->Init(graph_, nodes_, agents_);
-  if (auto* h = dynamic_cast<DefaultHeuristic*>(heuristic_.get())) {
-    h->SetAgentEnds(ends_);
-    h->SetEdges(edges_);
-  }
-
-  checker_->Init(graph_, nodes_, agents_);
-  std::vector<ConstraintCheckerPlugin*> checkers;
-  if (auto* composite = dynamic_cast<CompositeConstraintChecker*>(checker_.get())) {
-    for (const auto& child : composite->Children()) checkers.push_back(child.get());
-  } else {
-    checkers.push_back(checker_.get());
-  }
-  for (ConstraintCheckerPlugin* c : checkers) ConfigureChecker(c, ends_);
-  for (ConstraintCheckerPlugin* c : checkers) {
-    if (auto* w = dynamic_cast<TimeWindowConstraintChecker*>(c)) w->SetTimeWindows(windows_);
-  }
-  for (ConstraintCheckerPlugin* c : checkers) {
-    if (auto* w = dynamic_cast<TimeWindowConstraintChecker*>(c)) w->SetAgentStarts(starts_);
-  }
-  for (ConstraintCheckerPlugin* c : checkers) {
-    if (auto* w = dynamic_cast<TimeWindowConstraintChecker*>(c)) w->SetReturnToEnd(return_to_end_);
-  }
-
-  expansion_->SetAgentEnds(ends_);
-  objective_->SetAgentEnds(ends_);
-
-  post_optimizer_->SetReturnToEnd(return_to_end_);
-  post_optimizer_->SetAgentStarts(starts_);
-  post_optimizer_->SetAgentEnds(ends_);
-  post_optimizer_->SetTimeWindows(windows_);
+  context_.SetEdges(edges_);
+  ConfigurePlugins();
   return 1;
 }
 
@@ -355,7 +328,7 @@ void Solver::CheckReachability() {
       d = std::min(d, graph_->GetArcCostComponent(i, j, 0, kLargest));
     }
     if (d == kMissingCost) {
-      std::cerr << "point: " << i << " can't be reached\n";
+      diagnostics_.Err("point: " + std::to_string(i) + " can't be reached");
       unreachable_.push_back(i);
     }
   }
@@ -397,15 +370,19 @@ void Solver::BuildTimeWindowEdges() {
       const double w = std::min(pair_cost(j, k), pair_cost(k, j));
       if (w == kLargest) {
         ++blocked;
-        if (debug) std::cout << "edge: " << j << "->" << k << " cost: " << w << "\n";
+        if (debug) {
+          std::ostringstream line;
+          line << "edge: " << j << "->" << k << " cost: " << w;
+          diagnostics_.Out(line.str());
+        }
       } else {
         edges_.push_back(WeightedPair{j, k, w});
       }
     }
   }
   if (blocked > 0) {
-    std::cout << "[TW-MST] blocked edges: " << blocked << " / " << n * (n - 1) / 2
-              << " (set MTSP_DEBUG_TW_EDGES=1 for details)\n";
+    diagnostics_.Out("[TW-MST] blocked edges: " + std::to_string(blocked) + " / " + std::to_string(n * (n - 1) / 2) +
+                     " (set MTSP_DEBUG_TW_EDGES=1 for details)");
   }
   // A stable sort keeps the order of equal weights reproducible.
   std::stable_sort(edges_.begin(), edges_.end(),
@@ -484,12 +461,12 @@ void Solver::WritePathDump() const {
   const std::string path = "paths/paths_astar/" + instance_name_ + "_astar.json";
   std::ofstream out(path, std::ios::trunc);
   if (!out) {
-    std::cerr << "Error: cannot open " << path << " for writing.\n";
+    diagnostics_.Err("Error: cannot open " + path + " for writing.");
     return;
   }
   out << doc.dump(2) << "\n";
   out.close();
-  std::cout << "Saved to " << path << "\n";
+  diagnostics_.Out("Saved to " + path);
 }
 
 std::string Solver::FrontierKey(const SearchState& state) {

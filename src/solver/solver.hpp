@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -10,6 +12,8 @@
 #include <vector>
 
 #include "core/constants.hpp"
+#include "core/diagnostics.hpp"
+#include "core/routing_context.hpp"
 #include "graph/planner_graph.hpp"
 #include "graph/sparse_graph.hpp"
 #include "model/options.hpp"
@@ -22,18 +26,18 @@
 #include "plugins/objective_plugin.hpp"
 #include "postopt/post_optimizer_plugin.hpp"
 #include "solver/anytime_entry.hpp"
-#include "solver/focal_entry.hpp"
+#include "core/focal_entry.hpp"
 #include "solver/frontier.hpp"
 #include "solver/memory_guard.hpp"
-#include "solver/search_state.hpp"
+#include "core/search_state.hpp"
 #include "solver/search_statistics.hpp"
 #include "solver/node_pool.hpp"
 #include "solver/simple_timer.hpp"
 #include "solver/state_arena.hpp"
-#include "solver/solver_agent.hpp"
-#include "solver/solver_node.hpp"
-#include "solver/weighted_pair.hpp"
-#include "solver/window_table.hpp"
+#include "core/solver_agent.hpp"
+#include "core/solver_node.hpp"
+#include "core/weighted_pair.hpp"
+#include "core/window_table.hpp"
 
 namespace velmora {
 
@@ -41,7 +45,9 @@ namespace velmora {
 // planning graph, one plugin of each family and all search structures.
 class Solver {
  public:
-  Solver(Problem problem, const Options& options);
+  // `sink` receives every console line of the solver and its plugins; without
+  // one they go to standard output and standard error.
+  Solver(Problem problem, const Options& options, DiagnosticsSink sink = {});
   virtual ~Solver();
   Solver(const Solver&) = delete;
   Solver& operator=(const Solver&) = delete;
@@ -80,6 +86,9 @@ class Solver {
   const std::vector<uint64_t>& unreachable() const { return unreachable_; }
   const WindowTable& windows() const { return windows_; }
   const PlannerGraph* graph() const { return graph_; }
+  // The instance as the search and the post-optimizers read it; rebuilt by Initialize.
+  const RoutingContext& context() const { return context_; }
+  const Diagnostics& diagnostics() const { return diagnostics_; }
   const ConstraintCheckerPlugin& constraint_checker() const { return *checker_; }
   const ObjectivePlugin& objective() const { return *objective_; }
   const PostOptimizerPlugin& post_optimizer() const { return *post_optimizer_; }
@@ -97,6 +106,16 @@ class Solver {
   // Half of the machine's physical memory.
   static size_t DefaultMemoryLimit();
   void set_instance_name(std::string name) { instance_name_ = std::move(name); }
+
+  // Called with every anytime entry as it is recorded, on the thread running the
+  // search; answering true ends the search as an exhausted budget does.
+  using RecordHook = std::function<bool(const AnytimeEntry&)>;
+  void set_on_record(RecordHook hook) { on_record_ = std::move(hook); }
+  // Ends the search at its next budget check as an exhausted budget does; safe
+  // from any thread. The request holds, for later searches too, until ClearStop().
+  void RequestStop() noexcept { stop_requested_.store(true, std::memory_order_relaxed); }
+  void ClearStop() noexcept { stop_requested_.store(false, std::memory_order_relaxed); }
+  bool stop_requested() const noexcept { return stop_requested_.load(std::memory_order_relaxed); }
 
   // Text key of a state's agent positions, e.g. "3_0_7_" (for diagnostics).
   static std::string FrontierKey(const SearchState& state);
@@ -116,6 +135,8 @@ class Solver {
   void ReadWindows(const Problem& problem);
   void BuildCompleteGraph(const Problem& problem);
   void ChoosePlugins(const Options& options);
+  void BuildContext();
+  void ConfigurePlugins();
 
   // Steps of the search.
   enum class Step { kContinue, kGoal, kStuck };
@@ -130,10 +151,16 @@ class Solver {
   double Elapsed() const { return timer_.elapsed(); }
   void GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v);
   void RecordSolution(const SearchState& goal);
+  // Appends {t, result} to the anytime log and hands it to the record hook.
+  void RecordAnytime(double t);
   void WritePathDump() const;
   size_t FrontierFor(const SearchState& state, bool* created);
   void ArchiveArenaState(const SearchState& state);
   int64_t CountVisitedBits(const NodeSet& visited, int32_t n_nodes) const;
+
+  // Declared before the plugins, which keep pointers to both.
+  Diagnostics diagnostics_;
+  RoutingContext context_;
 
   // Plugins (owned).
   std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
@@ -143,6 +170,8 @@ class Solver {
   std::unique_ptr<ExpansionPlugin> expansion_;
   std::unique_ptr<ObjectivePlugin> objective_;
 
+  std::vector<double> own_costs_;  // [(type * n + u) * n + v] of the owned graph; NaN without an arc
+  const double* leg_row_ = nullptr;  // costs from the expanded agent's node, for its type
   PlannerGraph* graph_ = nullptr;
   std::vector<SolverNode> nodes_;
   std::vector<SolverAgent> agents_;
@@ -200,6 +229,8 @@ class Solver {
   std::vector<std::unique_ptr<Frontier>> frontiers_;
 
   std::vector<AnytimeEntry> anytime_;
+  RecordHook on_record_;
+  std::atomic<bool> stop_requested_{false};
   uint64_t next_state_id_ = 0;
   std::string instance_name_;
   bool searched_ = false;

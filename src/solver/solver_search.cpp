@@ -2,7 +2,6 @@
 // archives, successor generation and solution recording.
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <stdexcept>
 
@@ -186,20 +185,14 @@ void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) 
 
   if (x.visited.test(v) && v != s && v != e) return;
   if (checker_->IsForbidden(static_cast<uint64_t>(agent), v)) return;
-  if (return_to_end_) {
-    if (v == s && v != e) return;
-    if (v != e && end_set_.count(v)) return;
-  } else {
-    if (v != s && start_set_.count(v)) return;
-    if (v != e && end_set_.count(v)) return;
-  }
+  if (!context_.SearchMayEnter(a, v)) return;
 
   SearchState& w = w_;
   w = x;  // reuses w_'s buffers: no allocation per successor
   w.visited.set(v);
   w.last_agent = agent;
 
-  const bool closes = v == e || (!return_to_end_ && v == s);
+  const bool closes = context_.ClosesAt(a, v);
   if (closes) {
     if (w.done[a] == 0) {
       w.done[a] = 1;
@@ -211,9 +204,10 @@ void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) 
 
   const uint64_t p = w.positions[a];
   if (p != v) {
-    const double travel = graph_->GetArcCostComponent(p, v, agents_[a].type, std::numeric_limits<double>::quiet_NaN());
+    // The expanded agent stands at p: leg_row_ is p's row (see ExpandNext).
+    const double travel = leg_row_ != nullptr ? leg_row_[v] : std::numeric_limits<double>::quiet_NaN();
     if (std::isnan(travel)) return;  // no such arc (only possible on a caller-supplied graph)
-    if (return_to_end_ || (v != s && v != e)) w.costs[a] += travel;
+    if (!context_.FreeArrival(a, v)) w.costs[a] += travel;
   }
 
   const CheckResult r = checker_->CheckExtension(w, static_cast<uint64_t>(agent), v);
@@ -247,17 +241,18 @@ void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) 
   if (f <= focal_bound_) focal_.insert(FocalEntry{static_cast<int64_t>(id), visited, left, f, total});
 }
 
+void Solver::RecordAnytime(double t) {
+  anytime_.push_back(AnytimeEntry{t, result_});
+  last_update_time_ = t;
+  if (on_record_ && on_record_(anytime_.back())) RequestStop();
+}
+
 void Solver::RecordSolution(const SearchState& goal) {
   found_ = 1;
   ExtractSolution(goal.id);
-  double t = Elapsed();
-  anytime_.push_back(AnytimeEntry{t, result_});
-  last_update_time_ = t;
-
+  RecordAnytime(Elapsed());
   post_optimizer_->Optimize(graph_, nodes_, agents_, result_);
-  t = Elapsed();
-  anytime_.push_back(AnytimeEntry{t, result_});
-  last_update_time_ = t;
+  RecordAnytime(Elapsed());
 
   double largest = 0.0;
   for (const auto& entry : result_.times) largest = std::max(largest, entry.second);
@@ -336,6 +331,7 @@ void Solver::PushRoot(size_t m) {
 
 // Running out of memory ends the search like running out of time.
 bool Solver::OutOfBudget(MemoryGuard& memory) {
+  if (stop_requested()) return true;
   const double elapsed = Elapsed();
   return elapsed > time_limit_ || memory.Exceeded(SearchBytes(), elapsed);
 }
@@ -365,10 +361,16 @@ Solver::Step Solver::ExpandNext(double weight) {
   ++result_.n_expanded;
   const int64_t a = expansion_->SelectAgent(x);
   if (a == -1) {
-    std::cerr << "can't find next expanded agent\n";
+    diagnostics_.Err("can't find next expanded agent");
     return Step::kStuck;
   }
-  const uint64_t count = nodes_.size();
+  // Every successor leaves the same node with the same agent type: one cost row.
+  const uint64_t from = x.positions[static_cast<size_t>(a)];
+  const int64_t type = context_.AgentType(static_cast<uint64_t>(a));
+  const bool has_row = type >= 0 && static_cast<uint64_t>(type) < context_.TypeCount() && from < context_.NodeCount();
+  leg_row_ = has_row ? context_.CostRow(type, from) : nullptr;
+  // Nodes past the context's have no arcs, so no successors.
+  const uint64_t count = std::min<uint64_t>(nodes_.size(), context_.NodeCount());
   for (uint64_t v = 0; v < count; ++v) GenerateSuccessor(x, a, v);
   RefreshFocalBound(weight);
   return Step::kContinue;
@@ -391,7 +393,7 @@ void Solver::NextWeight() {
   }
   if (exact) {
     weights_.push_back(1.0);
-    std::cout << "w = 1\n";
+    diagnostics_.Out("w = 1");
   }
 }
 

@@ -8,7 +8,7 @@
 #include "postopt/composite_post_optimizer.hpp"
 #include "postopt/default_post_optimizer.hpp"
 #include "postopt/route_merging_post_optimizer.hpp"
-#include "postopt_test_graph.hpp"
+#include "test_fixtures.hpp"
 
 using namespace velmora;
 using namespace velmora::testing_support;

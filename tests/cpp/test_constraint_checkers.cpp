@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "dense_test_graph.hpp"
+#include "test_fixtures.hpp"
 #include "plugins/composite_constraint_checker.hpp"
 #include "plugins/default_constraint_checker.hpp"
 #include "plugins/time_limit_constraint_checker.hpp"

@@ -12,7 +12,7 @@
 #include "postopt/route_evaluator.hpp"
 #include "postopt/route_merging_post_optimizer.hpp"
 #include "plugins/time_window_constraint_checker.hpp"
-#include "solver/solve_report.hpp"
+#include "app/solve_report.hpp"
 #include "solver/solver.hpp"
 #include "solver/state_arena.hpp"
 

@@ -10,7 +10,7 @@
 
 #include "postopt/route_evaluator.hpp"
 #include "postopt/route_view.hpp"
-#include "postopt_test_graph.hpp"
+#include "test_fixtures.hpp"
 
 using namespace velmora;
 using namespace velmora::testing_support;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "postopt/route_merging_post_optimizer.hpp"
-#include "postopt_test_graph.hpp"
+#include "test_fixtures.hpp"
 
 using namespace velmora;
 using namespace velmora::testing_support;

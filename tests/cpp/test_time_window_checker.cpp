@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "dense_test_graph.hpp"
+#include "test_fixtures.hpp"
 #include "plugins/time_window_constraint_checker.hpp"
 
 using namespace velmora;

@@ -1,0 +1,4 @@
+#pragma once
+
+// Moved to core/; kept for existing includes.
+#include "core/solver_node.hpp"
