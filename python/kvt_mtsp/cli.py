@@ -110,13 +110,13 @@ def _agents(text: str) -> int:
 
 def _solve(path: str, time_limit: float, quiet: bool, verbose: bool, budget: float) -> SolveResult:
     from .progress import ProgressBar
-    from .solve import NativeOutput, solve_in_thread
+    from .solve import ConsoleLines, solve_in_thread
 
     try:
-        with NativeOutput() as native:
+        with ConsoleLines() as native:
             bar = None if quiet else ProgressBar(budget, native.write_terminal, live=native.isatty())
             try:
-                result = solve_in_thread(path, time_limit, tick=bar.update if bar else None)
+                result = solve_in_thread(path, time_limit, tick=bar.update if bar else None, diagnostics=native)
             finally:
                 if bar is not None:
                     bar.finish()
