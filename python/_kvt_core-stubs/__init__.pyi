@@ -2,7 +2,7 @@
 
 from typing import ClassVar, SupportsFloat, SupportsIndex, SupportsInt, final
 
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 
 from kvt_mtsp.results import SolveResult
 
@@ -180,16 +180,19 @@ class Result:
         """Agent index -> cost of its route (a new dict on every read)."""
 
 class Solver:
-    def __init__(self, problem: Problem, options: Options) -> None: ...
+    def __init__(self, problem: Problem, options: Options, *,
+                 diagnostics: Callable[[str, str], object] | None = None) -> None: ...
     def solve(self) -> int:
         """Run the KVT solver. Returns 1 on success, 0 on failure."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
-def solve_json_file(input_path: str, time_limit: _Float = -1.0) -> SolveResult:
+def solve_json_file(input_path: str, time_limit: _Float = -1.0, *,
+                    diagnostics: Callable[[str, str], object] | None = None) -> SolveResult:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
 
-def solve_json_str(json_str: str, time_limit: _Float = -1.0) -> SolveResult:
+def solve_json_str(json_str: str, time_limit: _Float = -1.0, *,
+                   diagnostics: Callable[[str, str], object] | None = None) -> SolveResult:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
