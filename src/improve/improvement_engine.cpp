@@ -163,7 +163,7 @@ bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<b
     removed_.clear();
     removal_.Ruin(work, removed_);
     if (!Recreate(work)) continue;
-    counts_.moves += local_search_.Run(work, &stop);
+    counts_.moves += local_search_.RunFrom(work, removed_, &stop);
 
     const double threshold = Scalar(current.Value()) - temperature * std::log(1.0 - random_.Unit());
     if (Scalar(work.Value()) < threshold) {

@@ -22,6 +22,21 @@ bool LocalSearch::Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Pie
   return s_->Apply(a, pa, na, b, pb, nb);
 }
 
+// Tries every neighbourhood of u; true when a move was applied, with the
+// neighbour it was made with in `partner` (kUnrouted for a move to a route end).
+bool LocalSearch::Improve(uint32_t u, uint32_t& partner) {
+  for (uint32_t v : s_->model().Neighbours(u)) {
+    if (!s_->Routed(v)) continue;
+    const bool same = s_->RouteOf(u) == s_->RouteOf(v);
+    if (Relocate(u, v) || Swap(u, v) || (same ? TwoOpt(u, v) : TwoOptStar(u, v))) {
+      partner = v;
+      return true;
+    }
+  }
+  partner = RouteSet::kUnrouted;
+  return RelocateToEnds(u);
+}
+
 int64_t LocalSearch::Run(RouteSet& routes, const std::function<bool()>* stop) {
   s_ = &routes;
   const std::vector<uint32_t>& targets = routes.model().Targets();
@@ -35,20 +50,62 @@ int64_t LocalSearch::Run(RouteSet& routes, const std::function<bool()>* stop) {
       if (stop != nullptr && (i & 63) == 63 && (*stop)()) return moves;
       const uint32_t u = order_[i];
       if (!routes.Routed(u)) continue;
-      for (uint32_t v : routes.model().Neighbours(u)) {
-        if (!routes.Routed(v)) continue;
-        const bool same = routes.RouteOf(u) == routes.RouteOf(v);
-        if (Relocate(u, v) || Swap(u, v) || (same ? TwoOpt(u, v) : TwoOptStar(u, v))) {
-          ++moves;
-          improved = true;
-        }
-      }
-      if (RelocateToEnds(u)) {
+      uint32_t partner;
+      while (Improve(u, partner)) {
         ++moves;
         improved = true;
       }
     }
   }
+  return moves;
+}
+
+void LocalSearch::Activate(uint32_t v) {
+  if (queued_[v]) return;
+  queued_[v] = 1;
+  queue_.push_back(v);
+}
+
+// v and the targets next to it on its route.
+void LocalSearch::ActivateAround(uint32_t v) {
+  Activate(v);
+  const uint32_t r = s_->RouteOf(v);
+  const uint32_t p = s_->PosOf(v);
+  if (p > 1) Activate(s_->At(r, p - 1));
+  if (p < s_->Size(r)) Activate(s_->At(r, p + 1));
+}
+
+int64_t LocalSearch::RunFrom(RouteSet& routes, const std::vector<uint32_t>& seeds, const std::function<bool()>* stop) {
+  s_ = &routes;
+  queued_.assign(routes.model().NodeCount(), 0);
+  queue_.clear();
+  for (uint32_t v : seeds) {
+    if (routes.Routed(v)) ActivateAround(v);
+  }
+  int64_t moves = 0;
+  for (size_t head = 0; head < queue_.size(); ++head) {
+    if (stop != nullptr && (head & 63) == 63 && (*stop)()) break;
+    const uint32_t u = queue_[head];
+    queued_[u] = 0;
+    const uint32_t r = routes.RouteOf(u);
+    const uint32_t p = routes.PosOf(u);
+    const uint32_t before = p > 1 ? routes.At(r, p - 1) : RouteSet::kUnrouted;
+    const uint32_t after = p < routes.Size(r) ? routes.At(r, p + 1) : RouteSet::kUnrouted;
+    uint32_t partner;
+    if (!Improve(u, partner)) continue;
+    ++moves;
+    // The arcs around u's old and new place and around its partner changed.
+    ActivateAround(u);
+    if (before != RouteSet::kUnrouted) ActivateAround(before);
+    if (after != RouteSet::kUnrouted) ActivateAround(after);
+    if (partner != RouteSet::kUnrouted) ActivateAround(partner);
+    // Compact the queue now and then so that it stays short.
+    if (head > 4096 && head * 2 > queue_.size()) {
+      queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head + 1));
+      head = static_cast<size_t>(-1);
+    }
+  }
+  for (size_t i = 0; i < queue_.size(); ++i) queued_[queue_[i]] = 0;
   return moves;
 }
 

@@ -23,6 +23,9 @@ class LocalSearch {
   // Descends from `routes` (complete) to a local optimum, or until `stop`
   // (polled every few dozen targets) answers true. Returns the moves applied.
   int64_t Run(RouteSet& routes, const std::function<bool()>* stop = nullptr);
+  // The same, looking first at the targets in `seeds` only: a target is looked
+  // at again when a move changes the arcs next to it.
+  int64_t RunFrom(RouteSet& routes, const std::vector<uint32_t>& seeds, const std::function<bool()>* stop = nullptr);
 
   // Each operator tries its moves for the pair (u, v) and applies the first
   // improving one; true when it did.
@@ -47,9 +50,15 @@ class LocalSearch {
     return e;
   }
 
+  bool Improve(uint32_t u, uint32_t& partner);
+  void Activate(uint32_t v);
+  void ActivateAround(uint32_t v);
+
   RouteSet* s_ = nullptr;
   RandomSource& random_;
   std::vector<uint32_t> order_;
+  std::vector<uint32_t> queue_;
+  std::vector<uint8_t> queued_;
   Probe probe_;
 };
 
