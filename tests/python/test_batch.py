@@ -459,6 +459,15 @@ def test_summary_markdown_and_csv():
     )
 
 
+def test_progress_bar_counts_instances():
+    written = []
+    bar = batch._InstanceBar(4, written.append, live=True)
+    bar.advance()
+    bar.finish()
+    assert re.fullmatch(r"\rbatch \[#{8}-{22}\] 1/4 instances +\d+\.\d s", written[0])
+    assert re.fullmatch(r"\rbatch \[#{8}-{22}\] 1/4 instances +\d+\.\d s *\n", written[-1])
+
+
 def test_folders_give_their_instance_files(tmp_path):
     for name in ("b.json", "a.json", "a.result.json", "a.solution.json", "notes.txt"):
         (tmp_path / name).write_text("{}")
