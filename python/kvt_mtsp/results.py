@@ -1,4 +1,5 @@
-"""The result dictionary of `_kvt_core.solve_json_file` / `solve_json_str`, as typed dictionaries."""
+"""The result dictionary of `_kvt_core.solve_json_file` / `solve_json_str` and the arguments of their
+callbacks, as typed dictionaries."""
 from __future__ import annotations
 
 from typing import Literal, TypedDict
@@ -31,3 +32,24 @@ class SolveResult(TypedDict):
     routes: list[RouteEntry]  # entry k describes the instance's agent k
     statistics: Statistics
     anytime: list[AnytimeEntry]  # strict improvements of the objective only
+
+
+class Improvement(TypedDict):
+    """What the `callback` of `solve_json_file` / `solve_json_str` receives for each entry of "anytime"."""
+    time: float  # processor seconds since the solve started
+    max_cost: float
+    sum_cost: float
+    n_generated: int  # counters when the solution was recorded
+    n_expanded: int
+    routes: list[RouteEntry]
+
+
+class Record(TypedDict):
+    """What the `callback` of `Solver.solve` receives for each entry of the anytime log."""
+    time: float  # processor seconds since the solve started
+    max_cost: float
+    sum_cost: float
+    n_generated: int
+    n_expanded: int
+    paths: dict[int, list[int]]  # agent index -> node indices, as in Result.paths
+    times: dict[int, float]  # agent index -> route cost, as in Result.times

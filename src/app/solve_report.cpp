@@ -11,14 +11,11 @@
 
 namespace velmora {
 
-SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solve_time) {
-  const Result result = solver.get_result();
-  SolveReport report;
-  report.success = !result.paths.empty();
-  report.timeout = result.timeout;
-
+std::vector<RouteReport> ReportRoutes(const Problem& problem, const Result& result) {
   const auto& nodes = problem.nodes();
   const auto& agents = problem.agents_ordered();
+  std::vector<RouteReport> routes;
+  routes.reserve(agents.size());
   for (size_t k = 0; k < agents.size(); ++k) {
     RouteReport route;
     route.agent_id = agents[k].id;
@@ -31,40 +28,58 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
     }
     auto t = result.times.find(static_cast<int64_t>(k));
     if (t != result.times.end()) route.cost = t->second;
+    routes.push_back(std::move(route));
+  }
+  return routes;
+}
+
+AnytimePoint PointOf(const AnytimeEntry& entry) {
+  AnytimePoint point{entry.time, 0.0, 0.0};
+  bool first = true;
+  for (const auto& time : entry.result.times) {
+    point.sum_cost += time.second;
+    point.max_cost = first ? time.second : std::max(point.max_cost, time.second);
+    first = false;
+  }
+  return point;
+}
+
+bool ImprovementFilter::Improves(const AnytimePoint& point) {
+  const double value = min_sum_ ? point.sum_cost : point.max_cost;
+  if (!(value < best_ - kImprovementTolerance)) return false;
+  best_ = value;
+  return true;
+}
+
+SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solve_time) {
+  const Result result = solver.get_result();
+  SolveReport report;
+  report.success = !result.paths.empty();
+  report.timeout = result.timeout;
+  report.routes = ReportRoutes(problem, result);
+  for (const RouteReport& route : report.routes) {
     report.sum_cost += route.cost;
     report.max_cost = std::max(report.max_cost, route.cost);
-    report.routes.push_back(std::move(route));
   }
   report.solve_time = solve_time;
   report.n_generated = result.n_generated;
   report.n_expanded = result.n_expanded;
   report.last_update_time = result.last_update_time;
 
-  const bool min_sum = problem.options().objective == ObjectiveType::MinSum;
-  double best = 1e18;
+  ImprovementFilter filter(problem.options().objective);
   for (const AnytimeEntry& entry : solver.get_result_process()) {
-    double sum = 0.0;
-    double max = 0.0;
-    bool first = true;
-    for (const auto& time : entry.result.times) {
-      sum += time.second;
-      max = first ? time.second : std::max(max, time.second);
-      first = false;
-    }
-    const double value = min_sum ? sum : max;
-    if (value < best - kImprovementTolerance) {
-      report.anytime.push_back(AnytimePoint{entry.time, max, sum});
-      best = value;
-    }
+    const AnytimePoint point = PointOf(entry);
+    if (filter.Improves(point)) report.anytime.push_back(point);
   }
   return report;
 }
 
 SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release,
-                               const DiagnosticsSink& sink) {
+                               const DiagnosticsSink& sink, const SolverSetup& setup) {
   if (time_limit > 0) problem.options().time_limit = time_limit;
   const auto start = std::chrono::steady_clock::now();
   auto solver = std::make_unique<Solver>(problem, problem.options(), sink);
+  if (setup) setup(*solver, problem);
   release([&] { solver->solve(); });
   const auto end = std::chrono::steady_clock::now();
   const double seconds =
@@ -75,11 +90,11 @@ SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockRe
 }
 
 SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release,
-                              const DiagnosticsSink& sink) {
+                              const DiagnosticsSink& sink, const SolverSetup& setup) {
   const nlohmann::json document = ParseInstanceText(text);
   Problem problem;
   ReadInstance(document, problem);
-  return SolveFilledProblem(problem, time_limit, release, sink);
+  return SolveFilledProblem(problem, time_limit, release, sink, setup);
 }
 
 }  // namespace velmora

@@ -38,6 +38,25 @@ struct SolveReport {
   std::vector<AnytimePoint> anytime;  // strict improvements only
 };
 
+// The routes of `result` in the problem's terms: entry k describes agents_ordered[k],
+// its path lists node ids.
+std::vector<RouteReport> ReportRoutes(const Problem& problem, const Result& result);
+
+// Time, largest and summed route cost of an anytime entry, as "anytime" lists them.
+AnytimePoint PointOf(const AnytimeEntry& entry);
+
+// Passes the anytime entries that improve the objective by more than the
+// improvement tolerance, in recording order.
+class ImprovementFilter {
+ public:
+  explicit ImprovementFilter(ObjectiveType objective) : min_sum_(objective == ObjectiveType::MinSum) {}
+  bool Improves(const AnytimePoint& point);
+
+ private:
+  bool min_sum_;
+  double best_ = 1e18;
+};
+
 // Reads the final result and the anytime log of a solver that has run. Route k
 // describes agents_ordered[k]; its path lists node ids.
 SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solve_time);
@@ -46,16 +65,19 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
 // interpreter lock released.
 using LockReleaser = std::function<void(const std::function<void()>& work)>;
 
+// Sees the solver and the filled problem before the search starts (to attach hooks).
+using SolverSetup = std::function<void(Solver& solver, const Problem& problem)>;
+
 // Solves a filled problem as the JSON entry points do: a positive `time_limit`
 // overrides the problem's budget; the solver is built from a copy of the problem
 // and its options, runs, is reported on and destroyed. The search and the
 // destruction run through `release`. The solver's console lines go to `sink`
-// (standard output and error without one).
+// (standard output and error without one); `setup` sees the solver first.
 SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release,
-                               const DiagnosticsSink& sink = {});
+                               const DiagnosticsSink& sink = {}, const SolverSetup& setup = {});
 
 // Parse, fill, solve and report in one call.
 SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release,
-                              const DiagnosticsSink& sink = {});
+                              const DiagnosticsSink& sink = {}, const SolverSetup& setup = {});
 
 }  // namespace velmora

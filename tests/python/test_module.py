@@ -75,20 +75,6 @@ def test_public_members_exact(name):
     assert sorted(a for a in dir(cls) if not a.startswith("_")) == CLASS_MEMBERS[name]
 
 
-@pytest.mark.parametrize("name", sorted(CLASS_MEMBERS))
-def test_model_members_carry_no_docstrings(name):
-    cls = getattr(_kvt_core, name)
-    assert not cls.__doc__
-    for member in CLASS_MEMBERS[name]:
-        attr = inspect.getattr_static(cls, member)
-        if isinstance(attr, property):
-            assert not attr.__doc__, member
-        else:
-            # pybind11 writes only the generated signature line.
-            lines = [line for line in attr.__doc__.splitlines() if line.strip()]
-            assert len(lines) == 1 and lines[0].startswith(member + "("), attr.__doc__
-
-
 @pytest.mark.parametrize("name", ["Problem", "AssignmentConstraint", "TimeWindowConstraint"])
 def test_methods_are_not_properties(name):
     cls = getattr(_kvt_core, name)

@@ -305,7 +305,8 @@ def test_solver_class_solves_and_logs():
     options.time_limit = 5.0
     solver = core.Solver(problem, options)
     assert solver.solve() == 1
-    assert core.Solver.solve.__doc__.strip().endswith("Run the KVT solver. Returns 1 on success, 0 on failure.")
+    # The signature line, then the fixed first paragraph.
+    assert core.Solver.solve.__doc__.split("\n\n")[1] == "Run the KVT solver. Returns 1 on success, 0 on failure."
     result = solver.get_result()
     assert sorted(result.paths) == [0, 1]
     for k, agent in enumerate(doc["agents"]):

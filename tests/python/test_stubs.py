@@ -67,7 +67,8 @@ def test_stub_package_is_found_by_mypy(tmp_path, cache):
     probe.write_text("import _kvt_core\nreveal_type(_kvt_core.solve_json_file)\n")
     code, out = mypy("--cache-dir", cache, str(probe), cwd=tmp_path)
     assert code == 0, out
-    assert 'Revealed type is "def (input_path: str, time_limit: ' in out
+    assert ('Revealed type is "def (input_path: str | bytes | os.PathLike[str] | os.PathLike[bytes], '
+            'time_limit: ') in out
     assert "TypedDict(kvt_mtsp.results.SolveResult" in out
     assert "_kvt_core-stubs" in mypy("--cache-dir", cache, "--verbose", str(probe), cwd=tmp_path)[1]
 
@@ -121,6 +122,9 @@ def stub_signature(fn):
     args = fn.args.posonlyargs + fn.args.args
     names = [a.arg for a in args]
     defaults = dict(zip(names[len(names) - len(fn.args.defaults):], fn.args.defaults))
+    if fn.args.kwonlyargs:  # pybind11 shows py::kw_only() as "*"
+        names += ["*"] + [a.arg for a in fn.args.kwonlyargs]
+        defaults.update({a.arg: d for a, d in zip(fn.args.kwonlyargs, fn.args.kw_defaults) if d is not None})
     return names, {k: ast.literal_eval(v) for k, v in defaults.items()}
 
 
@@ -146,7 +150,7 @@ def test_stub_arguments_match_the_module(cls, fn):
     names, defaults = runtime_signature(getattr(owner, fn.name), fn.name)
     stub_names, stub_defaults = stub_signature(fn)
     assert stub_names == names
-    assert stub_defaults == {k: float(v) for k, v in defaults.items()}
+    assert stub_defaults == {k: None if v == "None" else float(v) for k, v in defaults.items()}
 
 
 def stub_properties():
