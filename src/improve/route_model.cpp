@@ -103,7 +103,8 @@ RouteModel::RouteModel(const RoutingContext& context, size_t neighbours)
 
   // Proximity orders.
   const size_t t = targets_.size();
-  adjacency_.assign(t * t, 0);
+  adjacency_length_ = std::min(t, kAdjacencyLength);
+  adjacency_.assign(t * adjacency_length_, 0);
   neighbours_.assign(n_, {});
   std::vector<std::pair<double, uint32_t>> order;
   double nearest_sum = 0.0;
@@ -114,9 +115,12 @@ RouteModel::RouteModel(const RoutingContext& context, size_t neighbours)
     for (uint32_t v : targets_) {
       if (v != u) order.emplace_back(Proximity(u, v), v);
     }
-    std::sort(order.begin(), order.end());
-    adjacency_[i * t] = u;  // each row starts with the node itself
-    for (size_t j = 0; j < order.size(); ++j) adjacency_[i * t + j + 1] = order[j].second;
+    // Only the prefix that rows and neighbour lists keep needs sorting.
+    const size_t keep = std::min(order.size(), std::max(adjacency_length_ - 1, neighbours));
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(keep), order.end());
+    uint32_t* row = adjacency_.data() + i * adjacency_length_;
+    row[0] = u;  // each row starts with the node itself
+    for (size_t j = 0; j + 1 < adjacency_length_; ++j) row[j + 1] = order[j].second;
     for (size_t j = 0; j < order.size() && j < neighbours; ++j) {
       if (order[j].first < kInf) neighbours_[u].push_back(order[j].second);
     }

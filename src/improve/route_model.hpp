@@ -72,10 +72,13 @@ class RouteModel {
   // Agents that may serve target v.
   const std::vector<uint32_t>& ServersOf(uint32_t v) const { return servers_[v]; }
 
-  // The nearest targets of target v (granular moves) and all targets by
-  // proximity (string removal).
+  // The nearest targets of target v (granular moves) and a longer proximity
+  // order (string removal).
   const std::vector<uint32_t>& Neighbours(uint32_t v) const { return neighbours_[v]; }
-  const uint32_t* Adjacency(uint32_t v) const { return adjacency_.data() + static_cast<size_t>(rank_[v]) * targets_.size(); }
+  // A row holds the node itself, then its nearest targets: all of them up to
+  // kAdjacencyLength - 1, so rows stay O(n) on large instances.
+  const uint32_t* Adjacency(uint32_t v) const { return adjacency_.data() + static_cast<size_t>(rank_[v]) * adjacency_length_; }
+  size_t AdjacencyLength() const { return adjacency_length_; }
   // Distance of target v from the nearest start of an agent that may serve it.
   double DepotDistance(uint32_t v) const { return depot_distance_[v]; }
   // Average leg between a target and its nearest neighbour: the scale of the
@@ -106,7 +109,9 @@ class RouteModel {
   std::vector<uint8_t> serves_, slot_serves_;
   std::vector<std::vector<uint32_t>> servers_;
   std::vector<std::vector<uint32_t>> neighbours_;
-  std::vector<uint32_t> adjacency_;
+  static constexpr size_t kAdjacencyLength = 256;
+  std::vector<uint32_t> adjacency_;  // [rank * adjacency_length_ + j]
+  size_t adjacency_length_ = 0;
   std::vector<double> depot_distance_;
   double typical_leg_ = 1.0;
 };

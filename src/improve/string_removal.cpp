@@ -26,7 +26,7 @@ void StringRemoval::Ruin(RouteSet& routes, std::vector<uint32_t>& removed) {
   const uint32_t seed = model.Targets()[random_.Below(static_cast<uint32_t>(targets))];
   const uint32_t* near = model.Adjacency(seed);
   changed_.clear();
-  for (size_t q = 0; q < targets && changed_.size() < strings; ++q) {
+  for (size_t q = 0; q < model.AdjacencyLength() && changed_.size() < strings; ++q) {
     const uint32_t c = near[q];
     if (!routes.Routed(c)) continue;
     const uint32_t r = routes.RouteOf(c);
