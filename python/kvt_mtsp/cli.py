@@ -3,20 +3,27 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
 import os
 import pathlib
+import stat
 import sys
-from typing import Any, Sequence, TextIO
+import threading
+import time
+from typing import Any, Callable, Sequence, TextIO
 
 from . import __version__
 from .check import Finding, check_instance, exit_status, failure_reasons, summarise, summarise_console
-from .instance import DEFAULT_TIME_LIMIT, Instance, InstanceError, read_json, unknown_references
-from .results import SolveResult
-from .tsplib import OBJECTIVES, ROUNDINGS, build_instance, load_tsplib
+from .instance import DEFAULT_TIME_LIMIT, Instance, InstanceError, unknown_references
+from .results import Improvement, RouteEntry, SolveResult
+from .tsplib import AGENT_TYPE, OBJECTIVES, ROUNDINGS, build_instance, parse_tsplib
 from .validate import ResultError, validate_result
 
 PROG = "kvt-mtsp"
 MAX_NODES = 256  # the solver's limit
+# Largest input file read: far above any instance the solver can take, small enough to refuse
+# endless files (/dev/zero) before they exhaust memory.
+MAX_INPUT_BYTES = 64 << 20
 
 
 class CliError(Exception):
@@ -29,29 +36,70 @@ def _fail(path: str, reason: str) -> CliError:
     return CliError(f"{path}: {reason}")
 
 
-def _read_document(path: str) -> Any:
+def _read_text(path: str) -> str:
+    """The whole file as text; endless, oversized and binary files are refused without reading
+    them whole."""
     try:
-        return read_json(path)
+        with open(path, "rb") as handle:
+            info = os.fstat(handle.fileno())
+            if stat.S_ISREG(info.st_mode) and info.st_size > MAX_INPUT_BYTES:
+                raise _too_large(path)
+            data = handle.read(MAX_INPUT_BYTES + 1)
     except FileNotFoundError:
         raise _fail(path, "no such file") from None
     except IsADirectoryError:
         raise _fail(path, "is a directory, not a file") from None
     except PermissionError:
         raise _fail(path, "permission denied") from None
-    except UnicodeDecodeError:
-        raise _fail(path, "not a UTF-8 text file") from None
-    except json.JSONDecodeError as err:
-        raise _fail(path, f"malformed JSON: {err.msg} (line {err.lineno}, column {err.colno})") from None
+    except MemoryError:
+        raise _too_large(path) from None
     except OSError as err:
         raise _fail(path, err.strerror or str(err)) from None
+    if len(data) > MAX_INPUT_BYTES:
+        raise _too_large(path)
+    if b"\0" in data:
+        raise _fail(path, "not a text file (binary data)")
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        raise _fail(path, "not a UTF-8 text file") from None
+
+
+def _too_large(path: str) -> CliError:
+    return _fail(path, f"too large: more than {MAX_INPUT_BYTES >> 20} MiB")
+
+
+def _parse_json(path: str, text: str) -> Any:
+    try:
+        return json.loads(text)
+    except json.JSONDecodeError as err:
+        raise _fail(path, f"malformed JSON: {err.msg} (line {err.lineno}, column {err.colno})") from None
+    except RecursionError:
+        raise _fail(path, "cannot read: JSON nested too deeply") from None
+    except MemoryError:
+        raise _too_large(path) from None
+    except ValueError as err:  # e.g. an integer beyond Python's digit limit
+        reason = "a number has too many digits" if "digits" in str(err) else str(err)
+        raise _fail(path, f"cannot read: {reason}") from None
+
+
+def _read_document(path: str) -> Any:
+    return _parse_json(path, _read_text(path))
+
+
+def _read_instance(path: str) -> tuple[str, Any, Instance]:
+    """The file's text, its document and the instance it describes."""
+    text = _read_text(path)
+    doc = _parse_json(path, text)
+    try:
+        return text, doc, Instance.from_document(doc)
+    except InstanceError as err:
+        raise _fail(path, f"not a valid instance: {err}") from None
 
 
 def _load_instance(path: str) -> tuple[Any, Instance]:
-    doc = _read_document(path)
-    try:
-        return doc, Instance.from_document(doc)
-    except InstanceError as err:
-        raise _fail(path, f"not a valid instance: {err}") from None
+    _, doc, instance = _read_instance(path)
+    return doc, instance
 
 
 def _check_writable(path: str | None) -> None:
@@ -63,6 +111,18 @@ def _check_writable(path: str | None) -> None:
         raise _fail(path, f"cannot write: directory {parent} does not exist")
     if pathlib.Path(path).is_dir():
         raise _fail(path, "cannot write: is a directory")
+    # Open it as the write will (permissions, read-only file systems), leaving an existing file
+    # as it is and no new one behind.
+    try:
+        if os.path.lexists(path):
+            with open(path, "ab"):
+                pass
+        else:
+            with open(path, "xb"):
+                pass
+            os.unlink(path)
+    except OSError as err:
+        raise _fail(path, f"cannot write: {err.strerror or err}") from None
 
 
 def _write_text(path: str, text: str) -> None:
@@ -93,6 +153,8 @@ def _positive(text: str) -> float:
         raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
     if not value > 0:
         raise argparse.ArgumentTypeError(f"must be positive, got {text}")
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"must be a finite number of seconds, got {text}")
     return value
 
 
@@ -108,40 +170,92 @@ def _agents(text: str) -> int:
 
 # --- solve -------------------------------------------------------------------------------------------
 
-def _solve(path: str, time_limit: float, quiet: bool, verbose: bool, budget: float) -> SolveResult:
-    from .progress import ProgressBar
-    from .solve import ConsoleLines, solve_in_thread
+class Interrupted(Exception):
+    """Ctrl-C stopped the solve; `result` holds the best solution found until then."""
 
+    def __init__(self, result: SolveResult) -> None:
+        super().__init__("interrupted")
+        self.result = result
+
+
+def _solve(path: str, text: str, instance: Instance, time_limit: float, quiet: bool, verbose: bool,
+           budget: float) -> SolveResult:
+    """Solves on this thread, so that Ctrl-C stops the search; a helper thread redraws the bar."""
+    import _kvt_core
+
+    from .progress import ProgressBar
+    from .solve import ConsoleLines
+
+    found: list[Improvement] = []
+    start = time.monotonic()
+    interrupted = False
     try:
         with ConsoleLines() as native:
             bar = None if quiet else ProgressBar(budget, native.write_terminal, live=native.isatty())
+            stop_ticks = _tick_every(0.1, bar.update) if bar is not None else None
             try:
-                result = solve_in_thread(path, time_limit, tick=bar.update if bar else None, diagnostics=native)
+                result = _kvt_core.solve_json_str(text, time_limit, callback=found.append, diagnostics=native)
+            except KeyboardInterrupt:
+                interrupted = True
             finally:
-                if bar is not None:
+                if stop_ticks is not None:
+                    stop_ticks()
+                if bar is not None and not interrupted:
                     bar.finish()
-    except KeyboardInterrupt:
-        # The search cannot be stopped from Python; leave it running in its thread and quit.
-        sys.stderr.write(f"{PROG}: interrupted\n")
-        sys.stderr.flush()
-        os._exit(130)
+                elif bar is not None and native.isatty():
+                    native.write_terminal("\n")
     except (RuntimeError, ValueError, IndexError, MemoryError) as err:
         if verbose and native.text:
             sys.stderr.write(summarise_console(native.text))
-        raise _refusal(path, err) from None
+        raise _refusal(path, err, instance) from None
     if verbose and native.text:
         sys.stderr.write(summarise_console(native.text))
+    if interrupted:
+        raise Interrupted(_best_so_far(instance, found, time.monotonic() - start))
     return result
 
 
-def _refusal(path: str, err: BaseException) -> CliError:
+def _tick_every(interval: float, tick: Callable[[], None]) -> Callable[[], None]:
+    """Calls `tick` every `interval` seconds on a helper thread until the returned function is called."""
+    done = threading.Event()
+
+    def run() -> None:
+        while not done.wait(interval):
+            tick()
+
+    worker = threading.Thread(target=run, name="kvt-progress", daemon=True)
+    worker.start()
+
+    def stop() -> None:
+        done.set()
+        worker.join()
+
+    return stop
+
+
+def _best_so_far(instance: Instance, found: list[Improvement], solve_time: float) -> SolveResult:
+    """A result dictionary from the improvements the solve reported before it was stopped."""
+    last = found[-1] if found else None
+    routes: list[RouteEntry] = last["routes"] if last is not None else \
+        [{"agent_id": agent.id, "path": [], "cost": 0.0} for agent in instance.agents]
+    costs = [route["cost"] for route in routes]
+    return {
+        "status": "success" if last is not None else "failed",
+        "timeout": True,
+        "routes": routes,
+        "statistics": {"solve_time": solve_time, "max_cost": max([0.0] + costs), "sum_cost": sum(costs),
+                       "n_generated": last["n_generated"] if last is not None else 0,
+                       "n_expanded": last["n_expanded"] if last is not None else 0,
+                       "last_update_time": last["time"] if last is not None else 0.0},
+        "anytime": [{"time": e["time"], "max_cost": e["max_cost"], "sum_cost": e["sum_cost"]} for e in found],
+    }
+
+
+def _refusal(path: str, err: BaseException, instance: Instance) -> CliError:
     reason = str(err) or type(err).__name__
     if isinstance(err, IndexError):
         # The solver's own message is a bare lookup failure: name what it failed to find.
-        try:
-            found = unknown_references(Instance.from_document(read_json(path)))
-        except (OSError, ValueError):
-            found = []
+        found = unknown_references(instance)
         if found:
             reason = "; ".join(found)
     return _fail(path, f"the solver refused the instance: {reason}")
@@ -160,9 +274,10 @@ def route_table(instance: Instance, result: SolveResult) -> str:
     return "\n".join(lines)
 
 
-def summary(instance: Instance, result: SolveResult) -> str:
+def summary(instance: Instance, result: SolveResult, ending: str | None = None) -> str:
     stats = result["statistics"]
-    ending = "stopped at the time limit" if result["timeout"] else "search completed"
+    if ending is None:
+        ending = "stopped at the time limit" if result["timeout"] else "search completed"
     if result["status"] != "success":
         return f"no solution found ({ending})"
     value = stats["max_cost"] if instance.objective == "min_max" else stats["sum_cost"]
@@ -175,7 +290,7 @@ def summary(instance: Instance, result: SolveResult) -> str:
 
 
 def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
-    doc, instance = _load_instance(args.instance)
+    text, doc, instance = _read_instance(args.instance)
     findings = _pre_check(doc, args.time_limit)
     _check_writable(args.output)
     _check_writable(args.plot)
@@ -186,8 +301,17 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
         except PlotUnavailable as err:
             raise CliError(f"--plot: {err}") from None
     budget = args.time_limit if args.time_limit is not None else instance.time_limit
-    result = _solve(args.instance, args.time_limit if args.time_limit is not None else -1.0,
-                    args.quiet, args.verbose, budget)
+    try:
+        result = _solve(args.instance, text, instance, args.time_limit if args.time_limit is not None else -1.0,
+                        args.quiet, args.verbose, budget)
+    except Interrupted as stop:
+        # What was found so far is kept; the plot is left out.
+        out.write(route_table(instance, stop.result) + "\n" + summary(instance, stop.result, "interrupted") + "\n")
+        if args.output:
+            _write_text(args.output, dumps(stop.result) + "\n")
+            out.write(f"result written to {args.output}\n")
+        out.flush()
+        raise
     out.write(route_table(instance, result) + "\n" + summary(instance, result) + "\n")
     out.flush()
     if result["status"] != "success":
@@ -195,6 +319,8 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
             print(f"{PROG}: no solution: {reason}", file=sys.stderr)
     if args.output:
         _write_text(args.output, dumps(result) + "\n")
+        out.write(f"result written to {args.output}\n")
+        out.flush()
     if args.plot:
         from .plot import save_plot
         try:
@@ -202,21 +328,25 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
                       budget=budget)
         except OSError as err:
             raise _fail(args.plot, f"cannot write: {err.strerror or err}") from None
+        out.write(f"plot written to {args.plot}\n")
+        out.flush()
     return 0 if result["status"] == "success" else 1
 
 
 # --- convert-tsplib ------------------------------------------------------------------------------------
 
 def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
+    text = _read_text(args.file)
     try:
-        tsp = load_tsplib(args.file)
-    except FileNotFoundError:
-        raise _fail(args.file, "no such file") from None
-    except (OSError, UnicodeDecodeError) as err:
-        raise _fail(args.file, f"cannot read: {err}") from None
+        tsp = parse_tsplib(text, fallback_name=pathlib.Path(args.file).stem)
     except ValueError as err:
         raise _fail(args.file, f"not a TSPLIB EUC_2D file: {err}") from None
-    doc = build_instance(tsp, args.agents, args.objective, args.time_limit, args.rounding)
+    try:
+        doc = build_instance(tsp, args.agents, args.objective, args.time_limit, args.rounding)
+    except OverflowError:
+        doc = None
+    if doc is None or not all(math.isfinite(d) for row in doc["costs"][AGENT_TYPE] for d in row):
+        raise _fail(args.file, "not a TSPLIB EUC_2D file: coordinates so large that distances overflow")
     if len(tsp.points) > MAX_NODES:
         print(f"{PROG}: note: {len(tsp.points)} nodes; the solver handles at most {MAX_NODES}", file=sys.stderr)
     text = dumps(doc) + "\n"
@@ -382,6 +512,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         sys.stdout.flush()
         print(f"{PROG}: error: {err}", file=sys.stderr)
         return 2
+    except (Interrupted, KeyboardInterrupt):
+        sys.stdout.flush()
+        print(f"{PROG}: interrupted", file=sys.stderr)
+        return 130
     except BrokenPipeError:
         # Output piped into a reader that stopped (e.g. `| head`).
         sys.stderr.close()

@@ -45,6 +45,8 @@ def parse_tsplib(text: str, fallback_name: str = "") -> TspInstance:
                 point = (float(fields[1]), float(fields[2]))
             except ValueError:
                 raise ValueError(f"line {number}: expected 'index x y', got {line!r}") from None
+            if not (math.isfinite(point[0]) and math.isfinite(point[1])):
+                raise ValueError(f"line {number}: coordinates must be finite numbers, got {line!r}")
             if index in coords:
                 raise ValueError(f"line {number}: node {index} listed twice")
             coords[index] = point

@@ -89,7 +89,8 @@ def test_solve_without_a_solution_exits_1(tmp_path):
     proc = run("solve", path, "-q", "-o", tmp_path / "r.json")
     assert proc.returncode == 1
     assert proc.stdout.splitlines()[1].split() == ["0", "truck", "0", "0.00", "-"]
-    assert proc.stdout.splitlines()[-1] == "no solution found (stopped at the time limit)"
+    assert proc.stdout.splitlines()[-2:] == ["no solution found (stopped at the time limit)",
+                                             f"result written to {tmp_path / 'r.json'}"]
     assert json.loads((tmp_path / "r.json").read_text())["status"] == "failed"
     check = run("validate", path, tmp_path / "r.json")
     assert check.returncode == 1 and "the solver found no solution (status 'failed')" in check.stdout
