@@ -10,7 +10,8 @@ import stat
 import sys
 import threading
 import time
-from typing import Any, Callable, Sequence, TextIO
+from collections.abc import Callable, Sequence
+from typing import Any, TextIO
 
 from . import __version__
 from .check import Finding, check_instance, exit_status, failure_reasons, summarise, summarise_console

@@ -2,9 +2,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include "app/solve_report.hpp"
 #include "model/problem.hpp"
 #include "solver/anytime_entry.hpp"
-#include "app/solve_report.hpp"
 
 // The arguments that solve callbacks receive, built with the interpreter lock held.
 

@@ -23,7 +23,8 @@ Problem ScatteredProblem(int n, int agents) {
   Problem p;
   std::vector<std::pair<double, double>> points{{50.0, 50.0}};
   for (int k = 1; k < n; ++k) {
-    points.emplace_back(50 + 40 * std::cos(k * 2.4) * (k % 7 + 3) / 9, 50 + 40 * std::sin(k * 2.4) * (k % 5 + 4) / 8);
+    points.emplace_back(50 + 40 * std::cos(k * 2.4) * (k % 7 + 3) / 9,
+                        50 + 40 * std::sin(k * 2.4) * (k % 5 + 4) / 8);
   }
   AssignmentConstraint all;
   for (int i = 0; i < n; ++i) {
@@ -61,7 +62,8 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 }
 
 bool SameResult(const Result& a, const Result& b) {
-  return a.paths == b.paths && a.times == b.times && a.n_generated == b.n_generated && a.n_expanded == b.n_expanded;
+  return a.paths == b.paths && a.times == b.times && a.n_generated == b.n_generated &&
+         a.n_expanded == b.n_expanded;
 }
 
 }  // namespace

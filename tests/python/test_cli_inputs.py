@@ -1,5 +1,6 @@
 """The command line against inputs it cannot use, outputs it cannot write and Ctrl-C: one line on
 standard error and a fixed exit status each, run as a separate process of the installed script."""
+
 from __future__ import annotations
 
 import json
@@ -23,8 +24,9 @@ MIB = 1 << 20
 
 
 def run(*args, cwd=None, timeout=120):
-    return subprocess.run([str(SCRIPT)] + [str(a) for a in args], cwd=cwd, capture_output=True, text=True,
-                          timeout=timeout)
+    return subprocess.run(
+        [str(SCRIPT)] + [str(a) for a in args], cwd=cwd, capture_output=True, text=True, timeout=timeout
+    )
 
 
 def one_error_line(proc, text):
@@ -42,6 +44,7 @@ def nested(depth):
 
 
 # --- unreadable inputs ----------------------------------------------------------------------------
+
 
 def deep_instance(path):
     doc = json.loads(instance_text())
@@ -74,8 +77,12 @@ def test_unreadable_input_is_one_line(tmp_path, command, make, reason):
     bad = make(tmp_path / "bad.json")
     good = tmp_path / "good.json"
     good.write_text(instance_text())
-    args = {"solve": ["solve", bad, "-q"], "validate-instance": ["validate", bad, good],
-            "validate-result": ["validate", good, bad], "convert-tsplib": ["convert-tsplib", bad, "-m", "2"]}[command]
+    args = {
+        "solve": ["solve", bad, "-q"],
+        "validate-instance": ["validate", bad, good],
+        "validate-result": ["validate", good, bad],
+        "convert-tsplib": ["convert-tsplib", bad, "-m", "2"],
+    }[command]
     if command == "convert-tsplib" and reason.startswith("cannot read"):
         pytest.skip("not JSON: read as TSPLIB text")
     one_error_line(run(*args), f"{bad}: {reason}")
@@ -91,6 +98,7 @@ def test_a_deep_but_readable_document_is_solved(tmp_path):
 
 
 # --- outputs checked before the solve ---------------------------------------------------------------
+
 
 def unwritable_dir(tmp_path):
     """A directory this process cannot create files in (root ignores permission bits)."""
@@ -143,13 +151,16 @@ def test_solve_says_where_it_wrote(tmp_path):
     assert plot.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
-@pytest.mark.parametrize("value, reason", [
-    ("inf", "must be a finite number of seconds, got inf"),
-    ("nan", "must be positive, got nan"),
-    ("0", "must be positive, got 0"),
-    ("-2", "must be positive, got -2"),
-    ("soon", "not a number: 'soon'"),
-])
+@pytest.mark.parametrize(
+    "value, reason",
+    [
+        ("inf", "must be a finite number of seconds, got inf"),
+        ("nan", "must be positive, got nan"),
+        ("0", "must be positive, got 0"),
+        ("-2", "must be positive, got -2"),
+        ("soon", "not a number: 'soon'"),
+    ],
+)
 def test_time_limit_must_be_finite_and_positive(value, reason):
     proc = run("solve", EXAMPLES / "two_types.json", "--time-limit", value)
     assert proc.returncode == 2 and proc.stdout == ""
@@ -174,15 +185,19 @@ EOF
 def test_convert_tsplib_refuses_non_finite_coordinates(tmp_path, x):
     tsp = tmp_path / "tri.tsp"
     tsp.write_text(TSP.format(x=x))
-    one_error_line(run("convert-tsplib", tsp, "-m", "1"),
-                   f"{tsp}: not a TSPLIB EUC_2D file: line 7: coordinates must be finite numbers, got '2 {x} 4'")
+    one_error_line(
+        run("convert-tsplib", tsp, "-m", "1"),
+        f"{tsp}: not a TSPLIB EUC_2D file: line 7: coordinates must be finite numbers, got '2 {x} 4'",
+    )
 
 
 def test_convert_tsplib_refuses_distances_that_overflow(tmp_path):
     tsp = tmp_path / "far.tsp"
     tsp.write_text(TSP.format(x="-1e308").replace("3 1 1", "3 1e308 1"))
-    one_error_line(run("convert-tsplib", tsp, "-m", "1"),
-                   f"{tsp}: not a TSPLIB EUC_2D file: coordinates so large that distances overflow")
+    one_error_line(
+        run("convert-tsplib", tsp, "-m", "1"),
+        f"{tsp}: not a TSPLIB EUC_2D file: coordinates so large that distances overflow",
+    )
 
 
 def test_convert_tsplib_output_is_strict_json(tmp_path):
@@ -196,15 +211,21 @@ def test_convert_tsplib_output_is_strict_json(tmp_path):
 
 # --- Ctrl-C ------------------------------------------------------------------------------------------
 
+
 def long_instance(path, n=40, agents=3):
     """Euclidean nodes on a circle and inside it: the search runs until its budget is spent."""
-    points = [(50.0, 50.0)] + [(50 + 40 * math.cos(k * 2.4) * (k % 7 + 3) / 9,
-                                 50 + 40 * math.sin(k * 2.4) * (k % 5 + 4) / 8) for k in range(1, n)]
-    doc = {"nodes": [{"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})}
-                     for i, (x, y) in enumerate(points)],
-           "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(agents)],
-           "costs": {"truck": [[math.dist(a, b) for b in points] for a in points]},
-           "options": {"objective": "min_max", "time_limit": 30}}
+    points = [(50.0, 50.0)] + [
+        (50 + 40 * math.cos(k * 2.4) * (k % 7 + 3) / 9, 50 + 40 * math.sin(k * 2.4) * (k % 5 + 4) / 8)
+        for k in range(1, n)
+    ]
+    doc = {
+        "nodes": [
+            {"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})} for i, (x, y) in enumerate(points)
+        ],
+        "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(agents)],
+        "costs": {"truck": [[math.dist(a, b) for b in points] for a in points]},
+        "options": {"objective": "min_max", "time_limit": 30},
+    }
     path.write_text(json.dumps(doc))
     return path
 
@@ -213,9 +234,13 @@ def test_ctrl_c_prints_the_best_routes_and_writes_the_output(tmp_path):
     instance = long_instance(tmp_path / "long.json")
     output = tmp_path / "result.json"
     # A child of a background job inherits an ignored SIGINT: give it the default a terminal gives.
-    proc = subprocess.Popen([str(SCRIPT), "solve", str(instance), "-o", str(output)],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    proc = subprocess.Popen(
+        [str(SCRIPT), "solve", str(instance), "-o", str(output)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
     time.sleep(2)
     proc.send_signal(signal.SIGINT)
     sent = time.monotonic()
@@ -231,8 +256,10 @@ def test_ctrl_c_prints_the_best_routes_and_writes_the_output(tmp_path):
     assert lines[0].split() == ["agent", "type", "stops", "cost", "route"]
     for line, route in zip(lines[1:4], result["routes"]):
         assert [int(v) for v in line.split()[4:]] == route["path"]
-    assert lines[4] == (f"objective min_max: {result['statistics']['max_cost']:.2f}  "
-                        f"(max {result['statistics']['max_cost']:.2f}, sum {result['statistics']['sum_cost']:.2f})")
+    assert lines[4] == (
+        f"objective min_max: {result['statistics']['max_cost']:.2f}  "
+        f"(max {result['statistics']['max_cost']:.2f}, sum {result['statistics']['sum_cost']:.2f})"
+    )
     assert lines[5].endswith("states generated") and "; interrupted after" in lines[5]
     assert lines[-1] == f"result written to {output}"
     assert result["anytime"] and result["anytime"][-1]["max_cost"] == result["statistics"]["max_cost"]

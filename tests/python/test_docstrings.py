@@ -1,4 +1,5 @@
 """Every public name of `_kvt_core` explains itself in `help()`, in the same words as its stub."""
+
 from __future__ import annotations
 
 import ast
@@ -20,8 +21,11 @@ def words(text):
 def prose(doc, name):
     """A pybind11 docstring without its signature lines (and overload header), whitespace normalised."""
     signature = re.compile(rf"^(\d+\. )?{re.escape(name)}\(.*\)( -> .*)?$")
-    kept = [line for line in (doc or "").splitlines()
-            if not signature.match(line.strip()) and line.strip() != "Overloaded function."]
+    kept = [
+        line
+        for line in (doc or "").splitlines()
+        if not signature.match(line.strip()) and line.strip() != "Overloaded function."
+    ]
     return words("\n".join(kept))
 
 
@@ -73,12 +77,17 @@ def stub_docs():
             body = node.body
             for i, member in enumerate(body):
                 if isinstance(member, ast.FunctionDef) and not any(
-                        isinstance(d, ast.Attribute) and d.attr == "setter" for d in member.decorator_list):
+                    isinstance(d, ast.Attribute) and d.attr == "setter" for d in member.decorator_list
+                ):
                     doc = ast.get_docstring(member)
                     if doc is not None:
                         out[f"{node.name}.{member.name}"] = words(doc)
-                elif isinstance(member, ast.AnnAssign) and i + 1 < len(body) and isinstance(body[i + 1], ast.Expr) \
-                        and isinstance(body[i + 1].value, ast.Constant):
+                elif (
+                    isinstance(member, ast.AnnAssign)
+                    and i + 1 < len(body)
+                    and isinstance(body[i + 1], ast.Expr)
+                    and isinstance(body[i + 1].value, ast.Constant)
+                ):
                     out[f"{node.name}.{member.target.id}"] = words(body[i + 1].value.value)
     return out
 
@@ -92,8 +101,17 @@ def test_module_docstring_is_unchanged():
 
 def test_the_walk_sees_every_kind_of_name():
     names = dict(RUNTIME)
-    for expected in ("Solver", "Solver.solve", "Solver.stop", "Options.time_limit", "ObjectiveType.MinMax",
-                     "NodeType.value", "Result.paths", "Problem.__init__", "solve_json_file"):
+    for expected in (
+        "Solver",
+        "Solver.solve",
+        "Solver.stop",
+        "Options.time_limit",
+        "ObjectiveType.MinMax",
+        "NodeType.value",
+        "Result.paths",
+        "Problem.__init__",
+        "solve_json_file",
+    ):
         assert expected in names
 
 

@@ -1,6 +1,7 @@
 """Stopping and watching a solve: Ctrl-C, Solver.stop(), callbacks, and the time budget's edge values.
 
 The "returns within N s" bounds are generous: a stop is noticed within a quarter of a second."""
+
 from __future__ import annotations
 
 import json
@@ -22,15 +23,19 @@ EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 def long_doc(n=40, agents=3, time_limit=30.0):
     """Euclidean nodes around a depot: the search finds a first solution within milliseconds and runs
     until its budget is spent."""
-    points = [(50.0, 50.0)] + [(50 + 40 * math.cos(k * 2.4) * (k % 7 + 3) / 9,
-                                 50 + 40 * math.sin(k * 2.4) * (k % 5 + 4) / 8) for k in range(1, n)]
-    return {"nodes": [{"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})}
-                      for i, (x, y) in enumerate(points)],
-            "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(agents)],
-            "costs": {"truck": [[math.dist(a, b) for b in points] for a in points]},
-            "constraints": [{"kind": "assignment",
-                             "items": [{"node": i, "types": ["truck"]} for i in range(n)]}],
-            "options": {"objective": "min_max", "time_limit": time_limit}}
+    points = [(50.0, 50.0)] + [
+        (50 + 40 * math.cos(k * 2.4) * (k % 7 + 3) / 9, 50 + 40 * math.sin(k * 2.4) * (k % 5 + 4) / 8)
+        for k in range(1, n)
+    ]
+    return {
+        "nodes": [
+            {"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})} for i, (x, y) in enumerate(points)
+        ],
+        "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(agents)],
+        "costs": {"truck": [[math.dist(a, b) for b in points] for a in points]},
+        "constraints": [{"kind": "assignment", "items": [{"node": i, "types": ["truck"]} for i in range(n)]}],
+        "options": {"objective": "min_max", "time_limit": time_limit},
+    }
 
 
 def problem_of(doc):
@@ -63,13 +68,17 @@ def solver_for(doc, time_limit):
 
 
 def as_plain(result):
-    return {"paths": result.paths, "times": result.times, "n_generated": result.n_generated,
-            "n_expanded": result.n_expanded}
+    return {
+        "paths": result.paths,
+        "times": result.times,
+        "n_generated": result.n_generated,
+        "n_expanded": result.n_expanded,
+    }
 
 
 # --- Ctrl-C in a child process -------------------------------------------------------------------
 
-CHILD = r'''
+CHILD = r"""
 import json, sys, threading, time
 sys.path.insert(0, {tests!r})
 import _kvt_core as core
@@ -112,14 +121,19 @@ print(json.dumps({{"timeout": result.timeout, "routes": len(result.paths), "log"
                    "best": max(result.times.values()), "last_logged": max(log[-1][1].times.values())}}),
       flush=True)
 raise KeyboardInterrupt
-'''
+"""
 
 
 def interrupt_child(mode):
     code = CHILD.format(tests=str(pathlib.Path(__file__).resolve().parent))
     # A child of a background job inherits an ignored SIGINT: give it the default a terminal gives.
-    proc = subprocess.Popen([sys.executable, "-c", code, mode], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            text=True, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    proc = subprocess.Popen(
+        [sys.executable, "-c", code, mode],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
     assert proc.stdout.readline() == "solving\n"
     time.sleep(1.0)
     proc.send_signal(signal.SIGINT)
@@ -148,6 +162,7 @@ def test_sigint_stops_solve_json_str():
 
 
 # --- Solver.stop() -------------------------------------------------------------------------------
+
 
 def test_stop_from_another_thread_ends_a_30_s_solve():
     solver = solver_for(long_doc(), 30.0)
@@ -186,6 +201,7 @@ def test_stop_without_a_running_solve_changes_nothing():
 
 # --- callbacks -----------------------------------------------------------------------------------
 
+
 def small_doc():
     return long_doc(9, 2, time_limit=5.0)  # the search ends on its own, long before its budget
 
@@ -211,8 +227,9 @@ def test_a_callback_leaves_the_search_as_it_was():
     watched = solver_for(small_doc(), 5.0)
     watched.solve(callback=lambda entry: None)
     assert as_plain(watched.get_result()) == as_plain(plain.get_result())
-    assert [as_plain(r) for _, r in watched.get_result_process()] == \
-        [as_plain(r) for _, r in plain.get_result_process()]
+    assert [as_plain(r) for _, r in watched.get_result_process()] == [
+        as_plain(r) for _, r in plain.get_result_process()
+    ]
 
 
 def test_json_callback_sees_every_improvement_in_order():
@@ -271,8 +288,9 @@ def test_callback_may_read_the_solver_but_not_run_it_again():
     def callback(entry):
         # The search waits for the callback: the solver reads as of this entry.
         log = solver.get_result_process()
-        reads.append(len(log) == len(reads) + 1 and log[-1][0] == entry["time"] and
-                     solver.get_result().paths == entry["paths"])
+        reads.append(
+            len(log) == len(reads) + 1 and log[-1][0] == entry["time"] and solver.get_result().paths == entry["paths"]
+        )
         try:
             solver.solve()
         except RuntimeError as err:
@@ -291,6 +309,7 @@ def test_callback_must_be_callable_or_none():
 
 
 # --- time budgets --------------------------------------------------------------------------------
+
 
 def test_nan_budget_is_refused_wherever_it_enters(tmp_path):
     options = core.Options()
@@ -325,6 +344,7 @@ def test_an_infinite_budget_still_ends_with_the_search():
 
 
 # --- paths ---------------------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("kind", [pathlib.Path, str, lambda p: str(p).encode()])
 def test_solve_json_file_takes_any_path(kind):
