@@ -143,6 +143,8 @@ class Solver {
   void ResetSearch();
   size_t BeginSearch();
   void PushRoot(size_t m);
+  // Budget spent, memory bound reached or a stop requested: every phase of a
+  // search polls this, so that RequestStop() ends it promptly.
   bool OutOfBudget(MemoryGuard& memory);
   Step ExpandNext(double weight);
   void RefreshFocalBound(double weight);
@@ -151,7 +153,8 @@ class Solver {
   double Elapsed() const { return timer_.elapsed(); }
   void GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v);
   void RecordSolution(const SearchState& goal);
-  // Appends {t, result} to the anytime log and hands it to the record hook.
+  // Appends {t, result} to the anytime log and hands it to the record hook;
+  // every anytime entry goes through here.
   void RecordAnytime(double t);
   void WritePathDump() const;
   size_t FrontierFor(const SearchState& state, bool* created);
