@@ -52,7 +52,7 @@ CLASS_MEMBERS = {
     "Position": ["x", "y", "z"],
     "Node": ["demand", "id", "position", "type"],
     "Agent": ["capacity_limit", "end_node", "id", "start_node", "time_limit", "type"],
-    "Options": ["objective", "return_to_end", "time_limit"],
+    "Options": ["improve", "improve_iterations", "objective", "return_to_end", "seed", "time_limit"],
     "AssignmentConstraint": ["set_assignment"],
     "TimeWindowConstraint": ["set_timewindow"],
     "Problem": [
