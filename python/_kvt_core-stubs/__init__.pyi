@@ -1,7 +1,7 @@
 """KVT MTSP Solver — C++ core bindings"""
 
 import os
-from typing import ClassVar, SupportsFloat, SupportsIndex, SupportsInt, final
+from typing import Any, ClassVar, Protocol, SupportsFloat, SupportsIndex, SupportsInt, final
 
 from collections.abc import Callable, Iterable, Sequence
 
@@ -9,6 +9,11 @@ from kvt_mtsp.results import Improvement, Record, SolveResult
 
 _Int = SupportsInt | SupportsIndex
 _Float = SupportsFloat | SupportsIndex
+
+class _Array2D(Protocol):
+    """A NumPy array or memoryview: anything with a shape that exposes the buffer protocol."""
+    @property
+    def shape(self) -> Any: ...
 
 # The enumerations are pybind11 enums: members are class attributes, construction from an int
 # accepts any 32-bit value (unnamed values have the name "???"), and they compare unequal to ints.
@@ -208,9 +213,10 @@ class Problem:
     def add_agent(self, agent: Agent, id: _Int) -> None:
         """Append a copy of `agent`, filed under `id` (pass the agent's own id); its position in
         agents_ordered() is its agent index."""
-    def set_cost_matrix(self, agent_type: str, matrix: Sequence[Sequence[_Float]]) -> None:
+    def set_cost_matrix(self, agent_type: str, matrix: Sequence[Sequence[_Float]] | _Array2D) -> None:
         """Arc costs for the agents of type `agent_type` (replacing an earlier matrix): matrix[i][j] is the
-        cost from node index i to node index j; a missing cell costs 9999.0."""
+        cost from node index i to node index j; a missing cell costs 9999.0. A two-dimensional NumPy
+        array (or any buffer of doubles) is read without converting cell by cell."""
     def set_assignment_constraint(self, constraint: AssignmentConstraint) -> None:
         """Replace the assignment table with a copy of `constraint`."""
     def set_timewindow_constraint(self, constraint: TimeWindowConstraint) -> None:

@@ -169,6 +169,16 @@ def _agents(text: str) -> int:
     return value
 
 
+def _seed(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if not 0 <= value < 2**64:
+        raise argparse.ArgumentTypeError(f"must be between 0 and 2^64 - 1, got {value}")
+    return value
+
+
 # --- solve -------------------------------------------------------------------------------------------
 
 class Interrupted(Exception):
@@ -290,8 +300,34 @@ def summary(instance: Instance, result: SolveResult, ending: str | None = None) 
             f"{stats['solve_time']:.2f} s; {stats['n_generated']} states generated")
 
 
+def _with_improvement(text: str, doc: Any, improve: bool | None, seed: int | None) -> str:
+    """The instance text with the command line's improvement settings in its options.
+
+    By default the command line improves, unless the instance itself says whether to; the text is
+    passed on unchanged when there is nothing to set or its options cannot take the keys."""
+    if not isinstance(doc, dict):
+        return text
+    options = doc.get("options", {})
+    if not isinstance(options, dict):
+        return text
+    settings: dict[str, Any] = {}
+    if improve is not None:
+        settings["improve"] = improve
+    elif "improve" not in options:
+        settings["improve"] = True
+    if seed is not None:
+        settings["seed"] = seed
+    if not settings:
+        return text
+    try:
+        return json.dumps({**doc, "options": {**options, **settings}}, allow_nan=False)
+    except ValueError:
+        return text
+
+
 def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
     text, doc, instance = _read_instance(args.instance)
+    text = _with_improvement(text, doc, args.improve, args.seed)
     findings = _pre_check(doc, args.time_limit)
     _check_writable(args.output)
     _check_writable(args.plot)
@@ -447,6 +483,12 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument("--output", "-o", metavar="RESULT.json", help="write the result dictionary as JSON")
     solve.add_argument("--plot", metavar="ROUTES.png",
                        help="draw the routes and the anytime curve (needs matplotlib)")
+    solve.add_argument("--improve", action=argparse.BooleanOptionalAction, default=None,
+                       help="spend the budget left after the focal search's first solution improving the "
+                            "routes (default: on, unless the instance's options say otherwise); "
+                            "--no-improve runs the focal search alone")
+    solve.add_argument("--seed", type=_seed, metavar="N",
+                       help="seed of the improvement's random choices (default: the instance's, else 0)")
     solve.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     solve.add_argument("--verbose", "-v", action="store_true",
                        help="show the solver's own console output (warnings, search notes) after the solve")

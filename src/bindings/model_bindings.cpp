@@ -5,7 +5,10 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <cstring>
 #include <deque>
+#include <string>
+#include <vector>
 
 #include "model/agent.hpp"
 #include "model/assignment_constraint.hpp"
@@ -149,6 +152,41 @@ void RegisterConstraints(py::module_& m) {
   GuardClass(windows);
 }
 
+// A two-dimensional buffer of doubles (a NumPy array, a cast memoryview) is copied
+// row by row, strided or not; anything else goes through the sequence conversion.
+void SetCostMatrix(Problem& problem, const std::string& agent_type, const py::object& matrix) {
+  if (PyObject_CheckBuffer(matrix.ptr()) != 0) {
+    const py::buffer_info info = py::reinterpret_borrow<py::buffer>(matrix).request();
+    if (info.ndim == 2 && info.format == py::format_descriptor<double>::format() &&
+        info.itemsize == static_cast<py::ssize_t>(sizeof(double))) {
+      const py::ssize_t rows = info.shape[0];
+      const py::ssize_t cols = info.shape[1];
+      const char* base = static_cast<const char*>(info.ptr);
+      velmora::Matrix cells(static_cast<size_t>(rows), std::vector<double>(static_cast<size_t>(cols)));
+      for (py::ssize_t i = 0; i < rows; ++i) {
+        double* row = cells[static_cast<size_t>(i)].data();
+        const char* src = base + i * info.strides[0];
+        if (info.strides[1] == static_cast<py::ssize_t>(sizeof(double))) {
+          if (cols > 0) std::memcpy(row, src, static_cast<size_t>(cols) * sizeof(double));
+        } else {
+          for (py::ssize_t j = 0; j < cols; ++j) std::memcpy(row + j, src + j * info.strides[1], sizeof(double));
+        }
+      }
+      problem.set_cost_matrix(agent_type, cells);
+      return;
+    }
+  }
+  velmora::Matrix cells;
+  try {
+    cells = matrix.cast<velmora::Matrix>();
+  } catch (const py::cast_error&) {
+    throw py::type_error(
+        "set_cost_matrix(): incompatible function arguments: matrix must be a sequence of rows of numbers or a "
+        "two-dimensional buffer of doubles");
+  }
+  problem.set_cost_matrix(agent_type, cells);
+}
+
 void RegisterProblem(py::module_& m) {
   // options(), nodes() and agents_ordered() hand out objects that point into the problem;
   // reference_internal ties each of them (every list element included) to the problem's
@@ -164,9 +202,10 @@ void RegisterProblem(py::module_& m) {
       .def("add_agent", &Problem::add_agent, py::arg("agent"), py::arg("id"),
            "Append a copy of `agent`, filed under `id` (pass the agent's own id); its position in "
            "agents_ordered() is its agent index.")
-      .def("set_cost_matrix", &Problem::set_cost_matrix, py::arg("agent_type"), py::arg("matrix"),
+      .def("set_cost_matrix", &SetCostMatrix, py::arg("agent_type"), py::arg("matrix"),
            "Arc costs for the agents of type `agent_type` (replacing an earlier matrix): matrix[i][j] is the "
-           "cost from node index i to node index j; a missing cell costs 9999.0.")
+           "cost from node index i to node index j; a missing cell costs 9999.0. A two-dimensional NumPy "
+           "array (or any buffer of doubles) is read without converting cell by cell.")
       .def("set_assignment_constraint", &Problem::set_assignment_constraint, py::arg("constraint"),
            "Replace the assignment table with a copy of `constraint`.")
       .def("set_timewindow_constraint", &Problem::set_timewindow_constraint, py::arg("constraint"),

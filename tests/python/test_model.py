@@ -1,4 +1,5 @@
 """Value classes, constraints, Problem and Result of _kvt_core."""
+import array
 import copy
 import gc
 import math
@@ -17,6 +18,7 @@ from _kvt_core import (
     Position,
     Problem,
     Result,
+    Solver,
     TimeWindowConstraint,
 )
 
@@ -446,6 +448,56 @@ def test_set_cost_matrix_accepts_sequences_of_numbers(matrix):
     p = Problem()
     assert p.set_cost_matrix("truck", matrix) is None
     assert p.set_cost_matrix(agent_type="truck", matrix=[[5.0]]) is None
+
+
+def _solved_costs(matrix) -> dict:
+    """Route costs of a small min-max solve whose only cost matrix is `matrix`."""
+    p = Problem()
+    for i in range(4):
+        node = Node()
+        node.id = i
+        p.add_node(node)
+    agent = Agent()
+    agent.type = "t"
+    p.add_agent(agent, 0)
+    p.set_cost_matrix("t", matrix)
+    options = Options()
+    options.objective, options.time_limit = ObjectiveType.MinMax, 5.0
+    solver = Solver(p, options)
+    assert solver.solve() == 1
+    return dict(solver.get_result().times)
+
+
+ROWS = [[0.0, 2.5, 9.0, 4.0], [1.0, 0.0, 3.5, 8.0], [7.0, 2.0, 0.0, 1.5], [3.0, 6.0, 5.0, 0.0]]
+
+
+def _buffer_matrices():
+    """Two-dimensional buffers of doubles holding ROWS, with and without NumPy."""
+    flat = array.array("d", [c for row in ROWS for c in row])
+    yield "memoryview", memoryview(flat).cast("B").cast("d", [4, 4])
+    np = pytest.importorskip("numpy")
+    yield "ndarray", np.array(ROWS)
+    yield "transposed", np.array(ROWS).T.copy().T  # Fortran order: strided rows
+    wide = np.zeros((4, 8))
+    wide[:, ::2] = ROWS
+    yield "strided", wide[:, ::2]
+
+
+@pytest.mark.parametrize("case", ["memoryview", "ndarray", "transposed", "strided"])
+def test_set_cost_matrix_reads_buffers_like_lists(case):
+    matrices = dict(_buffer_matrices())
+    assert _solved_costs(matrices[case]) == _solved_costs(ROWS)
+
+
+def test_set_cost_matrix_converts_other_buffers_cell_by_cell():
+    np = pytest.importorskip("numpy")
+    whole = [[0, 3, 1, 2], [3, 0, 2, 1], [1, 2, 0, 3], [2, 1, 3, 0]]
+    assert _solved_costs(np.array(whole, dtype=np.int64)) == _solved_costs(whole)
+    assert _solved_costs(np.array(whole, dtype=np.float32)) == _solved_costs(whole)
+    with pytest.raises(TypeError, match="incompatible function arguments: matrix must be"):
+        Problem().set_cost_matrix("t", b"ab")
+    with pytest.raises(TypeError, match="incompatible function arguments: matrix must be"):
+        Problem().set_cost_matrix("t", np.zeros((2, 2, 2)))
 
 
 @pytest.mark.parametrize("agent_type,matrix", [
