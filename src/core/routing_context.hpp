@@ -145,10 +145,14 @@ class RoutingContext {
     if (v != s && InStartSet(v)) return false;
     return v == e || !InEndSet(v);
   }
-  // The agent's type may serve v, which is no other agent's start or end
-  // (the time-window check holds its own depots to the assignment too).
+  // The time-window check's admissibility: the agent's type may serve v
+  // (its own depots included), v is no end node but the agent's own end and
+  // no start node but its own start. Stricter than MayVisit: a node where
+  // the agent starts and another agent ends is not admissible.
   bool MayServe(uint64_t agent, uint64_t v) const {
-    return AllowsType(v, agent_type_[agent]) && !IsForeignDepot(agent, v);
+    if (!AllowsType(v, agent_type_[agent])) return false;
+    if (InEndSet(v) && v != ends_[agent]) return false;
+    return !(InStartSet(v) && v != starts_[agent]);
   }
   // Travel time of the time-window check from x to y: 0 onto the agent's
   // start, 0 onto its end without return-to-end, 0 without an arc.
