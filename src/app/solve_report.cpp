@@ -65,6 +65,12 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
   report.n_generated = result.n_generated;
   report.n_expanded = result.n_expanded;
   report.last_update_time = result.last_update_time;
+  if (solver.improve()) {
+    const ImproveCounts& c = solver.improve_counts();
+    report.improve_counts = {{"improve_iterations", c.iterations}, {"improve_moves", c.moves},
+                             {"improve_accepted", c.accepted}, {"improve_improvements", c.improvements},
+                             {"improve_restarts", c.restarts}};
+  }
 
   ImprovementFilter filter(problem.options().objective);
   for (const AnytimeEntry& entry : solver.get_result_process()) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/diagnostics.hpp"
@@ -36,6 +37,8 @@ struct SolveReport {
   int64_t n_expanded = 0;
   double last_update_time = 0.0;
   std::vector<AnytimePoint> anytime;  // strict improvements only
+  // The improvement phase's counts (name, value), only when it ran.
+  std::vector<std::pair<std::string, int64_t>> improve_counts;
 };
 
 // The routes of `result` in the problem's terms: entry k describes agents_ordered[k],

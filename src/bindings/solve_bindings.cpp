@@ -143,6 +143,7 @@ py::dict ToDict(const SolveReport& report) {
   statistics["n_generated"] = report.n_generated;
   statistics["n_expanded"] = report.n_expanded;
   statistics["last_update_time"] = report.last_update_time;
+  for (const auto& [name, value] : report.improve_counts) statistics[py::str(name)] = value;
   py::list anytime;
   for (const velmora::AnytimePoint& p : report.anytime) {
     py::dict entry;

@@ -39,9 +39,10 @@ int64_t TruncateCoordinate(double v) {
   return static_cast<int64_t>(v);
 }
 
-std::string TooManyNodes(uint64_t n) {
-  return "the problem has " + std::to_string(n) + " nodes; the solver handles at most " +
-         std::to_string(kMaxNodes);
+std::string TooManyNodes(uint64_t n, bool improve) {
+  const std::string count = "the problem has " + std::to_string(n) + " nodes; the solver handles at most ";
+  if (improve) return count + std::to_string(kMaxImproveNodes) + " with improve on";
+  return count + std::to_string(kMaxNodes) + " (up to " + std::to_string(kMaxImproveNodes) + " with improve on)";
 }
 
 }  // namespace
@@ -64,19 +65,31 @@ Solver::~Solver() {
 
 void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   const uint64_t n = problem.nodes().size();
-  if (n > kMaxNodes) throw std::invalid_argument(TooManyNodes(n));
+  if (n > kMaxNodes && (!options.improve || n > kMaxImproveNodes)) {
+    throw std::invalid_argument(TooManyNodes(n, options.improve));
+  }
+  // Beyond the focal search's limit only the improvement engine runs.
+  engine_only_ = n > kMaxNodes;
   ReadTypes(problem);
   ReadNodes(problem);
   ReadAgents(problem);
   ReadAssignments(problem);
   ReadWindows(problem);
-  BuildCompleteGraph(problem);
+  if (!engine_only_) BuildCompleteGraph(problem);
   ChoosePlugins(options);
   graph_ = owned_graph_.get();
   if (std::isnan(options.time_limit)) throw std::invalid_argument("options.time_limit must not be NaN");
   time_limit_ = options.time_limit;
   return_to_end_ = options.return_to_end;
-  Initialize();
+  objective_type_ = options.objective;
+  improve_ = options.improve;
+  seed_ = options.seed;
+  improve_iterations_ = options.improve_iterations;
+  if (engine_only_) {
+    BuildEngineContext(problem);
+  } else {
+    Initialize();
+  }
 }
 
 void Solver::ReadTypes(const Problem& problem) {
@@ -190,36 +203,13 @@ void Solver::BuildCompleteGraph(const Problem& problem) {
   owned_graph_->ChangeCostDim(num_types_, kMissingCost);
   for (uint64_t j = 0; j < n; ++j) owned_graph_->AddVertex(j);
   const size_t dim = static_cast<size_t>(num_types_);
-  std::vector<double> cells(static_cast<size_t>(n * n) * dim, kMissingCost);
-  for (const auto& [name, matrix] : problem.cost_matrices()) {
-    const uint64_t t = At(type_index_, name);
-    if (matrix.size() > n) {
-      throw std::invalid_argument("cost matrix of agent type '" + name + "' has " + std::to_string(matrix.size()) +
-                                  " rows but the problem has " + std::to_string(n) + " nodes");
-    }
-    for (size_t i = 0; i < matrix.size(); ++i) {
-      if (matrix[i].size() > n) {
-        throw std::invalid_argument("row " + std::to_string(i) + " of the cost matrix of agent type '" + name +
-                                    "' has " + std::to_string(matrix[i].size()) +
-                                    " columns but the problem has " + std::to_string(n) + " nodes");
-      }
-      for (size_t j = 0; j < matrix[i].size(); ++j) {
-        if (std::isnan(matrix[i][j])) {
-          throw std::invalid_argument("cost matrix of agent type '" + name + "' holds a value that is not a number at (" +
-                                      std::to_string(i) + ", " + std::to_string(j) + ")");
-        }
-        cells[(i * n + j) * dim + t] = matrix[i][j];
-      }
-    }
-  }
+  own_costs_ = DenseCostTables(problem);
   CostVector cost(dim);
-  own_costs_.assign(dim * n * n, std::numeric_limits<double>::quiet_NaN());
   for (uint64_t i = 0; i < n; ++i) {
     for (uint64_t j = 0; j < n; ++j) {
       if (i == j) continue;
-      std::copy_n(cells.begin() + static_cast<std::ptrdiff_t>((i * n + j) * dim), dim, cost.begin());
+      for (size_t t = 0; t < dim; ++t) cost[t] = own_costs_[(t * n + i) * n + j];
       owned_graph_->AddArc(i, j, cost);
-      for (size_t t = 0; t < dim; ++t) own_costs_[(t * n + i) * n + j] = cost[t];
     }
   }
 }
@@ -230,27 +220,33 @@ void Solver::BuildContext() {
   const uint64_t n = nodes_.size();
   if (graph_ == owned_graph_.get() && own_costs_.size() == num_types_ * n * n && agents_.size() == starts_.size() &&
       agents_.size() == ends_.size()) {
-    RoutingTables tables;
-    tables.nodes = n;
-    tables.types = num_types_;
-    tables.costs = own_costs_;
-    tables.node_types.reserve(n);
-    for (const SolverNode& node : nodes_) tables.node_types.push_back(node.types);
-    for (const SolverAgent& agent : agents_) {
-      tables.agent_type.push_back(agent.type);
-      tables.time_limit.push_back(agent.time_limit);
-    }
-    tables.starts = starts_;
-    tables.ends = ends_;
-    for (const auto& entry : windows_) {
-      if (entry.first < n) tables.windows.emplace_back(entry.first, entry.second);
-    }
-    tables.return_to_end = return_to_end_;
-    context_ = RoutingContext(std::move(tables));
+    context_ = RoutingContext(OwnTables(own_costs_));
   } else {
     context_ = RoutingContext(TablesFromGraph(graph_, nodes_, agents_, starts_, ends_, windows_, return_to_end_));
   }
   context_.SetDiagnostics(&diagnostics_);
+}
+
+// The solver's own records with `costs` as the tables ([(type * n + u) * n + v]).
+RoutingTables Solver::OwnTables(std::vector<double> costs) const {
+  const uint64_t n = nodes_.size();
+  RoutingTables tables;
+  tables.nodes = n;
+  tables.types = num_types_;
+  tables.costs = std::move(costs);
+  tables.node_types.reserve(n);
+  for (const SolverNode& node : nodes_) tables.node_types.push_back(node.types);
+  for (const SolverAgent& agent : agents_) {
+    tables.agent_type.push_back(agent.type);
+    tables.time_limit.push_back(agent.time_limit);
+  }
+  tables.starts = starts_;
+  tables.ends = ends_;
+  for (const auto& entry : windows_) {
+    if (entry.first < n) tables.windows.emplace_back(entry.first, entry.second);
+  }
+  tables.return_to_end = return_to_end_;
+  return tables;
 }
 
 // Every plugin reads the context once; the composites hand it to their children.
@@ -264,6 +260,7 @@ void Solver::ConfigurePlugins() {
 }
 
 int Solver::Initialize() {
+  if (engine_only_) return 1;  // its context, built with the solver, is all there is
   BuildContext();
   BuildTimeWindowEdges();
   CheckReachability();
@@ -303,6 +300,7 @@ int Solver::SolveOn(PlannerGraph* graph, const std::vector<SolverNode>& nodes, c
   end_set_.clear();
   for (uint64_t e : ends_) end_set_.insert(e);
   return_to_end_ = false;
+  engine_only_ = false;
   Initialize();
   time_limit_ = time_limit;
   return solve();

@@ -14,6 +14,7 @@
 #include "core/constants.hpp"
 #include "core/diagnostics.hpp"
 #include "core/routing_context.hpp"
+#include "improve/improve_settings.hpp"
 #include "graph/planner_graph.hpp"
 #include "graph/sparse_graph.hpp"
 #include "model/options.hpp"
@@ -117,6 +118,10 @@ class Solver {
   void ClearStop() noexcept { stop_requested_.store(false, std::memory_order_relaxed); }
   bool stop_requested() const noexcept { return stop_requested_.load(std::memory_order_relaxed); }
 
+  // The improvement phase (Options.improve) and what it did in the last solve.
+  bool improve() const { return improve_; }
+  const ImproveCounts& improve_counts() const { return improve_counts_; }
+
   // Text key of a state's agent positions, e.g. "3_0_7_" (for diagnostics).
   static std::string FrontierKey(const SearchState& state);
 
@@ -136,6 +141,12 @@ class Solver {
   void BuildCompleteGraph(const Problem& problem);
   void ChoosePlugins(const Options& options);
   void BuildContext();
+  RoutingTables OwnTables(std::vector<double> costs) const;
+  std::vector<double> DenseCostTables(const Problem& problem) const;
+  // Instances beyond kMaxNodes with improvement on (large_instance_setup.cpp).
+  void BuildEngineContext(const Problem& problem);
+  void ReportUnreachableDepots();
+  int SolveEngineOnly();
   void ConfigurePlugins();
 
   // Steps of the search.
@@ -150,6 +161,9 @@ class Solver {
   void RefreshFocalBound(double weight);
   void NextWeight();
   int FinishSearch();
+  // With improve on: the focal search has recorded a solution or used half the budget.
+  bool FocalSearchDone() const;
+  void RunImprovement();
   double Elapsed() const { return timer_.elapsed(); }
   void GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v);
   void RecordSolution(const SearchState& goal);
@@ -237,6 +251,14 @@ class Solver {
   uint64_t next_state_id_ = 0;
   std::string instance_name_;
   bool searched_ = false;
+  bool engine_only_ = false;  // no graph: solve() runs the improvement engine alone
+
+  ObjectiveType objective_type_ = ObjectiveType::MinSum;
+  bool improve_ = false;
+  uint64_t seed_ = 0;
+  int64_t improve_iterations_ = 0;
+  bool improved_ = false;  // the improvement phase recorded a solution
+  ImproveCounts improve_counts_;
 };
 
 }  // namespace velmora

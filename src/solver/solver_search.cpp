@@ -400,7 +400,7 @@ void Solver::NextWeight() {
 int Solver::FinishSearch() {
   result_.end_marker = -1;
   result_.search_time = Elapsed();
-  if (goal_id_ != -1) {
+  if (goal_id_ != -1 || improved_) {
     if (!instance_name_.empty()) WritePathDump();
     return 1;
   }
@@ -408,6 +408,7 @@ int Solver::FinishSearch() {
 }
 
 int Solver::solve() {
+  if (engine_only_) return SolveEngineOnly();
   const size_t m = BeginSearch();
   MemoryGuard memory(memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit());
   PushRoot(m);
@@ -419,14 +420,17 @@ int Solver::solve() {
           result_.timeout = true;
           break;
         }
+        if (FocalSearchDone()) break;
         if (ExpandNext(weight) != Step::kContinue) break;
       }
-      if (result_.timeout || open_.empty()) break;
+      if (result_.timeout || open_.empty() || FocalSearchDone()) break;
       NextWeight();
       ++i;
       if (i >= static_cast<size_t>(max_iterations_)) break;
     }
   }
+  improved_ = false;
+  if (improve_) RunImprovement();
   return FinishSearch();
 }
 
