@@ -12,6 +12,10 @@ constexpr double kMissingCost = 9999.0;
 // Largest number of nodes a search can handle: the visited set has 256 bits.
 constexpr uint64_t kMaxNodes = 256;
 
+// Largest number of nodes with improvement on: beyond kMaxNodes the
+// improvement engine works alone, on n x n tables per agent type.
+constexpr uint64_t kMaxImproveNodes = 2000;
+
 // Starting value of minimum searches and the weight of a blocked node pair.
 constexpr double kLargest = std::numeric_limits<double>::max();
 

@@ -237,7 +237,7 @@ TEST(SolverSetup, InvalidInputRaises) {
 TEST(SolverSetup, AtMost256Nodes) {
   EXPECT_NO_THROW(Solver(LineProblem(256, 1), MakeOptions()));
   EXPECT_EQ(ThrownText([] { Solver s(LineProblem(257, 1), MakeOptions()); }),
-            "the problem has 257 nodes; the solver handles at most 256");
+            "the problem has 257 nodes; the solver handles at most 256 (up to 2000 with improve on)");
 }
 
 // --- time-window edges and reachability ----------------------------------------------------------

@@ -174,8 +174,9 @@ def refused(tmp_path, change):
 
 
 @pytest.mark.parametrize("change, reason", [
-    (lambda d: d.update(small_doc(257)),
-     "the solver refused the instance: the problem has 257 nodes; the solver handles at most 256"),
+    (lambda d: d.update(small_doc(257), options={"time_limit": 0.2, "improve": False}),
+     "the solver refused the instance: the problem has 257 nodes; the solver handles at most 256 "
+     "(up to 2000 with improve on)"),
     (lambda d: d["agents"][0].update(start_node=99),
      "the solver refused the instance: agent 0 (id 0) has start node 99, which is not a node id"),
     (lambda d: d["costs"].update(bike=[[0.0]]),
