@@ -4,6 +4,7 @@ TSPLIB reading and the instance documents come from the package (`kvt_mtsp.tspli
 command line shares. Nothing here imports the solver or OR-Tools, so the helpers can be tested and
 used anywhere.
 """
+
 from __future__ import annotations
 
 import json
@@ -42,7 +43,7 @@ def resolve_instance(name_or_path: str) -> pathlib.Path:
 def instance_name(path: pathlib.Path) -> str:
     """The row name of a TSPLIB file: its file name without ".tsp" (att532.euc2d, whose NAME field
     says att532, is the EUC_2D version of att532 and keeps that name apart from it)."""
-    return path.name[:-len(".tsp")] if path.name.endswith(".tsp") else path.stem
+    return path.name[: -len(".tsp")] if path.name.endswith(".tsp") else path.stem
 
 
 def route_costs(matrix, paths, depot: int = DEPOT) -> list:
@@ -135,7 +136,8 @@ def check_result(inst: Instance, res: dict) -> None:
     res["value"] = max(costs, default=0.0) if inst.objective == "min_max" else sum(costs)
     res["valid"] = not violations
     res["violations"] = [str(v) for v in violations[:5]] + (
-        [f"... {len(violations) - 5} more"] if len(violations) > 5 else [])
+        [f"... {len(violations) - 5} more"] if len(violations) > 5 else []
+    )
     if violations:
         res["status"] = "invalid"
         res["message"] = "; ".join(res["violations"][:2])
@@ -151,6 +153,6 @@ def fmt(value, digits: int = 2) -> str:
         return "yes" if value else "no"
     if isinstance(value, int) or digits == 0:
         return f"{round(value):,}".replace(",", " ")
-    if abs(value) < 0.5 * 10.0 ** -digits:
+    if abs(value) < 0.5 * 10.0**-digits:
         value = 0.0  # no "-0.00" for a value a hair below its reference
     return f"{value:.{digits}f}"

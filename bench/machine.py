@@ -2,6 +2,7 @@
 
 Run it alone (`python bench/machine.py`) to get the line for bench/RESULTS.md.
 """
+
 from __future__ import annotations
 
 import os
@@ -41,8 +42,10 @@ def usable_cores() -> int:
 def describe() -> str:
     ram = ram_gib()
     ram_text = f"{ram:.1f} GiB RAM" if ram is not None else "RAM unknown"
-    return (f"{cpu_model()}, {usable_cores()} cores, {ram_text}; "
-            f"{platform.system()} {platform.release()}, Python {platform.python_version()}")
+    return (
+        f"{cpu_model()}, {usable_cores()} cores, {ram_text}; "
+        f"{platform.system()} {platform.release()}, Python {platform.python_version()}"
+    )
 
 
 if __name__ == "__main__":

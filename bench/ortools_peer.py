@@ -22,6 +22,7 @@ Costs, windows and limits are scaled by SCALE to integers, rounded so that a rou
 the integers is feasible in the real values too (travel times round up, window starts up, window ends
 down); the caller recomputes each route's cost from the real distances.
 """
+
 from __future__ import annotations
 
 import math
@@ -71,8 +72,12 @@ def solve(doc: dict, budget: float) -> dict:
         scaled = []
         for i in range(n):
             row = matrix[i] if i < len(matrix) else []
-            scaled.append([0 if i == j or (open_routes and j in depots)
-                           else scale_up(row[j] if j < len(row) else MISSING_COST) for j in range(n)])
+            scaled.append(
+                [
+                    0 if i == j or (open_routes and j in depots) else scale_up(row[j] if j < len(row) else MISSING_COST)
+                    for j in range(n)
+                ]
+            )
         matrices[t] = scaled
 
     manager = pywrapcp.RoutingIndexManager(n, m, starts, ends)
@@ -89,7 +94,8 @@ def solve(doc: dict, budget: float) -> dict:
     horizon = max(latest, 0) + longest_arc * (n + 1)
     capacities = [min(horizon, limit * SCALE) if limit > 0 else horizon for limit in limits]
     routing.AddDimensionWithVehicleTransitAndCapacity(
-        vehicle_transit, horizon if windows else 0, capacities, True, "Time")
+        vehicle_transit, horizon if windows else 0, capacities, True, "Time"
+    )
     time_dim = routing.GetDimensionOrDie("Time")
     for node, (start, end) in windows.items():
         if node in depots:
@@ -126,8 +132,10 @@ def solve(doc: dict, budget: float) -> dict:
 
     params = pywrapcp.DefaultRoutingSearchParameters()
     params.first_solution_strategy = (
-        routing_enums_pb2.FirstSolutionStrategy.PARALLEL_CHEAPEST_INSERTION if constrained
-        else routing_enums_pb2.FirstSolutionStrategy.PATH_CHEAPEST_ARC)
+        routing_enums_pb2.FirstSolutionStrategy.PARALLEL_CHEAPEST_INSERTION
+        if constrained
+        else routing_enums_pb2.FirstSolutionStrategy.PATH_CHEAPEST_ARC
+    )
     params.local_search_metaheuristic = routing_enums_pb2.LocalSearchMetaheuristic.GUIDED_LOCAL_SEARCH
     params.time_limit.FromMilliseconds(max(1, int(round(budget * 1000))))
 
@@ -138,8 +146,9 @@ def solve(doc: dict, budget: float) -> dict:
     def on_solution():
         value = routing.CostVar().Value()
         if not anytime or value < anytime[-1]["objective"]:
-            anytime.append({"time": time.process_time() - cpu0, "wall": time.perf_counter() - wall0,
-                            "objective": value})
+            anytime.append(
+                {"time": time.process_time() - cpu0, "wall": time.perf_counter() - wall0, "objective": value}
+            )
 
     routing.AddAtSolutionCallback(on_solution)
     solution = routing.SolveWithParameters(params)
@@ -147,8 +156,12 @@ def solve(doc: dict, budget: float) -> dict:
     paths = []
     dropped = 0
     if solution is not None:
-        dropped = sum(1 for node in range(n) if node not in depots
-                      and solution.Value(routing.NextVar(manager.NodeToIndex(node))) == manager.NodeToIndex(node))
+        dropped = sum(
+            1
+            for node in range(n)
+            if node not in depots
+            and solution.Value(routing.NextVar(manager.NodeToIndex(node))) == manager.NodeToIndex(node)
+        )
         for vehicle in range(m):
             index = routing.Start(vehicle)
             path = [ids[manager.IndexToNode(index)]]

@@ -9,6 +9,7 @@ comes back with status "unsupported". Distances are scaled by SCALE and rounded 
 works on integers); the parent re-evaluates the routes with the real distances. Standalone: it imports
 nothing of the project, so it runs under any interpreter that has PyVRP.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -80,11 +81,15 @@ def solve(doc: dict, budget: float, seed: int = 0) -> dict:
             visits = [ids[clients[a.idx]] for a in route.schedule() if a.is_client()]
             paths.append([ids[depot_node]] + visits + [ids[depot_node]])
     paths += [[ids[depot_node]]] * (len(agents) - len(paths))  # unused vehicles
-    return {"status": "ok" if result.is_feasible() else "failed",
-            "native_status": "feasible" if result.is_feasible() else "infeasible",
-            "paths": paths if result.is_feasible() else [],
-            "anytime": [], "cpu_time": cpu, "wall_time": wall,
-            "iterations": result.num_iterations}
+    return {
+        "status": "ok" if result.is_feasible() else "failed",
+        "native_status": "feasible" if result.is_feasible() else "infeasible",
+        "paths": paths if result.is_feasible() else [],
+        "anytime": [],
+        "cpu_time": cpu,
+        "wall_time": wall,
+        "iterations": result.num_iterations,
+    }
 
 
 def main() -> int:
@@ -106,11 +111,11 @@ def main() -> int:
             out = {"status": "error", "message": f"{type(err).__name__}: {err}"}
     try:
         from importlib.metadata import version
+
         out["version"] = version("pyvrp")
     except Exception:  # the version is a label only
         pass
-    out = {"solver": "pyvrp", **out,
-           "peak_rss_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0}
+    out = {"solver": "pyvrp", **out, "peak_rss_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0}
     os.write(result_fd, (json.dumps(out) + "\n").encode())
     return 0
 

@@ -9,6 +9,7 @@ an environment of its own). Each run is a process of its own, one at a time; eve
 against its instance (kvt_mtsp.validate). The table is printed and written as Markdown and JSON to the
 output folder, named after --label.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -43,35 +44,62 @@ from variants import VARIANT_NAMES, generate, variant_spec
 BENCH_DIR = pathlib.Path(__file__).resolve().parent
 SOLVERS = {"kvt": "focal", "kvt-improve": "improve", "ortools": "OR-Tools", "pyvrp": "PyVRP"}
 SUITES = {
-    "standard": {"instances": ["eil51", "berlin52", "eil76", "rat99"], "agents": [2, 3, 5, 7],
-                 "objectives": list(OBJECTIVES), "variants": list(VARIANT_NAMES),
-                 "solvers": ["kvt", "kvt-improve", "ortools", "pyvrp"], "budget": 10.0,
-                 "bks": "bks.json"},
-    "large": {"instances": ["lin318", "att532.euc2d", "rat783"], "agents": None,
-              "objectives": ["min_max"], "variants": [], "solvers": ["kvt-improve", "ortools"],
-              "budget": 60.0, "bks": "large/bks.json"},
+    "standard": {
+        "instances": ["eil51", "berlin52", "eil76", "rat99"],
+        "agents": [2, 3, 5, 7],
+        "objectives": list(OBJECTIVES),
+        "variants": list(VARIANT_NAMES),
+        "solvers": ["kvt", "kvt-improve", "ortools", "pyvrp"],
+        "budget": 10.0,
+        "bks": "bks.json",
+    },
+    "large": {
+        "instances": ["lin318", "att532.euc2d", "rat783"],
+        "agents": None,
+        "objectives": ["min_max"],
+        "variants": [],
+        "solvers": ["kvt-improve", "ortools"],
+        "budget": 60.0,
+        "bks": "large/bks.json",
+    },
 }
 VARIANT_SEED = 0
 
 
 def parse_args(argv=None) -> argparse.Namespace:
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--suite", choices=list(SUITES), default="standard",
-                        help="row set and defaults of the options below (standard: 10 s; large: 60 s)")
-    parser.add_argument("--budget", type=float,
-                        help="time budget per run in seconds (KVT: processor time; peers: wall clock)")
-    parser.add_argument("--instances", nargs="*",
-                        help="TSPLIB rows: names in bench/data or bench/data/large, or paths of EUC_2D files")
-    parser.add_argument("--agents", nargs="+", type=int,
-                        help="agent counts of the TSPLIB rows (large suite: those with a best-known value)")
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument(
+        "--suite",
+        choices=list(SUITES),
+        default="standard",
+        help="row set and defaults of the options below (standard: 10 s; large: 60 s)",
+    )
+    parser.add_argument(
+        "--budget", type=float, help="time budget per run in seconds (KVT: processor time; peers: wall clock)"
+    )
+    parser.add_argument(
+        "--instances", nargs="*", help="TSPLIB rows: names in bench/data or bench/data/large, or paths of EUC_2D files"
+    )
+    parser.add_argument(
+        "--agents",
+        nargs="+",
+        type=int,
+        help="agent counts of the TSPLIB rows (large suite: those with a best-known value)",
+    )
     parser.add_argument("--objectives", nargs="+", choices=OBJECTIVES)
-    parser.add_argument("--variants", nargs="*", metavar="NAME",
-                        help=f"variant rows ({', '.join(VARIANT_NAMES)}); none with an empty list")
+    parser.add_argument(
+        "--variants",
+        nargs="*",
+        metavar="NAME",
+        help=f"variant rows ({', '.join(VARIANT_NAMES)}); none with an empty list",
+    )
     parser.add_argument("--solvers", nargs="+", choices=list(SOLVERS))
     parser.add_argument("--out", type=pathlib.Path, default=BENCH_DIR / "results")
-    parser.add_argument("--label", default=datetime.datetime.now().strftime("%Y%m%d-%H%M%S"),
-                        help="name of the run, part of the file names (e.g. before, after)")
+    parser.add_argument(
+        "--label",
+        default=datetime.datetime.now().strftime("%Y%m%d-%H%M%S"),
+        help="name of the run, part of the file names (e.g. before, after)",
+    )
     args = parser.parse_args(argv)
     suite = SUITES[args.suite]
     for key in ("instances", "agents", "objectives", "variants", "solvers", "budget"):
@@ -92,6 +120,7 @@ def parse_args(argv=None) -> argparse.Namespace:
 
 # --- rows -------------------------------------------------------------------------------------------
 
+
 def agent_counts(bks: dict, name: str, agents) -> list:
     """The given counts, or (large suite) every count with a best-known min_max value."""
     if agents is not None:
@@ -110,27 +139,45 @@ def plan_rows(args, bks: dict) -> list:
         name = instance_name(path)
         for m in agent_counts(bks, name, args.agents):
             for objective in args.objectives:
-                rows.append({"instance": name, "kind": "tsplib", "nodes": len(tsp.points), "agents": m,
-                             "objective": objective,
-                             "make": (lambda tsp=tsp, m=m, o=objective: build_instance(tsp, m, o, args.budget))})
+                rows.append(
+                    {
+                        "instance": name,
+                        "kind": "tsplib",
+                        "nodes": len(tsp.points),
+                        "agents": m,
+                        "objective": objective,
+                        "make": (lambda tsp=tsp, m=m, o=objective: build_instance(tsp, m, o, args.budget)),
+                    }
+                )
     for vname in args.variants:
         spec = variant_spec(vname)
         points = load_tsplib(resolve_instance(spec.source)).points
         for objective in args.objectives:
-            rows.append({"instance": vname, "kind": "variant", "features": spec.features(),
-                         "nodes": spec.nodes, "agents": spec.agents, "objective": objective,
-                         "make": (lambda spec=spec, points=points, o=objective:
-                                  generate(spec, points, VARIANT_SEED, o, args.budget)[0])})
+            rows.append(
+                {
+                    "instance": vname,
+                    "kind": "variant",
+                    "features": spec.features(),
+                    "nodes": spec.nodes,
+                    "agents": spec.agents,
+                    "objective": objective,
+                    "make": (
+                        lambda spec=spec, points=points, o=objective: generate(
+                            spec, points, VARIANT_SEED, o, args.budget
+                        )[0]
+                    ),
+                }
+            )
     return rows
 
 
 # --- running ----------------------------------------------------------------------------------------
 
+
 def pyvrp_python() -> tuple:
     """The interpreter of bench/.venv-pyvrp (made on first use), or (None, why not)."""
     try:
-        proc = subprocess.run(["bash", str(BENCH_DIR / "setup_pyvrp.sh")], capture_output=True, text=True,
-                              timeout=1800)
+        proc = subprocess.run(["bash", str(BENCH_DIR / "setup_pyvrp.sh")], capture_output=True, text=True, timeout=1800)
     except (OSError, subprocess.TimeoutExpired) as err:
         return None, str(err)
     if proc.returncode != 0:
@@ -147,15 +194,19 @@ def child_command(solver: str, budget: float, pyvrp: str | None) -> list:
 def run_solver(solver: str, doc_text: str, budget: float, pyvrp: str | None = None) -> dict:
     """Runs one solver on one document in a child process; failures come back as a status."""
     try:
-        proc = subprocess.run(child_command(solver, budget, pyvrp), input=doc_text, capture_output=True,
-                              text=True, timeout=3 * budget + 60)
+        proc = subprocess.run(
+            child_command(solver, budget, pyvrp),
+            input=doc_text,
+            capture_output=True,
+            text=True,
+            timeout=3 * budget + 60,
+        )
     except subprocess.TimeoutExpired:
         return {"solver": solver, "status": "killed", "message": "no answer within 3 x budget + 60 s"}
     lines = [line for line in proc.stdout.splitlines() if line.strip()]
     if proc.returncode != 0 or not lines:
         tail = " | ".join(proc.stderr.strip().splitlines()[-3:])
-        return {"solver": solver, "status": "error",
-                "message": f"exit status {proc.returncode}: {tail or 'no output'}"}
+        return {"solver": solver, "status": "error", "message": f"exit status {proc.returncode}: {tail or 'no output'}"}
     try:
         return json.loads(lines[-1])
     except json.JSONDecodeError:
@@ -190,7 +241,9 @@ def make_row(row: dict, budget: float, bks: dict, results: dict) -> dict:
     out.update({"budget": budget, "reference": ref, "solvers": results})
     if "kvt-improve" in results:
         results["kvt-improve"]["first_improvement_time"] = first_improvement(
-            results["kvt-improve"], results.get("kvt"), row["objective"])
+            results["kvt-improve"], results.get("kvt"), row["objective"]
+        )
+
     def valid_value(solver):
         res = results.get(solver, {})
         return res.get("value") if res.get("status") == "ok" else None
@@ -202,6 +255,7 @@ def make_row(row: dict, budget: float, bks: dict, results: dict) -> dict:
 
 
 # --- tables -----------------------------------------------------------------------------------------
+
 
 def value_cell(res) -> str:
     if res is None:
@@ -222,37 +276,56 @@ def validity_cell(row) -> str:
 
 def columns(solvers) -> list:
     """(header, right-aligned, cell function) for the chosen solvers."""
+
     def res(row, solver):
         return row["solvers"].get(solver)
 
     def solver_cell(solver, key, digits=2):
         return lambda row: fmt((res(row, solver) or {}).get(key), digits)
 
-    cols = [("instance", False, lambda r: r["instance"]),
-            ("features", False, lambda r: r.get("features", "")),
-            ("n", True, lambda r: str(r["nodes"])),
-            ("m", True, lambda r: str(r["agents"])),
-            ("objective", False, lambda r: r["objective"]),
-            ("reference", True, lambda r: fmt(r["reference"], 2))]
+    cols = [
+        ("instance", False, lambda r: r["instance"]),
+        ("features", False, lambda r: r.get("features", "")),
+        ("n", True, lambda r: str(r["nodes"])),
+        ("m", True, lambda r: str(r["agents"])),
+        ("objective", False, lambda r: r["objective"]),
+        ("reference", True, lambda r: fmt(r["reference"], 2)),
+    ]
     for s in solvers:
         cols.append((SOLVERS[s], True, lambda r, s=s: value_cell(res(r, s))))
         cols.append((f"{SOLVERS[s]} gap %", True, solver_cell(s, "gap")))
     if "kvt-improve" in solvers:
         for peer in ("ortools", "pyvrp"):
             if peer in solvers:
-                cols.append((f"improve vs {SOLVERS[peer]} %", True,
-                             lambda r, peer=peer: fmt(r.get(f"improve_vs_{peer}"))))
+                cols.append(
+                    (f"improve vs {SOLVERS[peer]} %", True, lambda r, peer=peer: fmt(r.get(f"improve_vs_{peer}")))
+                )
     cols.append(("valid", False, validity_cell))
     if "kvt-improve" in solvers:
-        cols += [("improve first impr s", True, solver_cell("kvt-improve", "first_improvement_time", 3)),
-                 ("improve last impr s", True, solver_cell("kvt-improve", "last_time", 3)),
-                 ("improve peak MiB", True, solver_cell("kvt-improve", "peak_rss_mib", 1))]
+        cols += [
+            ("improve first impr s", True, solver_cell("kvt-improve", "first_improvement_time", 3)),
+            ("improve last impr s", True, solver_cell("kvt-improve", "last_time", 3)),
+            ("improve peak MiB", True, solver_cell("kvt-improve", "peak_rss_mib", 1)),
+        ]
     if "kvt" in solvers:
-        cols += [("focal first sol s", True, solver_cell("kvt", "first_time", 3)),
-                 ("focal peak MiB", True, solver_cell("kvt", "peak_rss_mib", 1))]
-    cols.append(("status", False, lambda r: ", ".join(
-        f"{SOLVERS[s]} {x.get('status')}" for s, x in r["solvers"].items()
-        if x.get("status") not in ("ok", "unsupported")) or "ok"))
+        cols += [
+            ("focal first sol s", True, solver_cell("kvt", "first_time", 3)),
+            ("focal peak MiB", True, solver_cell("kvt", "peak_rss_mib", 1)),
+        ]
+    cols.append(
+        (
+            "status",
+            False,
+            lambda r: (
+                ", ".join(
+                    f"{SOLVERS[s]} {x.get('status')}"
+                    for s, x in r["solvers"].items()
+                    if x.get("status") not in ("ok", "unsupported")
+                )
+                or "ok"
+            ),
+        )
+    )
     return cols
 
 
@@ -269,8 +342,7 @@ def render_text(rows, cols) -> str:
 
 
 def render_markdown_table(rows, cols) -> str:
-    out = ["| " + " | ".join(c[0] for c in cols) + " |",
-           "|" + "|".join("---:" if c[1] else "---" for c in cols) + "|"]
+    out = ["| " + " | ".join(c[0] for c in cols) + " |", "|" + "|".join("---:" if c[1] else "---" for c in cols) + "|"]
     out += ["| " + " | ".join(c[2](r) for c in cols) + " |" for r in rows]
     return "\n".join(out)
 
@@ -281,8 +353,10 @@ def problems(rows) -> list:
     for r in rows:
         for solver, res in r["solvers"].items():
             if res.get("status") not in ("ok", "unsupported"):
-                out.append(f"{r['instance']} m={r['agents']} {r['objective']} {SOLVERS[solver]}: "
-                           f"{res.get('status')} {res.get('message', '')}".rstrip())
+                out.append(
+                    f"{r['instance']} m={r['agents']} {r['objective']} {SOLVERS[solver]}: "
+                    f"{res.get('status')} {res.get('message', '')}".rstrip()
+                )
     return out
 
 
@@ -292,25 +366,40 @@ def summary(rows, solvers) -> list:
     out = []
     for objective in OBJECTIVES:
         for s in solvers:
-            gaps = [r["solvers"][s]["gap"] for r in rows if r["objective"] == objective and s in r["solvers"]
-                    and r["solvers"][s].get("gap") is not None and r["solvers"][s].get("status") == "ok"]
+            gaps = [
+                r["solvers"][s]["gap"]
+                for r in rows
+                if r["objective"] == objective
+                and s in r["solvers"]
+                and r["solvers"][s].get("gap") is not None
+                and r["solvers"][s].get("status") == "ok"
+            ]
             if gaps:
-                out.append(f"{objective}, {SOLVERS[s]}: mean gap {fmt(sum(gaps) / len(gaps))} %, largest "
-                           f"{fmt(max(gaps))} % over {len(gaps)} rows")
+                out.append(
+                    f"{objective}, {SOLVERS[s]}: mean gap {fmt(sum(gaps) / len(gaps))} %, largest "
+                    f"{fmt(max(gaps))} % over {len(gaps)} rows"
+                )
     if "kvt-improve" in solvers:
         for peer in ("ortools", "pyvrp"):
-            worse = [f"{r['instance']} m={r['agents']} {r['objective']}" for r in rows
-                     if (r.get(f"improve_vs_{peer}") or 0) > 1e-9]
+            worse = [
+                f"{r['instance']} m={r['agents']} {r['objective']}"
+                for r in rows
+                if (r.get(f"improve_vs_{peer}") or 0) > 1e-9
+            ]
             compared = sum(1 for r in rows if r.get(f"improve_vs_{peer}") is not None)
             if compared:
-                out.append(f"improve worse than {SOLVERS[peer]} on {len(worse)} of {compared} rows"
-                           + (": " + "; ".join(worse) if worse else ""))
-        times = [r["solvers"]["kvt-improve"].get("first_improvement_time") for r in rows
-                 if "kvt-improve" in r["solvers"]]
+                out.append(
+                    f"improve worse than {SOLVERS[peer]} on {len(worse)} of {compared} rows"
+                    + (": " + "; ".join(worse) if worse else "")
+                )
+        times = [
+            r["solvers"]["kvt-improve"].get("first_improvement_time") for r in rows if "kvt-improve" in r["solvers"]
+        ]
         times = [t for t in times if t is not None]
         if times:
-            out.append(f"improve: first improvement after at most {max(times):.3f} s "
-                       f"({len(times)} rows with an improvement)")
+            out.append(
+                f"improve: first improvement after at most {max(times):.3f} s ({len(times)} rows with an improvement)"
+            )
     return out
 
 
@@ -320,7 +409,7 @@ def notes(meta: dict) -> list:
         "`solve_json_str`); OR-Tools' and PyVRP's are wall-clock time. All search on one thread.",
         "Each solver runs in a process of its own, one run at a time.",
         "focal: the KVT module as it is by default (focal search and post-optimisation); improve: the "
-        "module with the instance options \"improve\" true and \"seed\" 0.",
+        'module with the instance options "improve" true and "seed" 0.',
         "value: longest route (min_max) or total of the routes (min_sum), recomputed from each solver's "
         "routes with the real distances (waiting before a window opens included); every result is "
         "checked with `kvt_mtsp.validate.validate_result` and marked (invalid) when it breaks a rule.",
@@ -350,13 +439,20 @@ def notes(meta: dict) -> list:
 
 
 def render_markdown(rows, cols, meta: dict) -> str:
-    out = [f"# Benchmark run `{meta['label']}` ({meta['suite']} suite)", "",
-           f"- Date: {meta['created']}",
-           f"- Machine: {meta['machine']}",
-           f"- Commit: {meta['commit']}",
-           f"- OR-Tools: {meta['ortools'] or 'not used'}; PyVRP: {meta['pyvrp'] or 'not used'}",
-           f"- Command: `{meta['command']}`", "",
-           render_markdown_table(rows, cols), "", "Summary:", ""]
+    out = [
+        f"# Benchmark run `{meta['label']}` ({meta['suite']} suite)",
+        "",
+        f"- Date: {meta['created']}",
+        f"- Machine: {meta['machine']}",
+        f"- Commit: {meta['commit']}",
+        f"- OR-Tools: {meta['ortools'] or 'not used'}; PyVRP: {meta['pyvrp'] or 'not used'}",
+        f"- Command: `{meta['command']}`",
+        "",
+        render_markdown_table(rows, cols),
+        "",
+        "Summary:",
+        "",
+    ]
     out += [f"- {s}" for s in summary(rows, meta["solvers"])] or ["- no rows"]
     out += ["", "Notes:", ""] + [f"- {n}" for n in notes(meta)]
     trouble = problems(rows)
@@ -367,10 +463,15 @@ def render_markdown(rows, cols, meta: dict) -> str:
 
 def git_commit() -> str:
     try:
-        head = subprocess.run(["git", "-C", str(BENCH_DIR), "rev-parse", "--short", "HEAD"],
-                              capture_output=True, text=True, check=True).stdout.strip()
-        dirty = subprocess.run(["git", "-C", str(BENCH_DIR), "status", "--porcelain", "--untracked-files=no"],
-                               capture_output=True, text=True, check=True).stdout.strip()
+        head = subprocess.run(
+            ["git", "-C", str(BENCH_DIR), "rev-parse", "--short", "HEAD"], capture_output=True, text=True, check=True
+        ).stdout.strip()
+        dirty = subprocess.run(
+            ["git", "-C", str(BENCH_DIR), "status", "--porcelain", "--untracked-files=no"],
+            capture_output=True,
+            text=True,
+            check=True,
+        ).stdout.strip()
     except (OSError, subprocess.CalledProcessError):
         return "unknown"
     return head + (" (with uncommitted changes)" if dirty else "")
@@ -381,7 +482,7 @@ def results_json(meta: dict, notes_: list, rows: list) -> str:
     head = json.dumps({**meta, "notes": notes_, "rows": []}, indent=1, ensure_ascii=False)
     assert head.endswith('"rows": []\n}')
     body = ",\n  ".join(json.dumps(r, ensure_ascii=False) for r in rows)
-    return head[:-len("[]\n}")] + "[\n  " + body + "\n ]\n}\n"
+    return head[: -len("[]\n}")] + "[\n  " + body + "\n ]\n}\n"
 
 
 def write_atomic(path: pathlib.Path, text: str) -> None:
@@ -392,11 +493,17 @@ def write_atomic(path: pathlib.Path, text: str) -> None:
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    missing = [s for s, module in (("kvt", "_kvt_core"), ("kvt-improve", "_kvt_core"), ("ortools", "ortools"))
-               if s in args.solvers and importlib.util.find_spec(module) is None]
+    missing = [
+        s
+        for s, module in (("kvt", "_kvt_core"), ("kvt-improve", "_kvt_core"), ("ortools", "ortools"))
+        if s in args.solvers and importlib.util.find_spec(module) is None
+    ]
     if missing:
-        hint = {"kvt": "make module", "kvt-improve": "make module",
-                "ortools": "make bench, or pip install 'ortools>=9.10'"}
+        hint = {
+            "kvt": "make module",
+            "kvt-improve": "make module",
+            "ortools": "make bench, or pip install 'ortools>=9.10'",
+        }
         for s in missing:
             print(f"error: {SOLVERS[s]} is not installed in {sys.executable} ({hint[s]})", file=sys.stderr)
         return 2
@@ -413,16 +520,19 @@ def main(argv=None) -> int:
         print(f"error: {err}", file=sys.stderr)
         return 2
 
-    meta = {"label": args.label, "suite": args.suite,
-            "created": datetime.datetime.now().isoformat(timespec="seconds"),
-            "machine": describe(),
-            "commit": git_commit(),
-            "ortools": (importlib.metadata.version("ortools") if "ortools" in args.solvers else None),
-            "pyvrp": None,
-            "command": " ".join(shlex.quote(a) for a in [pathlib.Path(sys.argv[0]).name] + sys.argv[1:]),
-            "budget": args.budget,
-            "variant_seed": VARIANT_SEED,
-            "solvers": args.solvers}
+    meta = {
+        "label": args.label,
+        "suite": args.suite,
+        "created": datetime.datetime.now().isoformat(timespec="seconds"),
+        "machine": describe(),
+        "commit": git_commit(),
+        "ortools": (importlib.metadata.version("ortools") if "ortools" in args.solvers else None),
+        "pyvrp": None,
+        "command": " ".join(shlex.quote(a) for a in [pathlib.Path(sys.argv[0]).name] + sys.argv[1:]),
+        "budget": args.budget,
+        "variant_seed": VARIANT_SEED,
+        "solvers": args.solvers,
+    }
     total = len(planned) * len(args.solvers)
     done = 0
     rows = []
@@ -445,9 +555,12 @@ def main(argv=None) -> int:
                 if solver == "pyvrp" and res.get("version"):
                     meta["pyvrp"] = res["version"]
             results[solver] = res
-            print(f"[{done}/{total}] {row['instance']} m={row['agents']} {row['objective']} {solver}: "
-                  f"{res['status']} {fmt(res.get('value'))} ({time.perf_counter() - start:.1f} s)",
-                  file=sys.stderr, flush=True)
+            print(
+                f"[{done}/{total}] {row['instance']} m={row['agents']} {row['objective']} {solver}: "
+                f"{res['status']} {fmt(res.get('value'))} ({time.perf_counter() - start:.1f} s)",
+                file=sys.stderr,
+                flush=True,
+            )
         rows.append(make_row(row, args.budget, bks, results))
 
     cols = columns(args.solvers)

@@ -5,6 +5,7 @@ standard output. The routes are checked by the caller (run_bench.py), for every 
 The solvers' own console output goes to standard error: standard output is re-pointed there before
 anything is loaded, so native writes (flushed at any time, even at exit) cannot mix with the result line.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -82,8 +83,11 @@ def run_ortools(doc: dict, budget: float) -> dict:
     }
 
 
-RUNNERS = {"kvt": run_kvt, "kvt-improve": lambda doc, budget: run_kvt(doc, budget, improve=True),
-           "ortools": run_ortools}
+RUNNERS = {
+    "kvt": run_kvt,
+    "kvt-improve": lambda doc, budget: run_kvt(doc, budget, improve=True),
+    "ortools": run_ortools,
+}
 
 
 def main() -> int:

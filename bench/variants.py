@@ -8,6 +8,7 @@ that solution's arrival times and route costs. So each instance has a valid solu
 it) while its windows and limits are tight enough to shape the routes. Generation is deterministic:
 the same variant and seed give the same document.
 """
+
 from __future__ import annotations
 
 import math
@@ -41,9 +42,17 @@ class VariantSpec:
     depots: bool = False  # distinct start and end depots
 
     def features(self) -> str:
-        names = [n for n, on in (("types", self.types), ("windows", self.windows),
-                                 ("limits", self.limits), ("open", self.open_routes),
-                                 ("depots", self.depots)) if on]
+        names = [
+            n
+            for n, on in (
+                ("types", self.types),
+                ("windows", self.windows),
+                ("limits", self.limits),
+                ("open", self.open_routes),
+                ("depots", self.depots),
+            )
+            if on
+        ]
         return "+".join(names)
 
 
@@ -54,8 +63,9 @@ VARIANTS = (
     VariantSpec("rat99-limits", "rat99", 99, 5, limits=True),
     VariantSpec("eil76-depots", "eil76", 76, 4, depots=True),
     VariantSpec("rat99-mixed", "rat99", 99, 4, types=True, windows=True, limits=True, depots=True),
-    VariantSpec("lin318-200-open-mixed", "lin318", 200, 6, types=True, windows=True, limits=True,
-                open_routes=True, depots=True),
+    VariantSpec(
+        "lin318-200-open-mixed", "lin318", 200, 6, types=True, windows=True, limits=True, open_routes=True, depots=True
+    ),
     VariantSpec("lin318-256-mixed", "lin318", 256, 8, types=True, windows=True, limits=True),
 )
 VARIANT_NAMES = tuple(v.name for v in VARIANTS)
@@ -98,7 +108,7 @@ def _order_route(matrix, start: int, end: int, targets: list, open_route: bool) 
                 before = matrix[a][b] + (matrix[c][d] if closing_counts else 0.0)
                 after = matrix[a][c] + (matrix[b][d] if closing_counts else 0.0)
                 if after < before - 1e-9:
-                    path[i:j + 1] = reversed(path[i:j + 1])
+                    path[i : j + 1] = reversed(path[i : j + 1])
                     improved = True
     return path
 
@@ -112,14 +122,15 @@ def _arrivals(matrix, path: Sequence[int], open_route: bool) -> list:
     return times
 
 
-def generate(spec: VariantSpec, points: Sequence[tuple], seed: int = 0,
-             objective: str = "min_max", budget: float = 10.0) -> tuple[dict[str, Any], dict[str, Any]]:
+def generate(
+    spec: VariantSpec, points: Sequence[tuple], seed: int = 0, objective: str = "min_max", budget: float = 10.0
+) -> tuple[dict[str, Any], dict[str, Any]]:
     """The instance document of `spec` on the first spec.nodes `points`, and its known solution as a
     result dictionary (routes in agent order, statistics max_cost and sum_cost)."""
     if len(points) < spec.nodes:
         raise ValueError(f"{spec.name}: {spec.source} has {len(points)} points, {spec.nodes} needed")
     rng = random.Random(f"{spec.name}/{seed}")
-    pts = [tuple(map(float, p)) for p in points[:spec.nodes]]
+    pts = [tuple(map(float, p)) for p in points[: spec.nodes]]
     n = len(pts)
     base = distance_matrix(pts)
 
@@ -138,15 +149,18 @@ def generate(spec: VariantSpec, points: Sequence[tuple], seed: int = 0,
 
     type_names = [t for t, _ in TYPES] if spec.types else ["vehicle"]
     agent_types = [type_names[(k // 2) % len(type_names)] for k in range(spec.agents)]
-    costs = {name: base if factor == 1.0 else [[d * factor for d in row] for row in base]
-             for name, factor in (TYPES if spec.types else (("vehicle", 1.0),))}
+    costs = {
+        name: base if factor == 1.0 else [[d * factor for d in row] for row in base]
+        for name, factor in (TYPES if spec.types else (("vehicle", 1.0),))
+    }
 
     allowed: dict[int, list] = {}
     if spec.types:
         for v in targets:
             r = rng.random()
-            allowed[v] = (["car"] if r < SHARE_CAR_ONLY else ["bike"] if r < SHARE_CAR_ONLY + SHARE_BIKE_ONLY
-                          else ["car", "bike"])
+            allowed[v] = (
+                ["car"] if r < SHARE_CAR_ONLY else ["bike"] if r < SHARE_CAR_ONLY + SHARE_BIKE_ONLY else ["car", "bike"]
+            )
 
     # Sweep around the depots' centre, one contiguous chunk of angles per agent.
     ox = sum(pts[d][0] for d in depots) / len(depots)
@@ -157,8 +171,9 @@ def generate(spec: VariantSpec, points: Sequence[tuple], seed: int = 0,
     for pos, v in enumerate(by_angle):
         k = pos * m // len(by_angle)
         if v in allowed and agent_types[k] not in allowed[v]:
-            k = min((j for j in range(m) if agent_types[j] in allowed[v]),
-                    key=lambda j: (min((j - k) % m, (k - j) % m), j))
+            k = min(
+                (j for j in range(m) if agent_types[j] in allowed[v]), key=lambda j: (min((j - k) % m, (k - j) % m), j)
+            )
         chunks[k].append(v)
 
     paths, route_times, route_costs = [], [], []
@@ -196,8 +211,7 @@ def generate(spec: VariantSpec, points: Sequence[tuple], seed: int = 0,
         nodes.append(node)
     agents = []
     for k in range(m):
-        agent: dict[str, Any] = {"id": k, "type": agent_types[k], "start_node": ends[k][0],
-                                 "end_node": ends[k][1]}
+        agent: dict[str, Any] = {"id": k, "type": agent_types[k], "start_node": ends[k][0], "end_node": ends[k][1]}
         if limits[k]:
             agent["max_length"] = limits[k]
         agents.append(agent)
@@ -207,15 +221,13 @@ def generate(spec: VariantSpec, points: Sequence[tuple], seed: int = 0,
         items += [{"node": v, "types": allowed[v]} for v in targets]
         constraints.append({"kind": "assignment", "items": sorted(items, key=lambda it: it["node"])})
     if windows:
-        constraints.append({"kind": "timewindow",
-                            "items": [{"node": v, "start": a, "end": b} for v, a, b in windows]})
+        constraints.append({"kind": "timewindow", "items": [{"node": v, "start": a, "end": b} for v, a, b in windows]})
     doc: dict[str, Any] = {
         "name": spec.name,
         "nodes": nodes,
         "agents": agents,
         "costs": costs,
-        "options": {"objective": objective, "return_to_end": not spec.open_routes,
-                    "time_limit": float(budget)},
+        "options": {"objective": objective, "return_to_end": not spec.open_routes, "time_limit": float(budget)},
     }
     if constraints:
         doc["constraints"] = constraints

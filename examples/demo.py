@@ -1,4 +1,5 @@
 """Solves the bundled example instances and prints a short summary of each."""
+
 import json
 import pathlib
 import sys
@@ -16,10 +17,14 @@ def summarise(name: str, budget: float) -> None:
     result = _kvt_core.solve_json_file(str(path), budget)
     stats = result["statistics"]
     print(f"\n== {name}: {len(instance['nodes'])} nodes, {len(instance['agents'])} agents, {objective}")
-    print(f"   status {result['status']}, timeout {result['timeout']}, "
-          f"max cost {stats['max_cost']:.2f}, sum cost {stats['sum_cost']:.2f}")
-    print(f"   states generated {stats['n_generated']}, expanded {stats['n_expanded']}, "
-          f"solve time {stats['solve_time']:.3f} s, last improvement at {stats['last_update_time']:.3f} s")
+    print(
+        f"   status {result['status']}, timeout {result['timeout']}, "
+        f"max cost {stats['max_cost']:.2f}, sum cost {stats['sum_cost']:.2f}"
+    )
+    print(
+        f"   states generated {stats['n_generated']}, expanded {stats['n_expanded']}, "
+        f"solve time {stats['solve_time']:.3f} s, last improvement at {stats['last_update_time']:.3f} s"
+    )
     for route in result["routes"]:
         stops = " -> ".join(str(n) for n in route["path"])
         print(f"   agent {route['agent_id']}: cost {route['cost']:8.2f}  {stops}")

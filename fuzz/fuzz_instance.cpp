@@ -6,8 +6,8 @@
 // type, a sanitizer report, an allocation beyond the fuzzer's limit) is a
 // finding.
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>

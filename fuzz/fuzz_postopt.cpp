@@ -48,13 +48,20 @@ bool SameCost(double a, double b) {
 // arithmetic: the missing-arc cost, negatives, huge and non-finite values.
 double PickCost(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 15)) {
-    case 0: return 9999.0;
-    case 1: return -static_cast<double>(in.ConsumeIntegralInRange<int>(0, 50));
-    case 2: return std::numeric_limits<double>::max();
-    case 3: return std::numeric_limits<double>::infinity();
-    case 4: return std::numeric_limits<double>::quiet_NaN();
-    case 5: return in.ConsumeFloatingPointInRange<double>(0.0, 100.0);
-    default: return static_cast<double>(in.ConsumeIntegralInRange<int>(0, 100));
+    case 0:
+      return 9999.0;
+    case 1:
+      return -static_cast<double>(in.ConsumeIntegralInRange<int>(0, 50));
+    case 2:
+      return std::numeric_limits<double>::max();
+    case 3:
+      return std::numeric_limits<double>::infinity();
+    case 4:
+      return std::numeric_limits<double>::quiet_NaN();
+    case 5:
+      return in.ConsumeFloatingPointInRange<double>(0.0, 100.0);
+    default:
+      return static_cast<double>(in.ConsumeIntegralInRange<int>(0, 100));
   }
 }
 
@@ -112,8 +119,8 @@ void Dump(const velmora::SparseGraph& graph, bool no_graph, const std::vector<ve
                    k < s.ends.size() ? static_cast<long long>(s.ends[k]) : -1LL);
     }
     std::fprintf(stderr, "starts %zu ends %zu\n", s.starts.size(), s.ends.size());
-    for (const auto& [v, w] : s.windows) std::fprintf(stderr, "window %llu [%g, %g]\n",
-                                                      static_cast<unsigned long long>(v), w.first, w.second);
+    for (const auto& [v, w] : s.windows)
+      std::fprintf(stderr, "window %llu [%g, %g]\n", static_cast<unsigned long long>(v), w.first, w.second);
   }
   for (const auto& [k, r] : result.paths) {
     const auto t = result.times.find(k);
@@ -175,10 +182,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setup.ends.push_back(static_cast<uint64_t>(in.ConsumeIntegralInRange<size_t>(0, n - 1)));
   }
   switch (in.ConsumeIntegralInRange<int>(0, 7)) {
-    case 0: setup.starts.clear(); break;
-    case 1: setup.ends.clear(); break;
-    case 2: if (!setup.starts.empty()) setup.starts.pop_back(); break;
-    default: break;
+    case 0:
+      setup.starts.clear();
+      break;
+    case 1:
+      setup.ends.clear();
+      break;
+    case 2:
+      if (!setup.starts.empty()) setup.starts.pop_back();
+      break;
+    default:
+      break;
   }
   const size_t n_windows = in.ConsumeIntegralInRange<size_t>(0, n);
   for (size_t w = 0; w < n_windows; ++w) {
@@ -219,16 +233,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Configure(evaluator, setup);
   const velmora::PlannerGraph* g = no_graph ? nullptr : &graph;
   for (const auto& [k, r] : result.paths) {
-    const velmora::RouteCost rc =
-        k >= 0 ? evaluator.EvaluateRoute(g, nodes, agents, r, static_cast<uint64_t>(k)) : velmora::RouteCost{false};
+    const velmora::RouteCost rc = k >= 0 ? evaluator.EvaluateRoute(g, nodes, agents, r, static_cast<uint64_t>(k))
+                                         : velmora::RouteCost{false};
     result.times[k] = rc.valid ? rc.cost : PickCost(in);
   }
   const velmora::Result before = result;
 
   std::unique_ptr<velmora::PostOptimizerPlugin> optimizer;
   switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0: optimizer = std::make_unique<velmora::DefaultPostOptimizer>(); break;
-    case 1: optimizer = std::make_unique<velmora::RouteMergingPostOptimizer>(); break;
+    case 0:
+      optimizer = std::make_unique<velmora::DefaultPostOptimizer>();
+      break;
+    case 1:
+      optimizer = std::make_unique<velmora::RouteMergingPostOptimizer>();
+      break;
     default: {
       auto composite = std::make_unique<velmora::CompositePostOptimizer>();
       composite->AddChild(std::make_unique<velmora::DefaultPostOptimizer>());

@@ -4,7 +4,9 @@
 // Instances above kMaxFuzzNodes nodes or kMaxFuzzAgents agents are rejected
 // before solving so that every run stays short. After the search, every route
 // of the final result must be a valid route for its agent whose cost is the
-// recorded one, and the report must list one route per agent.
+// recorded one, and the report must list one route per agent. The instance is then
+// solved again with the improvement engine (an iteration cap keeps it short), whose
+// result must be valid too and serve every target exactly once.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -14,13 +16,14 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "app/solve_report.hpp"
 #include "io/instance_reader.hpp"
 #include "model/problem.hpp"
 #include "postopt/route_evaluator.hpp"
-#include "app/solve_report.hpp"
 #include "solver/solver.hpp"
 
 namespace {
@@ -28,6 +31,7 @@ namespace {
 constexpr size_t kMaxFuzzNodes = 24;
 constexpr size_t kMaxFuzzAgents = 6;
 constexpr double kBudgetSeconds = 0.01;
+constexpr int64_t kImproveIterations = 50;
 
 [[noreturn]] void Fail(const char* what, const std::string& detail) {
   std::fprintf(stderr, "fuzz_solve: %s: %s\n", what, detail.c_str());
@@ -83,6 +87,26 @@ void CheckResult(velmora::Solver& solver, bool return_to_end) {
   }
 }
 
+// A found solution serves every target once and no target twice.
+void CheckCoverage(velmora::Solver& solver) {
+  const velmora::Result result = solver.get_result();
+  if (result.paths.empty()) return;
+  const velmora::RoutingContext& context = solver.context();
+  std::vector<int> served(context.NodeCount(), 0);
+  for (const auto& entry : result.paths) {
+    for (int64_t v : entry.second) {
+      if (v >= 0 && static_cast<size_t>(v) < served.size() && context.IsTarget(static_cast<uint64_t>(v))) {
+        ++served[static_cast<size_t>(v)];
+      }
+    }
+  }
+  for (size_t v = 0; v < served.size(); ++v) {
+    if (context.IsTarget(v) && served[v] != 1) {
+      Fail("coverage", "target " + std::to_string(v) + " served " + std::to_string(served[v]) + " times");
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -114,6 +138,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   solver->solve();
   CheckResult(*solver, problem.options().return_to_end);
+  if (problem.options().improve) return 0;  // the document asked for the improvement: checked above
+
+  // The same instance with the improvement engine, capped so that the run stays short: every
+  // recorded solution must be valid, and the final one must serve every target exactly once.
+  problem.options().improve = true;
+  problem.options().improve_iterations = kImproveIterations;
+  auto improved = std::make_unique<velmora::Solver>(problem, problem.options());
+  improved->solve();
+  CheckResult(*improved, problem.options().return_to_end);
+  CheckCoverage(*improved);
+  problem.options().improve = false;
 
   const velmora::SolveReport report = velmora::BuildSolveReport(problem, *solver, 0.0);
   if (report.routes.size() != problem.agents_ordered().size()) Fail("report routes", "count");

@@ -7,6 +7,7 @@ windows, 256 and 257 nodes, numbers beyond the integer fields, deep nesting.
 The post-optimizer target gets a few byte strings of different lengths.
 Run it again after changing the list; the output is deterministic.
 """
+
 from __future__ import annotations
 
 import json
@@ -43,19 +44,39 @@ def edge_documents():
         "null_sections": {"nodes": None, "agents": None, "costs": None, "constraints": None, "options": None},
         "scalar_sections": {"nodes": 1, "agents": "x"},
         "object_sections": {"nodes": {"b": {"id": 0, "x": 0, "y": 0}}, "agents": {}},
-        "huge_ids": small(3) | {"nodes": [{"id": 18446744073709551615, "x": 0, "y": 0, "type": "DEPOT"},
-                                          {"id": 9223372036854775807, "x": 1, "y": 1},
-                                          {"id": 1e300, "x": 2, "y": 2}],
-                                "agents": [{"id": 18446744073709551615, "type": "t",
-                                            "start_node": 18446744073709551615,
-                                            "end_node": 18446744073709551615}]},
-        "negative_ids": small(3) | {"nodes": [{"id": -1, "x": 0, "y": 0, "type": "depot"},
-                                              {"id": -9223372036854775808, "x": 1, "y": 1},
-                                              {"id": -1e300, "x": 2, "y": 2}],
-                                    "agents": [{"id": -5, "type": "t", "start_node": -1, "end_node": -1}]},
-        "float_and_bool_ids": small(3) | {"nodes": [{"id": 0.5, "x": 0, "y": 0, "type": "depot"},
-                                                    {"id": True, "x": 1, "y": 1},
-                                                    {"id": 2.9999, "x": 2, "y": 2}]},
+        "huge_ids": small(3)
+        | {
+            "nodes": [
+                {"id": 18446744073709551615, "x": 0, "y": 0, "type": "DEPOT"},
+                {"id": 9223372036854775807, "x": 1, "y": 1},
+                {"id": 1e300, "x": 2, "y": 2},
+            ],
+            "agents": [
+                {
+                    "id": 18446744073709551615,
+                    "type": "t",
+                    "start_node": 18446744073709551615,
+                    "end_node": 18446744073709551615,
+                }
+            ],
+        },
+        "negative_ids": small(3)
+        | {
+            "nodes": [
+                {"id": -1, "x": 0, "y": 0, "type": "depot"},
+                {"id": -9223372036854775808, "x": 1, "y": 1},
+                {"id": -1e300, "x": 2, "y": 2},
+            ],
+            "agents": [{"id": -5, "type": "t", "start_node": -1, "end_node": -1}],
+        },
+        "float_and_bool_ids": small(3)
+        | {
+            "nodes": [
+                {"id": 0.5, "x": 0, "y": 0, "type": "depot"},
+                {"id": True, "x": 1, "y": 1},
+                {"id": 2.9999, "x": 2, "y": 2},
+            ]
+        },
         "duplicate_ids": small(4) | {"nodes": line(3) + [{"id": 1, "x": 9, "y": 9}]},
         "unknown_start": small(3) | {"agents": [{"id": 0, "type": "t", "start_node": 77, "end_node": 0}]},
         "unknown_cost_type": small(3) | {"costs": {"nobody": matrix(3)}},
@@ -64,38 +85,83 @@ def edge_documents():
         "long_row": small(3) | {"costs": {"t": [[0, 1, 2, 3, 4, 5, 6]]}},
         "costs_as_array": small(3) | {"costs": [matrix(3)]},
         "costs_scalar": small(3) | {"costs": 5},
-        "extreme_costs": small(4) | {"costs": {"t": [[0, 1e308, -1e308, 1e-300],
-                                                     [1e308, 0, 1e308, -0.0],
-                                                     [-1e308, 1e308, 0, 3],
-                                                     [1, 2, 3, 0]]}},
+        "extreme_costs": small(4)
+        | {"costs": {"t": [[0, 1e308, -1e308, 1e-300], [1e308, 0, 1e308, -0.0], [-1e308, 1e308, 0, 3], [1, 2, 3, 0]]}},
         "negative_costs": small(5) | {"costs": {"t": matrix(5, -1.0)}},
-        "windows_start_after_end": small(4) | {"constraints": [
-            {"kind": "timewindow", "items": [{"node": 1, "start": 10, "end": 2},
-                                             {"node": 2, "start": 0, "end": 1e308},
-                                             {"node": 3, "start": -1e308, "end": -1},
-                                             {"node": 99, "start": 0, "end": 1}]}]},
-        "assignment_unknown_types": small(4) | {"constraints": [
-            {"kind": "assignment", "items": [{"node": 1, "types": ["nobody"]},
-                                             {"node": 2, "types": []},
-                                             {"node": 3, "types": ["t", "t"]}]},
-            {"kind": "Assignment", "items": 5},
-            {"kind": "sequence", "precedence": [{"before": 1, "after": 2, "type": "same"},
-                                                {"before": 2, "after": 1, "type": "diff"},
-                                                {"before": 2, "after": 3}]}]},
-        "too_large_integers": small(3) | {"agents": [
-            {"id": 0, "type": "t", "start_node": 0, "end_node": 0, "capacity": 1e40, "max_length": -1e40},
-            {"id": 1e19, "type": "t", "start_node": 0.0, "end_node": 1e-300, "capacity": 4294967297,
-             "max_length": 18446744073709551615},
-            {"id": 2, "type": "t", "start_node": 0, "end_node": 0, "capacity": -2147483649,
-             "max_length": 2147483648.5}]},
-        "two_types": small(5, agents=0) | {"agents": [
-            {"id": 0, "type": "a", "start_node": 0, "end_node": 0},
-            {"id": 1, "type": "b", "start_node": 0, "end_node": 4}],
-            "costs": {"a": matrix(5), "b": matrix(5, 2.0)}},
+        "windows_start_after_end": small(4)
+        | {
+            "constraints": [
+                {
+                    "kind": "timewindow",
+                    "items": [
+                        {"node": 1, "start": 10, "end": 2},
+                        {"node": 2, "start": 0, "end": 1e308},
+                        {"node": 3, "start": -1e308, "end": -1},
+                        {"node": 99, "start": 0, "end": 1},
+                    ],
+                }
+            ]
+        },
+        "assignment_unknown_types": small(4)
+        | {
+            "constraints": [
+                {
+                    "kind": "assignment",
+                    "items": [
+                        {"node": 1, "types": ["nobody"]},
+                        {"node": 2, "types": []},
+                        {"node": 3, "types": ["t", "t"]},
+                    ],
+                },
+                {"kind": "Assignment", "items": 5},
+                {
+                    "kind": "sequence",
+                    "precedence": [
+                        {"before": 1, "after": 2, "type": "same"},
+                        {"before": 2, "after": 1, "type": "diff"},
+                        {"before": 2, "after": 3},
+                    ],
+                },
+            ]
+        },
+        "too_large_integers": small(3)
+        | {
+            "agents": [
+                {"id": 0, "type": "t", "start_node": 0, "end_node": 0, "capacity": 1e40, "max_length": -1e40},
+                {
+                    "id": 1e19,
+                    "type": "t",
+                    "start_node": 0.0,
+                    "end_node": 1e-300,
+                    "capacity": 4294967297,
+                    "max_length": 18446744073709551615,
+                },
+                {
+                    "id": 2,
+                    "type": "t",
+                    "start_node": 0,
+                    "end_node": 0,
+                    "capacity": -2147483649,
+                    "max_length": 2147483648.5,
+                },
+            ]
+        },
+        "two_types": small(5, agents=0)
+        | {
+            "agents": [
+                {"id": 0, "type": "a", "start_node": 0, "end_node": 0},
+                {"id": 1, "type": "b", "start_node": 0, "end_node": 4},
+            ],
+            "costs": {"a": matrix(5), "b": matrix(5, 2.0)},
+        },
         "open_routes": small(5, agents=2) | {"options": {"return_to_end": False, "objective": "min_sum"}},
-        "time_limits": small(6, agents=2) | {"agents": [
-            {"id": 0, "type": "t", "start_node": 0, "end_node": 0, "max_length": 3},
-            {"id": 1, "type": "t", "start_node": 0, "end_node": 0, "max_length": 1}]},
+        "time_limits": small(6, agents=2)
+        | {
+            "agents": [
+                {"id": 0, "type": "t", "start_node": 0, "end_node": 0, "max_length": 3},
+                {"id": 1, "type": "t", "start_node": 0, "end_node": 0, "max_length": 1},
+            ]
+        },
         "no_agents": small(4, agents=0),
         "nodes_256": small(256, agents=2) | {"costs": {}},
         "nodes_257": small(257, agents=1) | {"costs": {}},
@@ -126,7 +192,8 @@ def main() -> None:
         (out / "edge_overflowing_numbers.json").write_text(
             '{"nodes":[{"id":1e400,"x":1e400,"y":-1e400,"z":1e-400,"type":"depot"}],'
             '"agents":[{"id":0,"type":"t","start_node":1e400,"end_node":18446744073709551616}],'
-            '"options":{"time_limit":1e400}}')
+            '"options":{"time_limit":1e400}}'
+        )
     out = ROOT / "corpus" / "fuzz_postopt" / "seeds"
     out.mkdir(parents=True, exist_ok=True)
     rng = random.Random(7)

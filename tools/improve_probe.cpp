@@ -102,10 +102,11 @@ int main(int argc, char** argv) {
       });
   const double used = CpuSeconds() - t0;
   const auto& c = engine.counts();
-  std::printf("%s m=%zu %s ok=%d value=%.4f start=%.4f bests=%d first_improvement=%.4fs last=%.3fs used=%.2fs "
-              "iterations=%lld moves=%lld accepted=%lld restarts=%lld\n",
-              argv[1], m, min_max ? "min_max" : "min_sum", ok ? 1 : 0, objective(engine.best()), first_value, bests,
-              first, last, used, static_cast<long long>(c.iterations), static_cast<long long>(c.moves),
-              static_cast<long long>(c.accepted), static_cast<long long>(c.restarts));
+  std::printf(
+      "%s m=%zu %s ok=%d value=%.4f start=%.4f bests=%d first_improvement=%.4fs last=%.3fs used=%.2fs "
+      "iterations=%lld moves=%lld accepted=%lld restarts=%lld\n",
+      argv[1], m, min_max ? "min_max" : "min_sum", ok ? 1 : 0, objective(engine.best()), first_value, bests, first,
+      last, used, static_cast<long long>(c.iterations), static_cast<long long>(c.moves),
+      static_cast<long long>(c.accepted), static_cast<long long>(c.restarts));
   return ok ? 0 : 1;
 }

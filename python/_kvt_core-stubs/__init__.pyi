@@ -1,9 +1,8 @@
 """KVT MTSP Solver — C++ core bindings"""
 
 import os
-from typing import Any, ClassVar, Protocol, SupportsFloat, SupportsIndex, SupportsInt, final
-
 from collections.abc import Callable, Iterable, Sequence
+from typing import Any, ClassVar, Protocol, SupportsFloat, SupportsIndex, SupportsInt, final
 
 from kvt_mtsp.results import Improvement, Record, SolveResult
 
@@ -21,6 +20,7 @@ class _Array2D(Protocol):
 @final
 class ObjectiveType:
     """What the search minimises."""
+
     MinMax: ClassVar[ObjectiveType]
     """The largest route cost among the agents."""
     MinSum: ClassVar[ObjectiveType]
@@ -44,6 +44,7 @@ class ObjectiveType:
 @final
 class NodeType:
     """Kind of a node. Informational: the agents' start and end nodes are the depots the search uses."""
+
     DEPOT: ClassVar[NodeType]
     """A depot node."""
     TARGET: ClassVar[NodeType]
@@ -256,8 +257,9 @@ class Result:
 class Solver:
     """The search engine for one problem: construct it from a Problem and Options, call solve(), read the
     results."""
-    def __init__(self, problem: Problem, options: Options, *,
-                 diagnostics: Callable[[str, str], object] | None = None) -> None:
+    def __init__(
+        self, problem: Problem, options: Options, *, diagnostics: Callable[[str, str], object] | None = None
+    ) -> None:
         """Copy `problem` and `options` and set the search up; later changes to either do not reach the
         solver.
 
@@ -293,18 +295,26 @@ class Solver:
         solution (before and after post-optimisation); time is in processor seconds since the solve
         started. Waits like get_result()."""
 
-def solve_json_file(input_path: str | bytes | os.PathLike[str] | os.PathLike[bytes], time_limit: _Float = -1.0, *,
-                    diagnostics: Callable[[str, str], object] | None = None,
-                    callback: Callable[[Improvement], object] | None = None) -> SolveResult:
+def solve_json_file(
+    input_path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    time_limit: _Float = -1.0,
+    *,
+    diagnostics: Callable[[str, str], object] | None = None,
+    callback: Callable[[Improvement], object] | None = None,
+) -> SolveResult:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout.
 
     input_path: a str, bytes or os.PathLike. time_limit (processor seconds of the thread running the
     search), callback and diagnostics: as for solve_json_str; "solve_time" is wall-clock seconds."""
 
-def solve_json_str(json_str: str, time_limit: _Float = -1.0, *,
-                   diagnostics: Callable[[str, str], object] | None = None,
-                   callback: Callable[[Improvement], object] | None = None) -> SolveResult:
+def solve_json_str(
+    json_str: str,
+    time_limit: _Float = -1.0,
+    *,
+    diagnostics: Callable[[str, str], object] | None = None,
+    callback: Callable[[Improvement], object] | None = None,
+) -> SolveResult:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout.
 

@@ -10,6 +10,7 @@
 Importing the package does not load the native module; `solve_json_file` and `solve_json_str` below
 load it on first use.
 """
+
 from __future__ import annotations
 
 from typing import TYPE_CHECKING
@@ -25,9 +26,22 @@ if TYPE_CHECKING:
 __version__ = "0.1.0"
 
 __all__ = [
-    "Agent", "AnytimeEntry", "Finding", "Instance", "InstanceError", "Node", "ResultError", "RouteEntry",
-    "SolveResult", "Statistics", "Violation", "check_instance", "load_instance", "solve_json_file",
-    "solve_json_str", "validate_result",
+    "Agent",
+    "AnytimeEntry",
+    "Finding",
+    "Instance",
+    "InstanceError",
+    "Node",
+    "ResultError",
+    "RouteEntry",
+    "SolveResult",
+    "Statistics",
+    "Violation",
+    "check_instance",
+    "load_instance",
+    "solve_json_file",
+    "solve_json_str",
+    "validate_result",
 ]
 
 

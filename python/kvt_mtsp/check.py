@@ -9,6 +9,7 @@ JSON path (``nodes[3].type``, ``options.objective``, ``costs.truck[2]``).
 Severities: "error" for documents the solver refuses (it raises), "warning" for everything it
 accepts but reads in its own way. Findings whose code is in `INFEASIBLE` make a solve fail.
 """
+
 from __future__ import annotations
 
 import difflib
@@ -21,6 +22,7 @@ from dataclasses import dataclass
 from typing import Any, Literal
 
 MAX_NODES = 256
+MAX_IMPROVE_NODES = 2000  # with options.improve true
 MISSING_COST = 9999.0
 DEFAULT_TIME_LIMIT = 60.0
 TOLERANCE = 1e-9
@@ -39,8 +41,16 @@ ASSIGNMENT_ITEM_KEYS = ("node", "types")
 WINDOW_ITEM_KEYS = ("node", "start", "end")
 PRECEDENCE_ITEM_KEYS = ("before", "after", "type")
 OPTION_KEYS = ("return_to_end", "objective", "time_limit", "improve", "seed", "improve_iterations")
-READER_KEYS = frozenset(TOP_KEYS + NODE_KEYS + AGENT_KEYS + CONSTRAINT_KEYS + ASSIGNMENT_ITEM_KEYS
-                        + WINDOW_ITEM_KEYS + PRECEDENCE_ITEM_KEYS + OPTION_KEYS)
+READER_KEYS = frozenset(
+    TOP_KEYS
+    + NODE_KEYS
+    + AGENT_KEYS
+    + CONSTRAINT_KEYS
+    + ASSIGNMENT_ITEM_KEYS
+    + WINDOW_ITEM_KEYS
+    + PRECEDENCE_ITEM_KEYS
+    + OPTION_KEYS
+)
 # Read by this package, not by the solver: the instance's name, a title for plots.
 PACKAGE_KEYS = ("name",)
 
@@ -49,10 +59,17 @@ OBJECTIVES = {"min_max": "min_max", "MIN_MAX": "min_max", "min_sum": "min_sum", 
 PRECEDENCE_TYPES = ("same", "diff")
 
 # Codes of the findings that leave the instance without a solution.
-INFEASIBLE = frozenset({
-    "no_agents", "empty_assignment", "no_agent_type", "window_unreachable",
-    "limit_round_trip", "unservable", "time_limit_not_positive",
-})
+INFEASIBLE = frozenset(
+    {
+        "no_agents",
+        "empty_assignment",
+        "no_agent_type",
+        "window_unreachable",
+        "limit_round_trip",
+        "unservable",
+        "time_limit_not_positive",
+    }
+)
 
 _UINT64_MAX = (1 << 64) - 1
 _INT64_MIN = -(1 << 63)
@@ -78,6 +95,7 @@ class Finding:
 
 
 # --- paths and values ---------------------------------------------------------------------------------
+
 
 def key_path(base: str, key: str) -> str:
     if _IDENTIFIER.match(key):
@@ -135,13 +153,13 @@ def read_uint64(value: int | float | bool) -> int:
         value = float(value)  # outside both 64-bit ranges the parser keeps a double
     if math.isnan(value) or value <= -1.0:
         return 0
-    if value >= 2.0 ** 64:
+    if value >= 2.0**64:
         return _UINT64_MAX
     return int(value)
 
 
 def read_int32(value: int | float | bool) -> int:
-    """"capacity" and "max_length" as the reader converts them."""
+    """ "capacity" and "max_length" as the reader converts them."""
     if isinstance(value, bool):
         return int(value)
     if isinstance(value, int) and _INT64_MIN <= value <= _UINT64_MAX:
@@ -173,6 +191,7 @@ def _quoted(names: Iterable[str]) -> str:
 
 
 # --- the walk -----------------------------------------------------------------------------------------
+
 
 @dataclass
 class _Node:
@@ -303,8 +322,9 @@ class _Checker:
 
     def finite(self, value: Any, path: str) -> bool:
         if isinstance(value, float) and not math.isfinite(value):
-            self.error(path, f"{show(value)} is not a JSON number; the solver's parser refuses the document",
-                       "not_json")
+            self.error(
+                path, f"{show(value)} is not a JSON number; the solver's parser refuses the document", "not_json"
+            )
             return False
         return True
 
@@ -318,14 +338,19 @@ class _Checker:
         for key in ("nodes", "agents"):
             if key not in document:
                 self.missing(key)
+        self.document_options = document.get("options")
         self.read_nodes(document.get("nodes"))
         self.read_agents(document.get("agents"))
         self.read_costs(document)
         if "constraints" in document:
             self.read_constraints(document["constraints"])
         if "precedence" in document:
-            self.warn("precedence", "ignored at the top level; the solver reads precedence pairs only from the "
-                                    "\"precedence\" list of a \"sequence\" constraint", "top_precedence")
+            self.warn(
+                "precedence",
+                "ignored at the top level; the solver reads precedence pairs only from the "
+                '"precedence" list of a "sequence" constraint',
+                "top_precedence",
+            )
         self.read_options(document)
         if not self.refused:
             self.check_roles()
@@ -347,23 +372,45 @@ class _Checker:
             if kind is not None:
                 depot = kind.upper() == "DEPOT"
                 if not depot and kind.upper() != "TARGET":
-                    self.warn(key_path(path, "type"), f"{json.dumps(kind)} is not a node type; the solver reads it "
-                                                      "as target (use \"depot\" or \"target\")", "node_type")
+                    self.warn(
+                        key_path(path, "type"),
+                        f"{json.dumps(kind)} is not a node type; the solver reads it "
+                        'as target (use "depot" or "target")',
+                        "node_type",
+                    )
             demand = self.double(node, "demand", path, 0.0)
             if demand:
-                self.warn(key_path(path, "demand"), "demands are carried but not enforced; no route is "
-                                                    "restricted by them", "demand_not_enforced")
+                self.warn(
+                    key_path(path, "demand"),
+                    "demands are carried but not enforced; no route is restricted by them",
+                    "demand_not_enforced",
+                )
             if node_id is None:
                 continue
             if node_id in self.index:
                 first = next(n.path for n in self.nodes if n.id == node_id)
-                self.warn(key_path(path, "id"), f"{node_id} is already the id of {first}; the solver keeps both "
-                                                f"nodes (routes may list {node_id} twice), and references to "
-                                                f"{node_id} mean the last one", "duplicate_node")
+                self.warn(
+                    key_path(path, "id"),
+                    f"{node_id} is already the id of {first}; the solver keeps both "
+                    f"nodes (routes may list {node_id} twice), and references to "
+                    f"{node_id} mean the last one",
+                    "duplicate_node",
+                )
             self.index[node_id] = len(self.nodes)
             self.nodes.append(_Node(path, node_id, depot, key_path(path, "type") if kind is not None else None))
-        if len(self.nodes) > MAX_NODES:
-            self.error("nodes", f"{len(self.nodes)} nodes; the solver handles at most {MAX_NODES}", "too_many_nodes")
+        improve = isinstance(self.document_options, dict) and self.document_options.get("improve") is True
+        n = len(self.nodes)
+        if improve and n > MAX_IMPROVE_NODES:
+            self.error(
+                "nodes", f"{n} nodes; the solver handles at most {MAX_IMPROVE_NODES} with improve on", "too_many_nodes"
+            )
+        elif not improve and n > MAX_NODES:
+            self.error(
+                "nodes",
+                f"{n} nodes; the solver handles at most {MAX_NODES} "
+                f"(up to {MAX_IMPROVE_NODES} with options.improve true)",
+                "too_many_nodes",
+            )
 
     def read_agents(self, value: Any) -> None:
         seen: dict[int, _Agent] = {}
@@ -380,13 +427,19 @@ class _Checker:
                 node_id = self.id_value(raw, key, path)
                 index = None if node_id is None else self.index.get(node_id)
                 if node_id is not None and index is None:
-                    self.error(key_path(path, key), f"{node_id} is not a node id; the solver refuses the instance",
-                               "unknown_node")
+                    self.error(
+                        key_path(path, key),
+                        f"{node_id} is not a node id; the solver refuses the instance",
+                        "unknown_node",
+                    )
                 ends.append(index)
             capacity = self.limit(raw, "capacity", path)
             if capacity:
-                self.warn(key_path(path, "capacity"), "capacities are carried but not enforced; no route is "
-                                                      "restricted by them", "capacity_not_enforced")
+                self.warn(
+                    key_path(path, "capacity"),
+                    "capacities are carried but not enforced; no route is restricted by them",
+                    "capacity_not_enforced",
+                )
             limit = self.limit(raw, "max_length", path)
             if agent_id is None or kind is None:
                 continue
@@ -394,8 +447,11 @@ class _Checker:
                 self.types.append(kind)
             agent = _Agent(path, agent_id, kind, ends[0], ends[1], limit)
             if agent_id in seen:
-                self.warn(key_path(path, "id"), f"{agent_id} is already the id of {seen[agent_id].path}; the "
-                                                "solver plans both agents", "duplicate_agent")
+                self.warn(
+                    key_path(path, "id"),
+                    f"{agent_id} is already the id of {seen[agent_id].path}; the solver plans both agents",
+                    "duplicate_agent",
+                )
             else:
                 seen[agent_id] = agent
             last_type[agent_id] = kind
@@ -403,14 +459,17 @@ class _Checker:
         # The solver types an agent by its id, so agents sharing an id share the last one's type.
         for agent in self.agents:
             if last_type[agent.id] != agent.type:
-                self.warn(key_path(agent.path, "type"), f"{json.dumps(agent.type)} is overridden: agents sharing "
-                                                        f"the id {agent.id} all take the type "
-                                                        f"{json.dumps(last_type[agent.id])} of the last one",
-                          "shared_id_type")
+                self.warn(
+                    key_path(agent.path, "type"),
+                    f"{json.dumps(agent.type)} is overridden: agents sharing "
+                    f"the id {agent.id} all take the type "
+                    f"{json.dumps(last_type[agent.id])} of the last one",
+                    "shared_id_type",
+                )
                 agent.type = last_type[agent.id]
 
     def limit(self, obj: dict[str, Any], key: str, path: str) -> int:
-        """"capacity" or "max_length": a 32-bit integer; 0 when absent."""
+        """ "capacity" or "max_length": a 32-bit integer; 0 when absent."""
         where = key_path(path, key)
         if key not in obj:
             return 0
@@ -429,18 +488,21 @@ class _Checker:
                 cut += f"; routes costing more than {read} are refused"
             self.warn(where, cut, "int32_truncated")
         elif read != value:
-            self.warn(where, f"{show(value)} does not fit a 32-bit integer; the solver reads it as {read}",
-                      "int32_range")
+            self.warn(
+                where, f"{show(value)} does not fit a 32-bit integer; the solver reads it as {read}", "int32_range"
+            )
         if key == "max_length" and read < 0:
-            self.warn(where, f"{show(value)} is below 0; the solver reads it as no limit (0 means none)",
-                      "limit_negative")
+            self.warn(
+                where, f"{show(value)} is below 0; the solver reads it as no limit (0 means none)", "limit_negative"
+            )
         return read
 
     def read_costs(self, document: dict[str, Any]) -> None:
         if "costs" not in document:
             if self.nodes and self.agents:
-                self.warn("costs", f"missing; every arc costs {MISSING_COST} (the solver's cost of a missing arc)",
-                          "no_costs")
+                self.warn(
+                    "costs", f"missing; every arc costs {MISSING_COST} (the solver's cost of a missing arc)", "no_costs"
+                )
             return
         costs = document["costs"]
         if isinstance(costs, dict):
@@ -455,10 +517,16 @@ class _Checker:
         n = len(self.nodes)
         for path, name, value in named:
             if name not in self.types:
-                named_how = (f"an array of matrices names them \"0\", \"1\", ...; {json.dumps(name)}"
-                             if isinstance(costs, list) else json.dumps(name))
-                self.error(path, f"{named_how} is not the type of any agent; the solver refuses the instance",
-                           "unknown_cost_type")
+                named_how = (
+                    f'an array of matrices names them "0", "1", ...; {json.dumps(name)}'
+                    if isinstance(costs, list)
+                    else json.dumps(name)
+                )
+                self.error(
+                    path,
+                    f"{named_how} is not the type of any agent; the solver refuses the instance",
+                    "unknown_cost_type",
+                )
                 continue
             if not isinstance(value, list):
                 self.refuse_type(path, value, "an array")
@@ -470,24 +538,40 @@ class _Checker:
                     self.refuse_type(row_path, row, "an array")
                     continue
                 if len(row) > n:
-                    self.error(row_path, f"{len(row)} columns but the instance has {n} nodes; the solver refuses "
-                                         "the instance", "matrix_too_large")
+                    self.error(
+                        row_path,
+                        f"{len(row)} columns but the instance has {n} nodes; the solver refuses the instance",
+                        "matrix_too_large",
+                    )
                 elif len(row) < n:
-                    self.warn(row_path, f"{len(row)} columns for {n} nodes; the arcs to the missing columns cost "
-                                        f"{MISSING_COST}", "short_row")
+                    self.warn(
+                        row_path,
+                        f"{len(row)} columns for {n} nodes; the arcs to the missing columns cost {MISSING_COST}",
+                        "short_row",
+                    )
                 rows.append(row if _plain_row(row) else self.read_row(row, row_path, i, n))
             if len(value) > n:
-                self.error(path, f"{len(value)} rows but the instance has {n} nodes; the solver refuses the instance",
-                           "matrix_too_large")
+                self.error(
+                    path,
+                    f"{len(value)} rows but the instance has {n} nodes; the solver refuses the instance",
+                    "matrix_too_large",
+                )
             elif len(value) < n:
-                self.warn(path, f"{len(value)} rows for {n} nodes; the arcs from the missing rows cost "
-                                f"{MISSING_COST}", "short_matrix")
+                self.warn(
+                    path,
+                    f"{len(value)} rows for {n} nodes; the arcs from the missing rows cost {MISSING_COST}",
+                    "short_matrix",
+                )
             self.matrices[name] = rows
         if n:
             for kind in self.types:
                 if kind not in self.matrices:
-                    self.warn(key_path("costs", kind), f"missing: no matrix for agent type {json.dumps(kind)}; every "
-                                                       f"arc of its agents costs {MISSING_COST}", "no_matrix")
+                    self.warn(
+                        key_path("costs", kind),
+                        f"missing: no matrix for agent type {json.dumps(kind)}; every "
+                        f"arc of its agents costs {MISSING_COST}",
+                        "no_matrix",
+                    )
 
     def read_row(self, row: list[Any], path: str, i: int, n: int) -> list[float]:
         """One cost row cell by cell; cells the solver refuses count as missing arcs here."""
@@ -506,11 +590,18 @@ class _Checker:
                 continue
             if cell < 0:
                 self.negative_costs = True
-                self.warn(cell_path, f"{show(cell)} is negative; the search's bounds assume costs of at least 0 and "
-                                     "may cut off better routes", "negative_cost")
+                self.warn(
+                    cell_path,
+                    f"{show(cell)} is negative; the search's bounds assume costs of at least 0 and "
+                    "may cut off better routes",
+                    "negative_cost",
+                )
             elif cell >= MISSING_COST:
-                self.warn(cell_path, f"{show(cell)} is {MISSING_COST:g} or more; the solver's bounds treat such an "
-                                     "arc as missing", "missing_sentinel")
+                self.warn(
+                    cell_path,
+                    f"{show(cell)} is {MISSING_COST:g} or more; the solver's bounds treat such an arc as missing",
+                    "missing_sentinel",
+                )
         return cells
 
     def read_constraints(self, value: Any) -> None:
@@ -524,14 +615,20 @@ class _Checker:
             if kind not in CONSTRAINT_KINDS:
                 hint = _suggest(kind, CONSTRAINT_KINDS)
                 advice = f"use {json.dumps(hint)}" if hint else f"use {_quoted(CONSTRAINT_KINDS)}"
-                self.warn(key_path(path, "kind"), f"{json.dumps(kind)} is not a constraint kind; the solver skips "
-                                                  f"this constraint ({advice})", "unknown_kind")
+                self.warn(
+                    key_path(path, "kind"),
+                    f"{json.dumps(kind)} is not a constraint kind; the solver skips this constraint ({advice})",
+                    "unknown_kind",
+                )
                 continue
             list_key = "precedence" if kind == "sequence" else "items"
             self.unknown_keys(constraint, path, ("kind", list_key), f"a {json.dumps(kind)} constraint")
             if list_key not in constraint:
-                self.warn(path, f"a {json.dumps(kind)} constraint without {json.dumps(list_key)}; the solver skips "
-                                "it", "no_items")
+                self.warn(
+                    path,
+                    f"a {json.dumps(kind)} constraint without {json.dumps(list_key)}; the solver skips it",
+                    "no_items",
+                )
                 continue
             items = list(self.elements(constraint[list_key], key_path(path, list_key)))
             if kind == "assignment":
@@ -544,9 +641,12 @@ class _Checker:
                 for item_path, item in items:
                     self.read_precedence(item_path, item)
                 if items:
-                    self.warn(key_path(path, "precedence"), "precedence is carried but not enforced; routes may "
-                                                            "visit an \"after\" node before its \"before\" node",
-                              "precedence_not_enforced")
+                    self.warn(
+                        key_path(path, "precedence"),
+                        "precedence is carried but not enforced; routes may "
+                        'visit an "after" node before its "before" node',
+                        "precedence_not_enforced",
+                    )
 
     def read_assignment(self, path: str, value: Any) -> None:
         item = self.obj(value, path)
@@ -571,13 +671,18 @@ class _Checker:
         if node is None:
             return
         if node not in self.index:
-            self.warn(key_path(path, "node"), f"{node} is not a node id; the solver ignores this assignment",
-                      "assignment_unknown_node")
+            self.warn(
+                key_path(path, "node"),
+                f"{node} is not a node id; the solver ignores this assignment",
+                "assignment_unknown_node",
+            )
             return
         if node in self.assignments:
-            self.warn(key_path(path, "node"), f"node {node} already has an assignment "
-                                              f"({self.assignments[node][0]}); this one replaces it",
-                      "duplicate_assignment")
+            self.warn(
+                key_path(path, "node"),
+                f"node {node} already has an assignment ({self.assignments[node][0]}); this one replaces it",
+                "duplicate_assignment",
+            )
         self.assignments[node] = (path, names)
 
     def read_window(self, path: str, value: Any) -> None:
@@ -591,12 +696,18 @@ class _Checker:
         if node is None or start is None or end is None:
             return
         if node not in self.index:
-            self.warn(key_path(path, "node"), f"{node} is not a node id; the solver ignores this window",
-                      "window_unknown_node")
+            self.warn(
+                key_path(path, "node"),
+                f"{node} is not a node id; the solver ignores this window",
+                "window_unknown_node",
+            )
             return
         if node in self.windows:
-            self.warn(key_path(path, "node"), f"node {node} already has a window ({self.windows[node][0]}); "
-                                              "this one replaces it", "duplicate_window")
+            self.warn(
+                key_path(path, "node"),
+                f"node {node} already has a window ({self.windows[node][0]}); this one replaces it",
+                "duplicate_window",
+            )
         self.windows[node] = (path, start, end)
 
     def read_precedence(self, path: str, value: Any) -> None:
@@ -610,8 +721,11 @@ class _Checker:
         if kind is not None and kind not in PRECEDENCE_TYPES:
             hint = _suggest(kind, PRECEDENCE_TYPES)
             advice = f"use {json.dumps(hint)}" if hint else f"use {_quoted(PRECEDENCE_TYPES)} or leave it out"
-            self.warn(key_path(path, "type"), f"{json.dumps(kind)} is not a precedence type; the solver reads it as "
-                                              f"plain precedence ({advice})", "precedence_type")
+            self.warn(
+                key_path(path, "type"),
+                f"{json.dumps(kind)} is not a precedence type; the solver reads it as plain precedence ({advice})",
+                "precedence_type",
+            )
 
     def read_options(self, document: dict[str, Any]) -> None:
         time_limit = DEFAULT_TIME_LIMIT
@@ -627,9 +741,12 @@ class _Checker:
             objective = self.string(options, "objective", "options", required=False)
             if objective is not None and objective not in OBJECTIVES:
                 hint = _suggest(objective, ("min_max", "min_sum"))
-                advice = f"use {json.dumps(hint)}" if hint else "use \"min_max\" or \"min_sum\""
-                self.warn("options.objective", f"{json.dumps(objective)} is not an objective name; the solver "
-                                               f"reads it as min_sum ({advice})", "objective_name")
+                advice = f"use {json.dumps(hint)}" if hint else 'use "min_max" or "min_sum"'
+                self.warn(
+                    "options.objective",
+                    f"{json.dumps(objective)} is not an objective name; the solver reads it as min_sum ({advice})",
+                    "objective_name",
+                )
             read = self.double(options, "time_limit", "options", DEFAULT_TIME_LIMIT)
             if read is not None:
                 time_limit = options.get("time_limit", read)
@@ -637,33 +754,52 @@ class _Checker:
         if self.override is not None:
             time_limit = self.override
         elif time_limit <= 0:
-            self.warn("options.time_limit", f"{show(time_limit)} is not above 0; the search stops before its first "
-                                            "solution", "time_limit_not_positive")
+            self.warn(
+                "options.time_limit",
+                f"{show(time_limit)} is not above 0; the search stops before its first solution",
+                "time_limit_not_positive",
+            )
             return
         n = len(self.nodes)
         needed = first_solution_budget(n)
         if 0 < time_limit < needed and n <= MAX_NODES:
             where = "options.time_limit" if self.override is None else ""
-            self.warn(where, f"a budget of {_number(time_limit)} s for {n} nodes; the search may not reach a first "
-                             f"solution in time (allow at least {needed:g} s)", "budget_small")
+            self.warn(
+                where,
+                f"a budget of {_number(time_limit)} s for {n} nodes; the search may not reach a first "
+                f"solution in time (allow at least {needed:g} s)",
+                "budget_small",
+            )
 
     def read_improvement(self, options: dict[str, Any]) -> None:
         if "seed" in options:
             seed = options["seed"]
             if not (isinstance(seed, int) and not isinstance(seed, bool) and 0 <= seed <= _UINT64_MAX):
-                self.error("options.seed", f"{show(seed)} is not an unsigned 64-bit integer; the solver refuses the "
-                                           "document", "type")
+                self.error(
+                    "options.seed",
+                    f"{show(seed)} is not an unsigned 64-bit integer; the solver refuses the document",
+                    "type",
+                )
         if "improve_iterations" in options:
             cap = options["improve_iterations"]
             if not (isinstance(cap, int) and not isinstance(cap, bool)):
-                self.error("options.improve_iterations", f"{show(cap)} is not an integer; the solver refuses the "
-                                                         "document", "type")
+                self.error(
+                    "options.improve_iterations",
+                    f"{show(cap)} is not an integer; the solver refuses the document",
+                    "type",
+                )
             elif not _INT64_MIN <= cap < 1 << 63:
-                self.error("options.improve_iterations", f"{cap} does not fit a signed 64-bit integer; the solver "
-                                                         "refuses the document", "type")
+                self.error(
+                    "options.improve_iterations",
+                    f"{cap} does not fit a signed 64-bit integer; the solver refuses the document",
+                    "type",
+                )
             elif cap < 0:
-                self.warn("options.improve_iterations", f"{cap} is below 0; the solver reads it as no cap (0 means "
-                                                        "none)", "iterations_negative")
+                self.warn(
+                    "options.improve_iterations",
+                    f"{cap} is below 0; the solver reads it as no cap (0 means none)",
+                    "iterations_negative",
+                )
 
     # what the set-up makes of it
 
@@ -675,13 +811,21 @@ class _Checker:
                     continue
                 node = self.nodes[index]
                 if not node.depot:
-                    self.warn(key_path(agent.path, key), f"node {node.id} is a target node (its \"type\" is not "
-                                                         "\"depot\"); the solver treats it as a depot that no "
-                                                         "agent serves", "depot_is_target")
+                    self.warn(
+                        key_path(agent.path, key),
+                        f'node {node.id} is a target node (its "type" is not '
+                        '"depot"); the solver treats it as a depot that no '
+                        "agent serves",
+                        "depot_is_target",
+                    )
         for j, node in enumerate(self.nodes):
             if node.depot and j not in depots and node.type_path is not None:
-                self.warn(node.type_path, f"\"depot\", but no agent starts or ends at node {node.id}; the solver "
-                                          "treats it as a target every solution must visit", "depot_unused")
+                self.warn(
+                    node.type_path,
+                    f'"depot", but no agent starts or ends at node {node.id}; the solver '
+                    "treats it as a target every solution must visit",
+                    "depot_unused",
+                )
 
     def cost(self, kind: str, i: int, j: int) -> float:
         rows = self.matrices.get(kind)
@@ -716,8 +860,11 @@ class _Checker:
         if not targets:
             return
         if not self.agents:
-            self.warn("agents", f"empty; no agent serves the {len(targets)} target nodes, so the instance has no "
-                                "solution", "no_agents")
+            self.warn(
+                "agents",
+                f"empty; no agent serves the {len(targets)} target nodes, so the instance has no solution",
+                "no_agents",
+            )
             return
         timed = bool(self.windows) or any(a.limit > 0 for a in self.agents)
         outward: dict[tuple[str, int], list[float]] = {}
@@ -729,9 +876,13 @@ class _Checker:
                 continue  # reported with the assignment
             window = self.windows.get(node.id)
             if window is not None and window[1] > window[2]:
-                self.warn(window[0], f"the window of node {node.id} opens at {_number(window[1])}, after it closes "
-                                     f"at {_number(window[2])}; the solver requires arrival by {_number(window[2])} "
-                                     f"and then waits until {_number(window[1])}", "window_inverted")
+                self.warn(
+                    window[0],
+                    f"the window of node {node.id} opens at {_number(window[1])}, after it closes "
+                    f"at {_number(window[2])}; the solver requires arrival by {_number(window[2])} "
+                    f"and then waits until {_number(window[1])}",
+                    "window_inverted",
+                )
             if not timed or self.negative_costs:
                 continue
             late: list[tuple[_Agent, float]] = []
@@ -788,42 +939,70 @@ class _Checker:
         known = [t for t in names if t in self.types]
         for i, name in enumerate(names):
             if name not in self.types and known:
-                self.warn(index_path(key_path(path, "types"), i), f"{json.dumps(name)} is not the type of any agent; "
-                                                                  "the solver ignores it", "assignment_unknown_type")
+                self.warn(
+                    index_path(key_path(path, "types"), i),
+                    f"{json.dumps(name)} is not the type of any agent; the solver ignores it",
+                    "assignment_unknown_type",
+                )
         if known:
             return set(known)
         where = key_path(path, "types")
         if not names:
-            self.warn(where, f"empty; no agent may serve node {node.id}, so the instance has no solution",
-                      "empty_assignment")
+            self.warn(
+                where, f"empty; no agent may serve node {node.id}, so the instance has no solution", "empty_assignment"
+            )
         else:
-            self.warn(where, f"names only {_quoted(dict.fromkeys(names))}, which no agent has; no agent may serve "
-                             f"node {node.id}, so the instance has no solution", "no_agent_type")
+            self.warn(
+                where,
+                f"names only {_quoted(dict.fromkeys(names))}, which no agent has; no agent may serve "
+                f"node {node.id}, so the instance has no solution",
+                "no_agent_type",
+            )
         return None
 
-    def report_unservable(self, j: int, window: tuple[str, float, float] | None,
-                          late: list[tuple[_Agent, float]], long: list[tuple[_Agent, float]]) -> None:
+    def report_unservable(
+        self,
+        j: int,
+        window: tuple[str, float, float] | None,
+        late: list[tuple[_Agent, float]],
+        long: list[tuple[_Agent, float]],
+    ) -> None:
         node = self.nodes[j]
         if late and not long:
             assert window is not None
             earliest = min(t for _, t in late)
-            self.warn(key_path(window[0], "end"), f"the window of node {node.id} closes at {_number(window[2])}, "
-                                                  f"but no agent that may serve it arrives before "
-                                                  f"{_number(earliest)}; the instance has no solution",
-                      "window_unreachable")
+            self.warn(
+                key_path(window[0], "end"),
+                f"the window of node {node.id} closes at {_number(window[2])}, "
+                f"but no agent that may serve it arrives before "
+                f"{_number(earliest)}; the instance has no solution",
+                "window_unreachable",
+            )
         elif long and not late:
             limits = ", ".join(f"{a.path} {a.limit}" for a, _ in long)
             shortest = min(t for _, t in long)
-            self.warn(node.path, f"the round trip to node {node.id} costs at least {_number(shortest)}, above the "
-                                 f"max_length of every agent that may serve it ({limits}); the instance has no "
-                                 "solution", "limit_round_trip")
+            self.warn(
+                node.path,
+                f"the round trip to node {node.id} costs at least {_number(shortest)}, above the "
+                f"max_length of every agent that may serve it ({limits}); the instance has no "
+                "solution",
+                "limit_round_trip",
+            )
         elif late or long:
-            reasons = [f"{a.path} arrives at {_number(t)}, after the window closes at {_number(window[2])}"
-                       for a, t in late if window is not None]
-            reasons += [f"{a.path} needs at least {_number(t)} for the round trip, above its max_length {a.limit}"
-                        for a, t in long]
-            self.warn(node.path, f"no agent can serve node {node.id} ({'; '.join(reasons)}); the instance has no "
-                                 "solution", "unservable")
+            reasons = [
+                f"{a.path} arrives at {_number(t)}, after the window closes at {_number(window[2])}"
+                for a, t in late
+                if window is not None
+            ]
+            reasons += [
+                f"{a.path} needs at least {_number(t)} for the round trip, above its max_length {a.limit}"
+                for a, t in long
+            ]
+            self.warn(
+                node.path,
+                f"no agent can serve node {node.id} ({'; '.join(reasons)}); the instance has no solution",
+                "unservable",
+            )
 
 
 def first_solution_budget(n_nodes: int) -> float:
@@ -833,7 +1012,7 @@ def first_solution_budget(n_nodes: int) -> float:
     nodes, where a first solution comes within milliseconds."""
     if n_nodes < 100:
         return 0.0
-    return float(f"{1e-8 * n_nodes ** 3.6:.2g}")
+    return float(f"{1e-8 * n_nodes**3.6:.2g}")
 
 
 def check_instance(doc: Any, *, time_limit: float | None = None) -> list[Finding]:
@@ -866,8 +1045,7 @@ def summarise(findings: Iterable[Finding], alike: int = ALIKE) -> list[str]:
     return lines
 
 
-def failure_reasons(findings: Iterable[Finding], result: Any, budget: float, n_nodes: int,
-                    n_agents: int) -> list[str]:
+def failure_reasons(findings: Iterable[Finding], result: Any, budget: float, n_nodes: int, n_agents: int) -> list[str]:
     """Why a solve found no solution, as far as it can be told: the findings that leave the
     instance without one, else the budget that ran out first."""
     infeasible = [f for f in findings if f.infeasible]
@@ -878,9 +1056,11 @@ def failure_reasons(findings: Iterable[Finding], result: Any, budget: float, n_n
         spent = statistics.get("solve_time", 0.0)
         needed = first_solution_budget(n_nodes)
         suggested = max(4 * budget, needed)
-        return [f"the budget of {_number(budget)} s ran out before a first solution (the solve took {spent:.2f} s "
-                f"for {n_nodes} nodes and {n_agents} agents); raise the time limit (--time-limit, or "
-                f"options.time_limit), e.g. to {suggested:.3g} s"]
+        return [
+            f"the budget of {_number(budget)} s ran out before a first solution (the solve took {spent:.2f} s "
+            f"for {n_nodes} nodes and {n_agents} agents); raise the time limit (--time-limit, or "
+            f"options.time_limit), e.g. to {suggested:.3g} s"
+        ]
     return ["the search ended without a solution, and the instance check found no cause"]
 
 

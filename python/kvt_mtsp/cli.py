@@ -1,4 +1,5 @@
 """The `kvt-mtsp` command line: solve, convert-tsplib, validate."""
+
 from __future__ import annotations
 
 import argparse
@@ -32,6 +33,7 @@ class CliError(Exception):
 
 
 # --- small helpers ---------------------------------------------------------------------------------
+
 
 def _fail(path: str, reason: str) -> CliError:
     return CliError(f"{path}: {reason}")
@@ -181,6 +183,7 @@ def _seed(text: str) -> int:
 
 # --- solve -------------------------------------------------------------------------------------------
 
+
 class Interrupted(Exception):
     """Ctrl-C stopped the solve; `result` holds the best solution found until then."""
 
@@ -189,8 +192,9 @@ class Interrupted(Exception):
         self.result = result
 
 
-def _solve(path: str, text: str, instance: Instance, time_limit: float, quiet: bool, verbose: bool,
-           budget: float) -> SolveResult:
+def _solve(
+    path: str, text: str, instance: Instance, time_limit: float, quiet: bool, verbose: bool, budget: float
+) -> SolveResult:
     """Solves on this thread, so that Ctrl-C stops the search; a helper thread redraws the bar."""
     import _kvt_core
 
@@ -247,17 +251,24 @@ def _tick_every(interval: float, tick: Callable[[], None]) -> Callable[[], None]
 def _best_so_far(instance: Instance, found: list[Improvement], solve_time: float) -> SolveResult:
     """A result dictionary from the improvements the solve reported before it was stopped."""
     last = found[-1] if found else None
-    routes: list[RouteEntry] = last["routes"] if last is not None else \
-        [{"agent_id": agent.id, "path": [], "cost": 0.0} for agent in instance.agents]
+    routes: list[RouteEntry] = (
+        last["routes"]
+        if last is not None
+        else [{"agent_id": agent.id, "path": [], "cost": 0.0} for agent in instance.agents]
+    )
     costs = [route["cost"] for route in routes]
     return {
         "status": "success" if last is not None else "failed",
         "timeout": True,
         "routes": routes,
-        "statistics": {"solve_time": solve_time, "max_cost": max([0.0] + costs), "sum_cost": sum(costs),
-                       "n_generated": last["n_generated"] if last is not None else 0,
-                       "n_expanded": last["n_expanded"] if last is not None else 0,
-                       "last_update_time": last["time"] if last is not None else 0.0},
+        "statistics": {
+            "solve_time": solve_time,
+            "max_cost": max([0.0] + costs),
+            "sum_cost": sum(costs),
+            "n_generated": last["n_generated"] if last is not None else 0,
+            "n_expanded": last["n_expanded"] if last is not None else 0,
+            "last_update_time": last["time"] if last is not None else 0.0,
+        },
         "anytime": [{"time": e["time"], "max_cost": e["max_cost"], "sum_cost": e["sum_cost"]} for e in found],
     }
 
@@ -276,8 +287,15 @@ def route_table(instance: Instance, result: SolveResult) -> str:
     rows = [("agent", "type", "stops", "cost", "route")]
     for agent, route in zip(instance.agents, result["routes"]):
         path = route["path"]
-        rows.append((str(agent.id), agent.type, str(max(0, len(path) - 2)), f"{route['cost']:.2f}",
-                     " ".join(str(v) for v in path) or "-"))
+        rows.append(
+            (
+                str(agent.id),
+                agent.type,
+                str(max(0, len(path) - 2)),
+                f"{route['cost']:.2f}",
+                " ".join(str(v) for v in path) or "-",
+            )
+        )
     widths = [max(len(r[i]) for r in rows) for i in range(4)]
     lines = []
     for r in rows:
@@ -293,11 +311,13 @@ def summary(instance: Instance, result: SolveResult, ending: str | None = None) 
         return f"no solution found ({ending})"
     value = stats["max_cost"] if instance.objective == "min_max" else stats["sum_cost"]
     improvements = len(result["anytime"])
-    return (f"objective {instance.objective}: {value:.2f}  (max {stats['max_cost']:.2f}, "
-            f"sum {stats['sum_cost']:.2f})\n"
-            f"{improvements} improving solution{'s' if improvements != 1 else ''}, last after "
-            f"{stats['last_update_time']:.3f} s of processor time; {ending} after "
-            f"{stats['solve_time']:.2f} s; {stats['n_generated']} states generated")
+    return (
+        f"objective {instance.objective}: {value:.2f}  (max {stats['max_cost']:.2f}, "
+        f"sum {stats['sum_cost']:.2f})\n"
+        f"{improvements} improving solution{'s' if improvements != 1 else ''}, last after "
+        f"{stats['last_update_time']:.3f} s of processor time; {ending} after "
+        f"{stats['solve_time']:.2f} s; {stats['n_generated']} states generated"
+    )
 
 
 def _with_improvement(text: str, doc: Any, improve: bool | None, seed: int | None) -> str:
@@ -327,20 +347,30 @@ def _with_improvement(text: str, doc: Any, improve: bool | None, seed: int | Non
 
 def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
     text, doc, instance = _read_instance(args.instance)
-    text = _with_improvement(text, doc, args.improve, args.seed)
+    improved = _with_improvement(text, doc, args.improve, args.seed)
+    if improved is not text:
+        text, doc = improved, json.loads(improved)
     findings = _pre_check(doc, args.time_limit)
     _check_writable(args.output)
     _check_writable(args.plot)
     if args.plot:
         from .plot import PlotUnavailable, require_matplotlib
+
         try:
             require_matplotlib()
         except PlotUnavailable as err:
             raise CliError(f"--plot: {err}") from None
     budget = args.time_limit if args.time_limit is not None else instance.time_limit
     try:
-        result = _solve(args.instance, text, instance, args.time_limit if args.time_limit is not None else -1.0,
-                        args.quiet, args.verbose, budget)
+        result = _solve(
+            args.instance,
+            text,
+            instance,
+            args.time_limit if args.time_limit is not None else -1.0,
+            args.quiet,
+            args.verbose,
+            budget,
+        )
     except Interrupted as stop:
         # What was found so far is kept; the plot is left out.
         out.write(route_table(instance, stop.result) + "\n" + summary(instance, stop.result, "interrupted") + "\n")
@@ -360,9 +390,11 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
         out.flush()
     if args.plot:
         from .plot import save_plot
+
         try:
-            save_plot(instance, result, args.plot, title=instance.name or pathlib.Path(args.instance).stem,
-                      budget=budget)
+            save_plot(
+                instance, result, args.plot, title=instance.name or pathlib.Path(args.instance).stem, budget=budget
+            )
         except OSError as err:
             raise _fail(args.plot, f"cannot write: {err.strerror or err}") from None
         out.write(f"plot written to {args.plot}\n")
@@ -371,6 +403,7 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
 
 
 # --- convert-tsplib ------------------------------------------------------------------------------------
+
 
 def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
     text = _read_text(args.file)
@@ -385,7 +418,11 @@ def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
     if doc is None or not all(math.isfinite(d) for row in doc["costs"][AGENT_TYPE] for d in row):
         raise _fail(args.file, "not a TSPLIB EUC_2D file: coordinates so large that distances overflow")
     if len(tsp.points) > MAX_NODES:
-        print(f"{PROG}: note: {len(tsp.points)} nodes; the solver handles at most {MAX_NODES}", file=sys.stderr)
+        print(
+            f"{PROG}: note: {len(tsp.points)} nodes; the solver handles at most {MAX_NODES} "
+            f"(up to 2000 with improve on, the default of {PROG} solve)",
+            file=sys.stderr,
+        )
     text = dumps(doc) + "\n"
     if args.output:
         _check_writable(args.output)
@@ -396,6 +433,7 @@ def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
 
 
 # --- validate ------------------------------------------------------------------------------------------
+
 
 def cmd_validate(args: argparse.Namespace, out: TextIO) -> int:
     _, instance = _load_instance(args.instance)
@@ -410,14 +448,18 @@ def cmd_validate(args: argparse.Namespace, out: TextIO) -> int:
         out.write(f"{args.result}: {len(violations)} violation{'s' if len(violations) != 1 else ''}\n")
         return 1
     served = len({n.id for n in instance.nodes})
-    value = result["statistics"]["max_cost" if instance.objective == "min_max" else "sum_cost"] \
-        if isinstance(result.get("statistics"), dict) else None
+    value = (
+        result["statistics"]["max_cost" if instance.objective == "min_max" else "sum_cost"]
+        if isinstance(result.get("statistics"), dict)
+        else None
+    )
     objective = f", {instance.objective} {value:.2f}" if isinstance(value, (int, float)) else ""
     out.write(f"OK: {len(result['routes'])} routes cover all {served} nodes{objective}\n")
     return 0
 
 
 # --- batch ---------------------------------------------------------------------------------------------
+
 
 def _workers(text: str) -> int:
     try:
@@ -433,9 +475,18 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
     from .batch import BatchError, run_batch
 
     try:
-        return run_batch(args.paths, args.out, workers=args.workers, scheduler=args.scheduler,
-                         time_limit=args.time_limit, improve=args.improve, seed=args.seed, quiet=args.quiet,
-                         out=out, err=sys.stderr)
+        return run_batch(
+            args.paths,
+            args.out,
+            workers=args.workers,
+            scheduler=args.scheduler,
+            time_limit=args.time_limit,
+            improve=args.improve,
+            seed=args.seed,
+            quiet=args.quiet,
+            out=out,
+            err=sys.stderr,
+        )
     except BatchError as err:
         raise CliError(str(err)) from None
     except ImportError as err:
@@ -443,6 +494,7 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
 
 
 # --- check ---------------------------------------------------------------------------------------------
+
 
 def _pre_check(doc: Any, time_limit: float | None) -> list[Finding]:
     """The instance check before a solve: its warnings on standard error, many alike as one line.
@@ -468,78 +520,126 @@ def cmd_check(args: argparse.Namespace, out: TextIO) -> int:
 
 # --- entry point ------------------------------------------------------------------------------------------
 
+
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog=PROG,
-                                     description="KVT MTSP Solver: multi-agent routing from the command line.")
+    parser = argparse.ArgumentParser(
+        prog=PROG, description="KVT MTSP Solver: multi-agent routing from the command line."
+    )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    solve = commands.add_parser("solve", help="solve a JSON instance",
-                                description="Solve a JSON instance and print its routes.")
+    solve = commands.add_parser(
+        "solve", help="solve a JSON instance", description="Solve a JSON instance and print its routes."
+    )
     solve.add_argument("instance", metavar="INSTANCE.json")
-    solve.add_argument("--time-limit", type=_positive, metavar="S",
-                       help="time budget in processor seconds (default: the instance's options.time_limit, "
-                            f"else {DEFAULT_TIME_LIMIT:g})")
+    solve.add_argument(
+        "--time-limit",
+        type=_positive,
+        metavar="S",
+        help="time budget in processor seconds (default: the instance's options.time_limit, "
+        f"else {DEFAULT_TIME_LIMIT:g})",
+    )
     solve.add_argument("--output", "-o", metavar="RESULT.json", help="write the result dictionary as JSON")
-    solve.add_argument("--plot", metavar="ROUTES.png",
-                       help="draw the routes and the anytime curve (needs matplotlib)")
-    solve.add_argument("--improve", action=argparse.BooleanOptionalAction, default=None,
-                       help="spend the budget left after the focal search's first solution improving the "
-                            "routes (default: on, unless the instance's options say otherwise); "
-                            "--no-improve runs the focal search alone")
-    solve.add_argument("--seed", type=_seed, metavar="N",
-                       help="seed of the improvement's random choices (default: the instance's, else 0)")
+    solve.add_argument("--plot", metavar="ROUTES.png", help="draw the routes and the anytime curve (needs matplotlib)")
+    solve.add_argument(
+        "--improve",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="spend the budget left after the focal search's first solution improving the "
+        "routes (default: on, unless the instance's options say otherwise); "
+        "--no-improve runs the focal search alone",
+    )
+    solve.add_argument(
+        "--seed",
+        type=_seed,
+        metavar="N",
+        help="seed of the improvement's random choices (default: the instance's, else 0)",
+    )
     solve.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
-    solve.add_argument("--verbose", "-v", action="store_true",
-                       help="show the solver's own console output (warnings, search notes) after the solve")
+    solve.add_argument(
+        "--verbose",
+        "-v",
+        action="store_true",
+        help="show the solver's own console output (warnings, search notes) after the solve",
+    )
     solve.set_defaults(run=cmd_solve)
 
-    convert = commands.add_parser("convert-tsplib", help="turn a TSPLIB EUC_2D file into an instance",
-                                  description="Turn a TSPLIB EUC_2D file into a JSON instance: the first node "
-                                              "is the depot, where every agent starts and ends; one agent type.")
+    convert = commands.add_parser(
+        "convert-tsplib",
+        help="turn a TSPLIB EUC_2D file into an instance",
+        description="Turn a TSPLIB EUC_2D file into a JSON instance: the first node "
+        "is the depot, where every agent starts and ends; one agent type.",
+    )
     convert.add_argument("file", metavar="FILE.tsp")
     convert.add_argument("--agents", "-m", type=_agents, required=True, metavar="M", help="number of agents")
     convert.add_argument("--objective", choices=OBJECTIVES, default="min_max")
-    convert.add_argument("--rounding", choices=ROUNDINGS, default="real",
-                         help="real: unrounded Euclidean distances; nint: rounded to the nearest integer as "
-                              "TSPLIB defines EUC_2D (default: real)")
-    convert.add_argument("--time-limit", type=_positive, default=DEFAULT_TIME_LIMIT, metavar="S",
-                         help=f"the instance's time budget (default {DEFAULT_TIME_LIMIT:g})")
+    convert.add_argument(
+        "--rounding",
+        choices=ROUNDINGS,
+        default="real",
+        help="real: unrounded Euclidean distances; nint: rounded to the nearest integer as "
+        "TSPLIB defines EUC_2D (default: real)",
+    )
+    convert.add_argument(
+        "--time-limit",
+        type=_positive,
+        default=DEFAULT_TIME_LIMIT,
+        metavar="S",
+        help=f"the instance's time budget (default {DEFAULT_TIME_LIMIT:g})",
+    )
     convert.add_argument("--output", "-o", metavar="OUT.json", help="write here instead of standard output")
     convert.set_defaults(run=cmd_convert)
 
-    validate = commands.add_parser("validate", help="check a result against its instance",
-                                   description="Recompute every route of a result against its instance and "
-                                               "list each violation; exit status 1 when there is one.")
+    validate = commands.add_parser(
+        "validate",
+        help="check a result against its instance",
+        description="Recompute every route of a result against its instance and "
+        "list each violation; exit status 1 when there is one.",
+    )
     validate.add_argument("instance", metavar="INSTANCE.json")
     validate.add_argument("result", metavar="RESULT.json")
     validate.set_defaults(run=cmd_validate)
 
-    check = commands.add_parser("check", help="list what the solver will read differently than meant",
-                                description="List every place where the solver will read the instance other "
-                                            "than its writer likely meant, and what makes it unsolvable; exit "
-                                            "status 0 without findings, 1 with warnings only, 2 when the solver "
-                                            "would refuse it.")
+    check = commands.add_parser(
+        "check",
+        help="list what the solver will read differently than meant",
+        description="List every place where the solver will read the instance other "
+        "than its writer likely meant, and what makes it unsolvable; exit "
+        "status 0 without findings, 1 with warnings only, 2 when the solver "
+        "would refuse it.",
+    )
     check.add_argument("instance", metavar="INSTANCE.json")
     check.set_defaults(run=cmd_check)
 
-    batch = commands.add_parser("batch", help="solve many instances on all cores or on a Dask cluster",
-                                description="Solve every instance (files, or folders of .json files) and "
-                                            "write one result per instance and a summary (summary.md, "
-                                            "summary.csv) into the output folder; exit status 1 when an "
-                                            "instance was not solved.")
+    batch = commands.add_parser(
+        "batch",
+        help="solve many instances on all cores or on a Dask cluster",
+        description="Solve every instance (files, or folders of .json files) and "
+        "write one result per instance and a summary (summary.md, "
+        "summary.csv) into the output folder; exit status 1 when an "
+        "instance was not solved.",
+    )
     batch.add_argument("paths", nargs="+", metavar="PATH", help="instance file or folder of instance files")
     batch.add_argument("--out", required=True, metavar="DIR", help="folder for the results and the summary")
-    batch.add_argument("--workers", type=_workers, metavar="N",
-                       help="worker processes (default: one per core)")
-    batch.add_argument("--scheduler", metavar="ADDRESS|local",
-                       help="solve on a Dask cluster: a scheduler's address, or 'local' for one on this "
-                            "machine (needs the 'cluster' extra)")
-    batch.add_argument("--time-limit", type=_positive, metavar="S",
-                       help="time budget per instance in processor seconds (default: each instance's own)")
-    batch.add_argument("--improve", action=argparse.BooleanOptionalAction, default=None,
-                       help="run the improvement search after the focal search (default: each instance's "
-                            "options)")
+    batch.add_argument("--workers", type=_workers, metavar="N", help="worker processes (default: one per core)")
+    batch.add_argument(
+        "--scheduler",
+        metavar="ADDRESS|local",
+        help="solve on a Dask cluster: a scheduler's address, or 'local' for one on this "
+        "machine (needs the 'cluster' extra)",
+    )
+    batch.add_argument(
+        "--time-limit",
+        type=_positive,
+        metavar="S",
+        help="time budget per instance in processor seconds (default: each instance's own)",
+    )
+    batch.add_argument(
+        "--improve",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="run the improvement search after the focal search (default: each instance's options)",
+    )
     batch.add_argument("--seed", type=int, metavar="N", help="seed of the improvement search")
     batch.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     batch.set_defaults(run=cmd_batch)

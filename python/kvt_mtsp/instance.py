@@ -3,13 +3,15 @@
 Used to check results, draw routes and describe instances; the solver itself reads the file on its
 own. Errors raise `InstanceError` with a message that names the offending element.
 """
+
 from __future__ import annotations
 
 import json
 import math
 import pathlib
+from collections.abc import Mapping
 from dataclasses import dataclass, field
-from typing import Any, Mapping
+from typing import Any
 
 from .check import read_int32, read_uint64
 
@@ -91,10 +93,12 @@ class Node:
     def from_document(cls, obj: Any, where: str = "node") -> Node:
         obj = _object(obj, where)
         kind = obj.get("type")
-        return cls(id=_id(_require(obj, "id", where), f"{where} id"),
-                   x=_float(_require(obj, "x", where), f"{where} x"),
-                   y=_float(_require(obj, "y", where), f"{where} y"),
-                   depot=kind is not None and _str(kind, f"{where} type").upper() == "DEPOT")
+        return cls(
+            id=_id(_require(obj, "id", where), f"{where} id"),
+            x=_float(_require(obj, "x", where), f"{where} x"),
+            y=_float(_require(obj, "y", where), f"{where} y"),
+            depot=kind is not None and _str(kind, f"{where} type").upper() == "DEPOT",
+        )
 
 
 @dataclass(frozen=True)
@@ -108,11 +112,13 @@ class Agent:
     @classmethod
     def from_document(cls, obj: Any, where: str = "agent") -> Agent:
         obj = _object(obj, where)
-        return cls(id=_id(_require(obj, "id", where), f"{where} id"),
-                   type=_str(_require(obj, "type", where), f"{where} type"),
-                   start_node=_id(_require(obj, "start_node", where), f"{where} start_node"),
-                   end_node=_id(_require(obj, "end_node", where), f"{where} end_node"),
-                   max_length=_int32(obj.get("max_length", 0), f"{where} max_length"))
+        return cls(
+            id=_id(_require(obj, "id", where), f"{where} id"),
+            type=_str(_require(obj, "type", where), f"{where} type"),
+            start_node=_id(_require(obj, "start_node", where), f"{where} start_node"),
+            end_node=_id(_require(obj, "end_node", where), f"{where} end_node"),
+            max_length=_int32(obj.get("max_length", 0), f"{where} max_length"),
+        )
 
 
 @dataclass
@@ -135,10 +141,13 @@ class Instance:
     @classmethod
     def from_document(cls, doc: Any) -> Instance:
         doc = _object(doc, "instance")
-        nodes = [Node.from_document(n, f"node {i}")
-                 for i, n in enumerate(_list(_require(doc, "nodes", "instance"), "nodes"))]
-        agents = [Agent.from_document(a, f"agent {k}")
-                  for k, a in enumerate(_list(_require(doc, "agents", "instance"), "agents"))]
+        nodes = [
+            Node.from_document(n, f"node {i}") for i, n in enumerate(_list(_require(doc, "nodes", "instance"), "nodes"))
+        ]
+        agents = [
+            Agent.from_document(a, f"agent {k}")
+            for k, a in enumerate(_list(_require(doc, "agents", "instance"), "agents"))
+        ]
         instance = cls(nodes=nodes, agents=agents, costs=_costs(doc.get("costs")))
         instance.windows, instance.assignments = _constraints(doc.get("constraints"))
         options = doc.get("options")
@@ -146,8 +155,9 @@ class Instance:
             options = _object(options, "options")
             instance.return_to_end = options.get("return_to_end", True)
             if not isinstance(instance.return_to_end, bool):
-                raise InstanceError("options return_to_end: expected a boolean, got "
-                                    + _json_type(instance.return_to_end))
+                raise InstanceError(
+                    "options return_to_end: expected a boolean, got " + _json_type(instance.return_to_end)
+                )
             objective = _str(options.get("objective", "min_sum"), "options objective")
             instance.objective = "min_max" if objective in ("min_max", "MIN_MAX") else "min_sum"
             instance.time_limit = _float(options.get("time_limit", DEFAULT_TIME_LIMIT), "options time_limit")
@@ -189,8 +199,10 @@ def _costs(costs: Any) -> dict[str, list[list[float]]]:
     out = {}
     for name, matrix in named.items():
         where = f"costs {name!r}"
-        out[name] = [[_float(cell, f"{where} row {r}") for cell in _list(row, f"{where} row {r}")]
-                     for r, row in enumerate(_list(matrix, where))]
+        out[name] = [
+            [_float(cell, f"{where} row {r}") for cell in _list(row, f"{where} row {r}")]
+            for r, row in enumerate(_list(matrix, where))
+        ]
     return out
 
 
@@ -213,8 +225,10 @@ def _constraints(constraints: Any) -> tuple[dict[int, tuple[float, float]], dict
                 types = _list(_require(item, "types", at), f"{at} types")
                 assignments[node] = [_str(t, f"{at} types") for t in types]
             else:
-                windows[node] = (_float(_require(item, "start", at), f"{at} start"),
-                                 _float(_require(item, "end", at), f"{at} end"))
+                windows[node] = (
+                    _float(_require(item, "start", at), f"{at} start"),
+                    _float(_require(item, "end", at), f"{at} end"),
+                )
     return windows, assignments
 
 

@@ -1,4 +1,5 @@
 """Route maps and anytime curves with matplotlib (the optional `plot` dependency group)."""
+
 from __future__ import annotations
 
 import pathlib
@@ -45,16 +46,23 @@ def draw_routes(ax: Axes, instance: Instance, result: SolveResult) -> None:
     """Nodes at their (x, y), one coloured polyline per route with arrows, depots as squares."""
     depots = instance.depot_ids() | {n.id for n in instance.nodes if n.depot}
     targets = [n for n in instance.nodes if n.id not in depots]
-    ax.scatter([n.x for n in targets], [n.y for n in targets], s=22, color="0.35", zorder=3,
-               label="_nodes")
+    ax.scatter([n.x for n in targets], [n.y for n in targets], s=22, color="0.35", zorder=3, label="_nodes")
     depot_nodes = [n for n in instance.nodes if n.id in depots]
-    ax.scatter([n.x for n in depot_nodes], [n.y for n in depot_nodes], s=110, marker="s", color="black",
-               zorder=4, label="depot")
+    ax.scatter(
+        [n.x for n in depot_nodes],
+        [n.y for n in depot_nodes],
+        s=110,
+        marker="s",
+        color="black",
+        zorder=4,
+        label="depot",
+    )
     if len(instance.nodes) <= _LABELLED_NODES:
         for n in instance.nodes:
             offset = (7, 7) if n.id in depots else (4, 4)  # clear of the depot square
-            ax.annotate(str(n.id), (n.x, n.y), xytext=offset, textcoords="offset points", fontsize=7,
-                        color="0.2", zorder=5)
+            ax.annotate(
+                str(n.id), (n.x, n.y), xytext=offset, textcoords="offset points", fontsize=7, color="0.2", zorder=5
+            )
 
     routes = result["routes"] if result["status"] == "success" else []
     colours = agent_colours(len(instance.agents))
@@ -67,26 +75,40 @@ def draw_routes(ax: Axes, instance: Instance, result: SolveResult) -> None:
             ax.plot([], [], color=colour, linewidth=2, label=label + " (unused)")
             continue
         # Without return-to-end the closing move is free: drawn dashed.
-        free_close = not instance.return_to_end and len(route["path"]) >= 2 and \
-            route["path"][-1] in (agent.start_node, agent.end_node)
+        free_close = (
+            not instance.return_to_end
+            and len(route["path"]) >= 2
+            and route["path"][-1] in (agent.start_node, agent.end_node)
+        )
         body = points[:-1] if free_close else points
-        ax.plot([p[0] for p in body], [p[1] for p in body], color=colour, linewidth=2, zorder=2,
-                label=label)
+        ax.plot([p[0] for p in body], [p[1] for p in body], color=colour, linewidth=2, zorder=2, label=label)
         if free_close:
-            ax.plot([points[-2][0], points[-1][0]], [points[-2][1], points[-1][1]], color=colour,
-                    linewidth=1.2, linestyle="--", zorder=2)
+            ax.plot(
+                [points[-2][0], points[-1][0]],
+                [points[-2][1], points[-1][1]],
+                color=colour,
+                linewidth=1.2,
+                linestyle="--",
+                zorder=2,
+            )
         for (xa, ya), (xb, yb) in zip(points, points[1:]):
             if (xa, ya) == (xb, yb):
                 continue
             mid = ((xa + xb) / 2, (ya + yb) / 2)
             ahead = (mid[0] + (xb - xa) * 0.01, mid[1] + (yb - ya) * 0.01)
-            ax.annotate("", xy=ahead, xytext=mid, zorder=2,
-                        arrowprops={"arrowstyle": "-|>", "color": colour, "lw": 0, "mutation_scale": 14})
+            ax.annotate(
+                "",
+                xy=ahead,
+                xytext=mid,
+                zorder=2,
+                arrowprops={"arrowstyle": "-|>", "color": colour, "lw": 0, "mutation_scale": 14},
+            )
     if any(not instance.return_to_end and len(r["path"]) >= 2 for r in routes):
         ax.plot([], [], color="0.3", linewidth=1.2, linestyle="--", label="closing move (free)")
     if not routes:
-        ax.text(0.5, 0.5, "no solution", transform=ax.transAxes, ha="center", va="center", fontsize=14,
-                color="firebrick")
+        ax.text(
+            0.5, 0.5, "no solution", transform=ax.transAxes, ha="center", va="center", fontsize=14, color="firebrick"
+        )
     ax.set_aspect("equal", adjustable="datalim")
     ax.set_xlabel("x")
     ax.set_ylabel("y")
@@ -114,8 +136,9 @@ def draw_anytime(ax: Axes, instance: Instance, result: SolveResult, budget: floa
         return
     times = [float(e["time"]) for e in entries]
     values = [float(e[key]) for e in entries]
-    ended = budget if result["timeout"] and budget is not None and budget > 0 else \
-        float(result["statistics"]["solve_time"])
+    ended = (
+        budget if result["timeout"] and budget is not None and budget > 0 else float(result["statistics"]["solve_time"])
+    )
     end = max(times[-1], ended)
     if end < 1.0:  # a quick search reads better in milliseconds
         times, end = [t * 1000.0 for t in times], end * 1000.0
@@ -126,12 +149,10 @@ def draw_anytime(ax: Axes, instance: Instance, result: SolveResult, budget: floa
         ax.set_xscale("log")
     else:
         ax.xaxis.set_major_locator(MaxNLocator(nbins=6))
-    ax.annotate(f"{values[-1]:.2f}", (times[-1], values[-1]), xytext=(4, 6), textcoords="offset points",
-                fontsize=8)
+    ax.annotate(f"{values[-1]:.2f}", (times[-1], values[-1]), xytext=(4, 6), textcoords="offset points", fontsize=8)
 
 
-def make_figure(instance: Instance, result: SolveResult, title: str = "",
-                budget: float | None = None) -> Figure:
+def make_figure(instance: Instance, result: SolveResult, title: str = "", budget: float | None = None) -> Figure:
     require_matplotlib()
     from matplotlib.figure import Figure
 
@@ -142,15 +163,18 @@ def make_figure(instance: Instance, result: SolveResult, title: str = "",
     stats = result["statistics"]
     headline = title or instance.name or "routes"
     value = stats["max_cost"] if instance.objective == "min_max" else stats["sum_cost"]
-    summary = (f"{headline}: {len(instance.nodes)} nodes, {len(instance.agents)} agents, "
-               f"{instance.objective} {value:.2f}" if result["status"] == "success"
-               else f"{headline}: no solution")
+    summary = (
+        f"{headline}: {len(instance.nodes)} nodes, {len(instance.agents)} agents, {instance.objective} {value:.2f}"
+        if result["status"] == "success"
+        else f"{headline}: no solution"
+    )
     fig.suptitle(summary, fontsize=11)
     return fig
 
 
-def save_plot(instance: Instance, result: SolveResult, path: str | pathlib.Path, title: str = "",
-              budget: float | None = None) -> None:
+def save_plot(
+    instance: Instance, result: SolveResult, path: str | pathlib.Path, title: str = "", budget: float | None = None
+) -> None:
     """Writes the route map and the anytime curve as a PNG (no display needed); `budget` is the
     solve's time budget in processor seconds."""
     require_matplotlib()

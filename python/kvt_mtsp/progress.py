@@ -1,8 +1,9 @@
 """A one-line text progress bar over a time budget."""
+
 from __future__ import annotations
 
 import time
-from typing import Callable
+from collections.abc import Callable
 
 
 class ProgressBar:
@@ -11,8 +12,15 @@ class ProgressBar:
     On a terminal (`live`) the line is redrawn in place on every `update`; elsewhere only the final
     line is written, so logs get one line instead of a stream of carriage returns."""
 
-    def __init__(self, budget: float, write: Callable[[str], None], live: bool, width: int = 30,
-                 label: str = "solving", clock: Callable[[], float] = time.monotonic) -> None:
+    def __init__(
+        self,
+        budget: float,
+        write: Callable[[str], None],
+        live: bool,
+        width: int = 30,
+        label: str = "solving",
+        clock: Callable[[], float] = time.monotonic,
+    ) -> None:
         self.budget = budget
         self.width = width
         self.label = label

@@ -1,5 +1,6 @@
 """The result dictionary of `_kvt_core.solve_json_file` / `solve_json_str` and the arguments of their
 callbacks, as typed dictionaries."""
+
 from __future__ import annotations
 
 from typing import Literal, TypedDict
@@ -36,6 +37,7 @@ class SolveResult(TypedDict):
 
 class Improvement(TypedDict):
     """What the `callback` of `solve_json_file` / `solve_json_str` receives for each entry of "anytime"."""
+
     time: float  # processor seconds since the solve started
     max_cost: float
     sum_cost: float
@@ -46,6 +48,7 @@ class Improvement(TypedDict):
 
 class Record(TypedDict):
     """What the `callback` of `Solver.solve` receives for each entry of the anytime log."""
+
     time: float  # processor seconds since the solve started
     max_cost: float
     sum_cost: float

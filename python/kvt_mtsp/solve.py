@@ -1,4 +1,5 @@
 """Running a solve off the main thread, with the native solver's console lines collected apart."""
+
 from __future__ import annotations
 
 import faulthandler
@@ -6,7 +7,7 @@ import sys
 import threading
 import time
 import types
-from typing import Callable
+from collections.abc import Callable
 
 from .results import SolveResult
 
@@ -46,15 +47,20 @@ class ConsoleLines:
         faulthandler.enable(file=sys.stderr, all_threads=True)
         return self
 
-    def __exit__(self, exc_type: type[BaseException] | None, exc: BaseException | None,
-                 tb: types.TracebackType | None) -> None:
+    def __exit__(
+        self, exc_type: type[BaseException] | None, exc: BaseException | None, tb: types.TracebackType | None
+    ) -> None:
         if not self._faulthandler_was_enabled:
             faulthandler.disable()
 
 
-def solve_in_thread(path: str, time_limit: float = -1.0, tick: Callable[[float], None] | None = None,
-                    interval: float = 0.1,
-                    diagnostics: Callable[[str, str], None] | None = None) -> SolveResult:
+def solve_in_thread(
+    path: str,
+    time_limit: float = -1.0,
+    tick: Callable[[float], None] | None = None,
+    interval: float = 0.1,
+    diagnostics: Callable[[str, str], None] | None = None,
+) -> SolveResult:
     """`_kvt_core.solve_json_file(path, time_limit)` on a worker thread.
 
     The search releases the interpreter lock, so the calling thread stays free: it calls `tick`

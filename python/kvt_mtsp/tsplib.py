@@ -2,12 +2,14 @@
 
 Pure Python: nothing here loads the solver, so the benchmark can use it too.
 """
+
 from __future__ import annotations
 
 import math
 import pathlib
+from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Sequence
+from typing import Any
 
 DEPOT = 0
 AGENT_TYPE = "vehicle"
@@ -94,8 +96,9 @@ def distance_matrix(points: Sequence[Point], rounding: str = "real") -> list[lis
     return rows
 
 
-def build_instance(tsp: TspInstance, agents: int, objective: str, budget: float,
-                   rounding: str = "real") -> dict[str, Any]:
+def build_instance(
+    tsp: TspInstance, agents: int, objective: str, budget: float, rounding: str = "real"
+) -> dict[str, Any]:
     """The solver's JSON instance: all agents start and end at the depot, one agent type."""
     if agents < 1:
         raise ValueError("agents must be >= 1")
@@ -110,8 +113,7 @@ def build_instance(tsp: TspInstance, agents: int, objective: str, budget: float,
     return {
         "name": tsp.name,
         "nodes": nodes,
-        "agents": [{"id": k, "type": AGENT_TYPE, "start_node": DEPOT, "end_node": DEPOT}
-                   for k in range(agents)],
+        "agents": [{"id": k, "type": AGENT_TYPE, "start_node": DEPOT, "end_node": DEPOT} for k in range(agents)],
         "costs": {AGENT_TYPE: distance_matrix(tsp.points, rounding)},
         "options": {"objective": objective, "return_to_end": True, "time_limit": float(budget)},
     }

@@ -8,11 +8,13 @@ type), and no route passes another agent's start or end node. A route's cost is 
 its last node: arriving before a window opens waits, after it closes breaks the window; a positive
 "max_length" bounds the cost after every step; an arc without a matrix cell costs 9999.0.
 """
+
 from __future__ import annotations
 
 import math
+from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Sequence
+from typing import Any
 
 from .instance import Agent, Instance
 
@@ -49,8 +51,7 @@ def _num(value: float) -> str:
     return f"{value:.10g}"
 
 
-def time_route(instance: Instance, agent: Agent, path: Sequence[int],
-               route: int | None = None) -> RouteTiming:
+def time_route(instance: Instance, agent: Agent, path: Sequence[int], route: int | None = None) -> RouteTiming:
     """Arrival time at the last node of `path`, with the windows and limit it breaks on the way.
 
     A broken window does not stop the clock: later arrivals are timed as if the agent went on."""
@@ -67,13 +68,19 @@ def time_route(instance: Instance, agent: Agent, path: Sequence[int],
         if window is not None:
             start, end = window
             if t > end:
-                violations.append(Violation(
-                    "window", f"arrives at node {v} at {_num(t)}, after its window "
-                              f"[{_num(start)}, {_num(end)}] closes", route, agent.id))
+                violations.append(
+                    Violation(
+                        "window",
+                        f"arrives at node {v} at {_num(t)}, after its window [{_num(start)}, {_num(end)}] closes",
+                        route,
+                        agent.id,
+                    )
+                )
             t = max(t, start)
         if i > 0 and limit > 0 and t > limit:
-            violations.append(Violation(
-                "limit", f"has cost {_num(t)} at node {v}, over its max_length {limit}", route, agent.id))
+            violations.append(
+                Violation("limit", f"has cost {_num(t)} at node {v}, over its max_length {limit}", route, agent.id)
+            )
     return RouteTiming(t, violations)
 
 
@@ -92,8 +99,9 @@ def _field(obj: Any, key: str, kind: type | tuple[type, ...], where: str) -> Any
     return value
 
 
-def _check_route(instance: Instance, agent: Agent, k: int, route: Any,
-                 owners: dict[int, str]) -> tuple[list[int], list[Violation]]:
+def _check_route(
+    instance: Instance, agent: Agent, k: int, route: Any, owners: dict[int, str]
+) -> tuple[list[int], list[Violation]]:
     where = f"route {k}"
     agent_id = _field(route, "agent_id", int, where)
     path = _field(route, "path", list, where)
@@ -106,8 +114,7 @@ def _check_route(instance: Instance, agent: Agent, k: int, route: Any,
 
     out = []
     if agent_id != agent.id:
-        out.append(fault("agent_id", f"reports agent id {agent_id}, but agent {k} of the instance "
-                                     f"has id {agent.id}"))
+        out.append(fault("agent_id", f"reports agent id {agent_id}, but agent {k} of the instance has id {agent.id}"))
     if not path:
         out.append(fault("no_route", "has no route"))
         return path, out
@@ -119,8 +126,13 @@ def _check_route(instance: Instance, agent: Agent, k: int, route: Any,
     if instance.return_to_end and path[-1] != agent.end_node:
         out.append(fault("end", f"ends at node {path[-1]}, not at its end node {agent.end_node}"))
     elif not instance.return_to_end and path[-1] not in (agent.start_node, agent.end_node):
-        out.append(fault("end", f"ends at node {path[-1]}, neither at its start node {agent.start_node} "
-                                f"nor at its end node {agent.end_node}"))
+        out.append(
+            fault(
+                "end",
+                f"ends at node {path[-1]}, neither at its start node {agent.start_node} "
+                f"nor at its end node {agent.end_node}",
+            )
+        )
     own = (agent.start_node, agent.end_node)
     for v in path[1:-1]:
         if v in owners and v not in own:
@@ -129,8 +141,7 @@ def _check_route(instance: Instance, agent: Agent, k: int, route: Any,
         types = instance.assignments.get(v)
         if types is not None and v not in own and agent.type not in types:
             allowed = ", ".join(types) if types else "no type"
-            out.append(fault("assignment", f"serves node {v} with type {agent.type}, "
-                                           f"but only {allowed} may serve it"))
+            out.append(fault("assignment", f"serves node {v} with type {agent.type}, but only {allowed} may serve it"))
     if not unknown:
         timing = time_route(instance, agent, path, k)
         out.extend(timing.violations)
@@ -149,11 +160,16 @@ def validate_result(instance: Instance, result: Any, require_all_visited: bool =
         return [Violation("status", f"the solver found no solution (status {status!r})")]
     violations = []
     for node_id in instance.duplicate_node_ids():
-        violations.append(Violation("instance", f"node id {node_id} appears more than once in the "
-                                                "instance, so routes naming it are ambiguous"))
+        violations.append(
+            Violation(
+                "instance",
+                f"node id {node_id} appears more than once in the instance, so routes naming it are ambiguous",
+            )
+        )
     if len(routes) != len(instance.agents):
-        violations.append(Violation("routes", f"the result has {len(routes)} routes, the instance "
-                                              f"{len(instance.agents)} agents"))
+        violations.append(
+            Violation("routes", f"the result has {len(routes)} routes, the instance {len(instance.agents)} agents")
+        )
     owners: dict[int, str] = {}
     for k, agent in enumerate(instance.agents):
         owners.setdefault(agent.start_node, f"the start node of agent {k}")
@@ -169,8 +185,9 @@ def validate_result(instance: Instance, result: Any, require_all_visited: bool =
             if v in owners:
                 continue  # depots: starts and closings, shared by agents
             if v in visits:
-                violations.append(Violation("twice", f"serves node {v}, already served by route {visits[v]}",
-                                            k, agent.id))
+                violations.append(
+                    Violation("twice", f"serves node {v}, already served by route {visits[v]}", k, agent.id)
+                )
             else:
                 visits[v] = k
     if require_all_visited:
@@ -191,13 +208,13 @@ def _check_statistics(result: dict[str, Any], costs: list[float]) -> list[Violat
     if not isinstance(statistics, dict):
         return []
     out = []
-    for key, expected, what in (("max_cost", max([0.0] + costs), "the largest route cost"),
-                                ("sum_cost", sum(costs), "the sum of the route costs")):
+    for key, expected, what in (
+        ("max_cost", max([0.0] + costs), "the largest route cost"),
+        ("sum_cost", sum(costs), "the sum of the route costs"),
+    ):
         value = statistics.get(key)
-        if isinstance(value, (int, float)) and not math.isclose(value, expected, rel_tol=REL_TOL,
-                                                                 abs_tol=ABS_TOL):
-            out.append(Violation("statistics", f"statistics {key} is {_num(value)}, but {what} is "
-                                               f"{_num(expected)}"))
+        if isinstance(value, (int, float)) and not math.isclose(value, expected, rel_tol=REL_TOL, abs_tol=ABS_TOL):
+            out.append(Violation("statistics", f"statistics {key} is {_num(value)}, but {what} is {_num(expected)}"))
     return out
 
 

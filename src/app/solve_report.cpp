@@ -22,8 +22,9 @@ std::vector<RouteReport> ReportRoutes(const Problem& problem, const Result& resu
     auto p = result.paths.find(static_cast<int64_t>(k));
     if (p != result.paths.end()) {
       for (int64_t index : p->second) {
-        route.path.push_back(index >= 0 && static_cast<size_t>(index) < nodes.size() ? nodes[index].id
-                                                                                    : static_cast<uint64_t>(index));
+        route.path.push_back(index >= 0 && static_cast<size_t>(index) < nodes.size()
+                                 ? nodes[index].id
+                                 : static_cast<uint64_t>(index));
       }
     }
     auto t = result.times.find(static_cast<int64_t>(k));
@@ -67,8 +68,10 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
   report.last_update_time = result.last_update_time;
   if (solver.improve()) {
     const ImproveCounts& c = solver.improve_counts();
-    report.improve_counts = {{"improve_iterations", c.iterations}, {"improve_moves", c.moves},
-                             {"improve_accepted", c.accepted}, {"improve_improvements", c.improvements},
+    report.improve_counts = {{"improve_iterations", c.iterations},
+                             {"improve_moves", c.moves},
+                             {"improve_accepted", c.accepted},
+                             {"improve_improvements", c.improvements},
                              {"improve_restarts", c.restarts}};
   }
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 

@@ -11,9 +11,9 @@ namespace {
 }
 
 void RefusePickling(py::handle cls) {
-  cls.attr("__reduce_ex__") = py::cpp_function(
-      [](py::handle self, int /*protocol*/) -> py::object { ThrowCannotPickle(self); },
-      py::is_method(cls), py::name("__reduce_ex__"), py::arg("protocol"));
+  cls.attr("__reduce_ex__") =
+      py::cpp_function([](py::handle self, int /*protocol*/) -> py::object { ThrowCannotPickle(self); },
+                       py::is_method(cls), py::name("__reduce_ex__"), py::arg("protocol"));
   cls.attr("__reduce__") = py::cpp_function([](py::handle self) -> py::object { ThrowCannotPickle(self); },
                                             py::is_method(cls), py::name("__reduce__"));
 }
@@ -25,8 +25,7 @@ void ConstructOnNew(py::handle cls) {
       [type, base_new](py::handle subtype, const py::args& args, const py::kwargs& kwargs) -> py::object {
         auto* sub = reinterpret_cast<PyTypeObject*>(subtype.ptr());
         if (!PyType_Check(subtype.ptr()) || !PyType_IsSubtype(sub, type)) {
-          throw py::type_error(std::string(type->tp_name) + ".__new__(X): X is not a subtype of " +
-                               type->tp_name);
+          throw py::type_error(std::string(type->tp_name) + ".__new__(X): X is not a subtype of " + type->tp_name);
         }
         auto self = py::reinterpret_steal<py::object>(base_new(sub, args.ptr(), kwargs.ptr()));
         if (!self) throw py::error_already_set();

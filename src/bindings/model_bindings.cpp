@@ -69,9 +69,8 @@ void RegisterEnums(py::module_& m) {
 }
 
 void RegisterValueTypes(py::module_& m) {
-  py::class_<Position> position(m, "Position",
-                                "Coordinates of a node (informational: costs come from the cost matrices).",
-                                kNoGilDtor);
+  py::class_<Position> position(
+      m, "Position", "Coordinates of a node (informational: costs come from the cost matrices).", kNoGilDtor);
   position.def(py::init<>(), "The origin (0, 0, 0).")
       .def_readwrite("x", &Position::x, "X coordinate (float).")
       .def_readwrite("y", &Position::y, "Y coordinate (float).")
@@ -86,11 +85,11 @@ void RegisterValueTypes(py::module_& m) {
       .def_readwrite("position", &Node::position,
                      "Refers into the node: `node.position.x = 2.0` changes the node; assigning copies.")
       .def_readwrite("type", &Node::type, "NodeType.DEPOT or NodeType.TARGET (the default).")
-      .def_readwrite("demand", &Node::demand, "The node's demand; carried along, no part of the search limits it.");
+      .def_readwrite("demand", &Node::demand,
+                     "The node's demand; carried along, no part of the search limits it.");
   GuardClass(node);
 
-  py::class_<Agent> agent(m, "Agent", "An agent (vehicle) with its type and its start and end nodes.",
-                          kNoGilDtor);
+  py::class_<Agent> agent(m, "Agent", "An agent (vehicle) with its type and its start and end nodes.", kNoGilDtor);
   agent.def(py::init<>(), "Id 0, empty type, start and end at node id 0, no limits.")
       .def_readwrite("id", &Agent::id, "The agent's id (unsigned 64-bit int).")
       .def_readwrite("type", &Agent::type,
@@ -133,8 +132,7 @@ void RegisterValueTypes(py::module_& m) {
 void RegisterConstraints(py::module_& m) {
   py::class_<AssignmentConstraint> assignment(
       m, "AssignmentConstraint",
-      "Which agent types may serve which nodes; a node without an entry may be served by every type.",
-      kNoGilDtor);
+      "Which agent types may serve which nodes; a node without an entry may be served by every type.", kNoGilDtor);
   assignment.def(py::init<>(), "No entries.")
       .def("set_assignment", &AssignmentConstraint::set_assignment, py::arg("node"), py::arg("types"),
            "Let only the agent types named in `types` serve the node with id `node` (replacing an earlier "
@@ -241,7 +239,8 @@ void RegisterResult(py::module_& m) {
       .def_readonly("last_update_time", &Result::last_update_time,
                     "When the last solution was recorded: processor seconds of the thread running the "
                     "search, counted from the start of the solve.")
-      .def_readonly("paths", &Result::paths, "Agent index -> node indices of its route (a new dict on every read).")
+      .def_readonly("paths", &Result::paths,
+                    "Agent index -> node indices of its route (a new dict on every read).")
       .def_readonly("times", &Result::times, "Agent index -> cost of its route (a new dict on every read).");
   GuardClass(result);
 }

@@ -5,4 +5,3 @@
 // Registers the problem model with the module: ObjectiveType, NodeType, Position, Node, Agent,
 // Options, AssignmentConstraint, TimeWindowConstraint, Problem and Result, in that order.
 void RegisterModel(pybind11::module_& m);
-

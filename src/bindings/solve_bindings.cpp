@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -15,18 +15,18 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/solve_report.hpp"
 #include "bindings/binding_guards.hpp"
 #include "bindings/solve_events.hpp"
 #include "bindings/solve_runner.hpp"
-#include "app/solve_report.hpp"
 #include "solver/solver.hpp"
 
 namespace py = pybind11;
 using velmora::Options;
 using velmora::Problem;
 using velmora::Result;
-using velmora::SolveReport;
 using velmora::Solver;
+using velmora::SolveReport;
 
 namespace {
 

@@ -21,7 +21,8 @@ RoutingTables TablesFromGraph(const PlannerGraph* graph, const std::vector<Solve
   uint64_t types = dim;
   for (const SolverNode& node : nodes) {
     for (int64_t t : node.types) {
-      if (t >= 0 && static_cast<uint64_t>(t) < kMaxNodes) types = std::max<uint64_t>(types, static_cast<uint64_t>(t) + 1);
+      if (t >= 0 && static_cast<uint64_t>(t) < kMaxNodes)
+        types = std::max<uint64_t>(types, static_cast<uint64_t>(t) + 1);
     }
   }
   for (const SolverAgent& agent : agents) {

@@ -73,7 +73,8 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
       std::stable_sort(order.begin(), order.end(),
                        [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
     } else {
-      for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[random_.Below(static_cast<uint32_t>(i))]);
+      for (size_t i = order.size(); i > 1; --i)
+        std::swap(order[i - 1], order[random_.Below(static_cast<uint32_t>(i))]);
     }
     routes.Clear();
     pending.clear();
@@ -92,7 +93,8 @@ bool ImprovementEngine::Recreate(RouteSet& routes) {
   // Order of reinsertion: random, farthest first or nearest first.
   const uint32_t pick = random_.Below(9);
   if (pick < 4) {
-    for (size_t i = removed_.size(); i > 1; --i) std::swap(removed_[i - 1], removed_[random_.Below(static_cast<uint32_t>(i))]);
+    for (size_t i = removed_.size(); i > 1; --i)
+      std::swap(removed_[i - 1], removed_[random_.Below(static_cast<uint32_t>(i))]);
   } else if (pick < 8) {
     std::sort(removed_.begin(), removed_.end(),
               [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });

@@ -45,7 +45,8 @@ int64_t LocalSearch::Run(RouteSet& routes, const std::function<bool()>* stop) {
   bool improved = true;
   while (improved) {
     improved = false;
-    for (size_t i = order_.size(); i > 1; --i) std::swap(order_[i - 1], order_[random_.Below(static_cast<uint32_t>(i))]);
+    for (size_t i = order_.size(); i > 1; --i)
+      std::swap(order_[i - 1], order_[random_.Below(static_cast<uint32_t>(i))]);
     for (size_t i = 0; i < order_.size(); ++i) {
       if (stop != nullptr && (i & 63) == 63 && (*stop)()) return moves;
       const uint32_t u = order_[i];
@@ -75,7 +76,8 @@ void LocalSearch::ActivateAround(uint32_t v) {
   if (p < s_->Size(r)) Activate(s_->At(r, p + 1));
 }
 
-int64_t LocalSearch::RunFrom(RouteSet& routes, const std::vector<uint32_t>& seeds, const std::function<bool()>* stop) {
+int64_t LocalSearch::RunFrom(RouteSet& routes, const std::vector<uint32_t>& seeds,
+                             const std::function<bool()>* stop) {
   s_ = &routes;
   queued_.assign(routes.model().NodeCount(), 0);
   queue_.clear();

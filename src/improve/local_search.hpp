@@ -25,7 +25,8 @@ class LocalSearch {
   int64_t Run(RouteSet& routes, const std::function<bool()>* stop = nullptr);
   // The same, looking first at the targets in `seeds` only: a target is looked
   // at again when a move changes the arcs next to it.
-  int64_t RunFrom(RouteSet& routes, const std::vector<uint32_t>& seeds, const std::function<bool()>* stop = nullptr);
+  int64_t RunFrom(RouteSet& routes, const std::vector<uint32_t>& seeds,
+                  const std::function<bool()>* stop = nullptr);
 
   // Each operator tries its moves for the pair (u, v) and applies the first
   // improving one; true when it did.

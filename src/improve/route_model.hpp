@@ -68,7 +68,9 @@ class RouteModel {
   }
 
   bool Serves(uint32_t agent, uint32_t v) const { return serves_[static_cast<size_t>(agent) * n_ + v] != 0; }
-  bool SlotServes(uint32_t slot, uint32_t v) const { return slot_serves_[static_cast<size_t>(slot) * n_ + v] != 0; }
+  bool SlotServes(uint32_t slot, uint32_t v) const {
+    return slot_serves_[static_cast<size_t>(slot) * n_ + v] != 0;
+  }
   // Agents that may serve target v.
   const std::vector<uint32_t>& ServersOf(uint32_t v) const { return servers_[v]; }
 
@@ -77,7 +79,9 @@ class RouteModel {
   const std::vector<uint32_t>& Neighbours(uint32_t v) const { return neighbours_[v]; }
   // A row holds the node itself, then its nearest targets: all of them up to
   // kAdjacencyLength - 1, so rows stay O(n) on large instances.
-  const uint32_t* Adjacency(uint32_t v) const { return adjacency_.data() + static_cast<size_t>(rank_[v]) * adjacency_length_; }
+  const uint32_t* Adjacency(uint32_t v) const {
+    return adjacency_.data() + static_cast<size_t>(rank_[v]) * adjacency_length_;
+  }
   size_t AdjacencyLength() const { return adjacency_length_; }
   // Distance of target v from the nearest start of an agent that may serve it.
   double DepotDistance(uint32_t v) const { return depot_distance_[v]; }

@@ -15,7 +15,8 @@ bool LocalSearch::TwoOpt(uint32_t u, uint32_t v) {
   if (Try(a, pa, 3)) return true;
   // Arcs (r[i-1], r[j-1]) and (r[i], r[j]): reverse i..j-1.
   if (j - 1 > i) {
-    const Piece pb[3] = {Piece::Prefix(a, i - 1), Piece::Range(a, i, j - 1, true), Piece::Range(a, j, s_->Size(a))};
+    const Piece pb[3] = {Piece::Prefix(a, i - 1), Piece::Range(a, i, j - 1, true),
+                         Piece::Range(a, j, s_->Size(a))};
     if (Try(a, pb, 3)) return true;
   }
   return false;

@@ -82,8 +82,7 @@ void ReadNodes(const json& nodes, Problem& problem) {
     node.position.y = element.at("y").get<double>();
     node.position.z = element.value("z", 0.0);
     node.type = NodeType::TARGET;
-    if (element.contains("type") &&
-        AsciiUpper(element.at("type").get<std::string>()) == "DEPOT") {
+    if (element.contains("type") && AsciiUpper(element.at("type").get<std::string>()) == "DEPOT") {
       node.type = NodeType::DEPOT;
     }
     node.demand = element.value("demand", 0.0);
@@ -112,8 +111,8 @@ void ReadCosts(const json& costs, Problem& problem) {
   }
 }
 
-void ReadConstraints(const json& constraints, AssignmentConstraint& assignment,
-                     TimeWindowConstraint& timewindow, PrecedenceLists& precedence) {
+void ReadConstraints(const json& constraints, AssignmentConstraint& assignment, TimeWindowConstraint& timewindow,
+                     PrecedenceLists& precedence) {
   for (const json& constraint : constraints) {
     const std::string kind = constraint.at("kind").get<std::string>();
     if (kind == "assignment") {
@@ -221,8 +220,8 @@ void ReadInstance(const json& document, Problem& problem) {
     const int64_t improve_iterations = OptionsIterations(options);
     Options& target = problem.options();
     target.return_to_end = return_to_end;
-    target.objective = (objective == "min_max" || objective == "MIN_MAX") ? ObjectiveType::MinMax
-                                                                          : ObjectiveType::MinSum;
+    target.objective =
+        (objective == "min_max" || objective == "MIN_MAX") ? ObjectiveType::MinMax : ObjectiveType::MinSum;
     target.time_limit = time_limit;
     target.improve = improve;
     target.seed = seed;

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "graph/planner_graph.hpp"
 #include "core/plugin_base.hpp"
 #include "core/search_state.hpp"
 #include "core/solver_agent.hpp"
 #include "core/solver_node.hpp"
+#include "graph/planner_graph.hpp"
 
 namespace velmora {
 

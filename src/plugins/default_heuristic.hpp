@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/constants.hpp"
-#include "plugins/heuristic_plugin.hpp"
 #include "core/weighted_pair.hpp"
+#include "plugins/heuristic_plugin.hpp"
 
 namespace velmora {
 

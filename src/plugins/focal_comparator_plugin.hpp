@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/plugin_base.hpp"
 #include "core/focal_entry.hpp"
+#include "core/plugin_base.hpp"
 
 namespace velmora {
 

@@ -178,7 +178,9 @@ bool TimeWindowConstraintChecker::IsForbidden(uint64_t agent, uint64_t node) con
   return inner_.IsForbidden(agent, node);
 }
 
-bool TimeWindowConstraintChecker::CheckAgent(const SearchState& /*state*/, uint64_t /*agent*/) const { return true; }
+bool TimeWindowConstraintChecker::CheckAgent(const SearchState& /*state*/, uint64_t /*agent*/) const {
+  return true;
+}
 
 bool TimeWindowConstraintChecker::IsDeadEnd(const SearchState& state) const { return inner_.IsDeadEnd(state); }
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "plugins/constraint_checker_plugin.hpp"
-#include "plugins/default_constraint_checker.hpp"
 #include "core/node_set.hpp"
 #include "core/routing_context.hpp"
 #include "core/window_table.hpp"
+#include "plugins/constraint_checker_plugin.hpp"
+#include "plugins/default_constraint_checker.hpp"
 
 namespace velmora {
 

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
 #include <limits>
+#include <string>
 #include <utility>
 
 namespace velmora {
 
 namespace {
-
 
 void ReportInvalid(const Diagnostics& log, uint64_t agent) {
   log.Err("[post-opt] invalid path for agent " + std::to_string(agent) + ", skip optimize");
@@ -36,7 +35,9 @@ void DefaultPostOptimizer::Configure(const RoutingContext& context) {
 }
 
 void DefaultPostOptimizer::SetReturnToEnd(bool flag) { evaluator_.SetReturnToEnd(flag); }
-void DefaultPostOptimizer::SetAgentStarts(const std::vector<uint64_t>& starts) { evaluator_.SetAgentStarts(starts); }
+void DefaultPostOptimizer::SetAgentStarts(const std::vector<uint64_t>& starts) {
+  evaluator_.SetAgentStarts(starts);
+}
 void DefaultPostOptimizer::SetAgentEnds(const std::vector<uint64_t>& ends) { evaluator_.SetAgentEnds(ends); }
 void DefaultPostOptimizer::SetTimeWindows(const WindowTable& windows) { evaluator_.SetTimeWindows(windows); }
 

@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "graph/planner_graph.hpp"
-#include "model/result.hpp"
 #include "core/plugin_base.hpp"
 #include "core/solver_agent.hpp"
 #include "core/solver_node.hpp"
 #include "core/window_table.hpp"
+#include "graph/planner_graph.hpp"
+#include "model/result.hpp"
 
 namespace velmora {
 

@@ -153,7 +153,8 @@ bool RouteEvaluator::EndsMatch(const Context& ctx, int64_t first, int64_t last) 
 }
 
 inline double RouteEvaluator::Leg(const Context& ctx, int64_t u, int64_t v) const {
-  if (ctx.routing != nullptr) return ctx.routing->RouteLeg(ctx.agent, static_cast<uint64_t>(u), static_cast<uint64_t>(v));
+  if (ctx.routing != nullptr)
+    return ctx.routing->RouteLeg(ctx.agent, static_cast<uint64_t>(u), static_cast<uint64_t>(v));
   if (u == v || ctx.graph == nullptr) return 0.0;
   const uint64_t w = static_cast<uint64_t>(v);
   // Without return-to-end the move back to the own start or end is free.
@@ -299,8 +300,8 @@ RouteCost RouteEvaluator::EvaluateRoute(const PlannerGraph* graph, const std::ve
     case RouteView::Edit::kReverse: {
       const size_t i = view.first();
       const size_t j = view.second();
-      return Walk(ctx, [&r, i, j](size_t p) { return (p >= i && p <= j) ? r[i + j - p] : r[p]; }, n, from, c,
-                  walk_limit);
+      return Walk(
+          ctx, [&r, i, j](size_t p) { return (p >= i && p <= j) ? r[i + j - p] : r[p]; }, n, from, c, walk_limit);
     }
     case RouteView::Edit::kRemove: {
       const size_t i = view.first();
@@ -309,8 +310,9 @@ RouteCost RouteEvaluator::EvaluateRoute(const PlannerGraph* graph, const std::ve
     case RouteView::Edit::kInsert: {
       const size_t j = view.first();
       const int64_t node = view.node();
-      return Walk(ctx, [&r, j, node](size_t p) { return p < j ? r[p] : (p == j ? node : r[p - 1]); }, n, from,
-                  c, walk_limit);
+      return Walk(
+          ctx, [&r, j, node](size_t p) { return p < j ? r[p] : (p == j ? node : r[p - 1]); }, n, from, c,
+          walk_limit);
     }
     case RouteView::Edit::kNone:
     default:

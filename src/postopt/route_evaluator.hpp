@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "graph/planner_graph.hpp"
 #include "core/routing_context.hpp"
-#include "postopt/route_view.hpp"
 #include "core/solver_agent.hpp"
 #include "core/solver_node.hpp"
 #include "core/window_table.hpp"
+#include "graph/planner_graph.hpp"
+#include "postopt/route_view.hpp"
 
 namespace velmora {
 

@@ -12,7 +12,6 @@ namespace velmora {
 
 namespace {
 
-
 // A new cost above this value can neither beat `best` nor tie with it within
 // 1e-9 (the slack absorbs the rounding of the addition).
 double TieLimit(double best) { return best + std::max(4e-9, std::fabs(best) * 1e-15); }
@@ -188,8 +187,8 @@ Insertion RouteMergingPostOptimizer::FindInsertion(int64_t v, uint64_t excluded,
           evaluator_.EvaluateRoute(graph_, nodes_, agents_, RouteView::Inserted(route, v, j), i, &profile, limit);
       if (!rc.valid || !(rc.cost <= bound_limit)) continue;
       const double e = rc.cost;
-      const bool better =
-          e < b || (std::fabs(e - b) < kImprovementTolerance && (!best.found || (e - costs_[i]) < (b - costs_[best.agent])));
+      const bool better = e < b || (std::fabs(e - b) < kImprovementTolerance &&
+                                    (!best.found || (e - costs_[i]) < (b - costs_[best.agent])));
       if (better) {
         best.found = true;
         best.agent = i;

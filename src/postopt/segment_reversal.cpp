@@ -6,8 +6,9 @@
 
 namespace velmora {
 
-void ReverseSegments(const RouteEvaluator& evaluator, const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
-                     const std::vector<SolverAgent>& agents, Route& route, double& cost, uint64_t agent) {
+void ReverseSegments(const RouteEvaluator& evaluator, const PlannerGraph* graph,
+                     const std::vector<SolverNode>& nodes, const std::vector<SolverAgent>& agents, Route& route,
+                     double& cost, uint64_t agent) {
   const size_t n = route.size();
   if (n < 4) return;
   RouteProfile profile;

@@ -33,9 +33,10 @@ class NodePool {
   NodePool& operator=(const NodePool&) = delete;
 
   void* Allocate(size_t size) {
-    if (block_ == 0) block_ = size < sizeof(void*) ? sizeof(void*) : (size + alignof(std::max_align_t) - 1) /
-                                                                         alignof(std::max_align_t) *
-                                                                         alignof(std::max_align_t);
+    if (block_ == 0)
+      block_ = size < sizeof(void*) ? sizeof(void*)
+                                    : (size + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                                          alignof(std::max_align_t);
     if (size > block_) return ::operator new(size);
     if (free_ != nullptr) {
       void* p = free_;
@@ -96,9 +97,13 @@ struct PoolAllocator {
     }
   }
   template <typename U>
-  bool operator==(const PoolAllocator<U>& o) const noexcept { return pool == o.pool; }
+  bool operator==(const PoolAllocator<U>& o) const noexcept {
+    return pool == o.pool;
+  }
   template <typename U>
-  bool operator!=(const PoolAllocator<U>& o) const noexcept { return pool != o.pool; }
+  bool operator!=(const PoolAllocator<U>& o) const noexcept {
+    return pool != o.pool;
+  }
 };
 
 }  // namespace velmora

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <stdexcept>
 
 #include "graph/graph_tables.hpp"
@@ -218,8 +218,8 @@ void Solver::BuildCompleteGraph(const Problem& problem) {
 // searches its own graph, else read from the caller's graph.
 void Solver::BuildContext() {
   const uint64_t n = nodes_.size();
-  if (graph_ == owned_graph_.get() && own_costs_.size() == num_types_ * n * n && agents_.size() == starts_.size() &&
-      agents_.size() == ends_.size()) {
+  if (graph_ == owned_graph_.get() && own_costs_.size() == num_types_ * n * n &&
+      agents_.size() == starts_.size() && agents_.size() == ends_.size()) {
     context_ = RoutingContext(OwnTables(own_costs_));
   } else {
     context_ = RoutingContext(TablesFromGraph(graph_, nodes_, agents_, starts_, ends_, windows_, return_to_end_));
@@ -284,9 +284,9 @@ void Solver::SetAgents(const std::vector<SolverAgent>& agents) { agents_ = agent
 
 void Solver::SetGraph(PlannerGraph* graph) { graph_ = graph; }
 
-int Solver::SolveOn(PlannerGraph* graph, const std::vector<SolverNode>& nodes, const std::vector<SolverAgent>& agents,
-                    const std::vector<uint64_t>& starts, const std::vector<uint64_t>& ends, const std::string& name,
-                    double time_limit) {
+int Solver::SolveOn(PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                    const std::vector<SolverAgent>& agents, const std::vector<uint64_t>& starts,
+                    const std::vector<uint64_t>& ends, const std::string& name, double time_limit) {
   instance_name_ = name;
   SetGraph(graph);
   SetNodes(nodes);
@@ -379,8 +379,8 @@ void Solver::BuildTimeWindowEdges() {
     }
   }
   if (blocked > 0) {
-    diagnostics_.Out("[TW-MST] blocked edges: " + std::to_string(blocked) + " / " + std::to_string(n * (n - 1) / 2) +
-                     " (set MTSP_DEBUG_TW_EDGES=1 for details)");
+    diagnostics_.Out("[TW-MST] blocked edges: " + std::to_string(blocked) + " / " +
+                     std::to_string(n * (n - 1) / 2) + " (set MTSP_DEBUG_TW_EDGES=1 for details)");
   }
   // A stable sort keeps the order of equal weights reproducible.
   std::stable_sort(edges_.begin(), edges_.end(),

@@ -5,7 +5,6 @@
 #include <limits>
 #include <stdexcept>
 
-
 #include "solver/memory_guard.hpp"
 #include "solver/solver.hpp"
 
@@ -93,7 +92,9 @@ double Solver::TotalCost(const SearchState& state) const {
 
 void Solver::ResetFrontiers() { frontier_count_ = 0; }
 
-int64_t Solver::CountVisited(const SearchState& state) const { return CountVisitedBits(state.visited, state.n_nodes); }
+int64_t Solver::CountVisited(const SearchState& state) const {
+  return CountVisitedBits(state.visited, state.n_nodes);
+}
 
 int64_t Solver::CountVisitedBits(const NodeSet& visited, int32_t n_nodes) const {
   if (n_nodes <= 0) return 0;
@@ -283,7 +284,8 @@ size_t Solver::BeginSearch() {
   }
   for (size_t k = 0; k < m; ++k) {
     if (starts_[k] >= n || ends_[k] >= n) {
-      throw std::invalid_argument("agent " + std::to_string(k) + " starts or ends at a node the graph does not have");
+      throw std::invalid_argument("agent " + std::to_string(k) +
+                                  " starts or ends at a node the graph does not have");
     }
   }
   n_nodes_ = static_cast<int32_t>(n);
@@ -367,7 +369,8 @@ Solver::Step Solver::ExpandNext(double weight) {
   // Every successor leaves the same node with the same agent type: one cost row.
   const uint64_t from = x.positions[static_cast<size_t>(a)];
   const int64_t type = context_.AgentType(static_cast<uint64_t>(a));
-  const bool has_row = type >= 0 && static_cast<uint64_t>(type) < context_.TypeCount() && from < context_.NodeCount();
+  const bool has_row =
+      type >= 0 && static_cast<uint64_t>(type) < context_.TypeCount() && from < context_.NodeCount();
   leg_row_ = has_row ? context_.CostRow(type, from) : nullptr;
   // Nodes past the context's have no arcs, so no successors.
   const uint64_t count = std::min<uint64_t>(nodes_.size(), context_.NodeCount());

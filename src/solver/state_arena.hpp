@@ -54,7 +54,8 @@ class StateArena {
   };
 
   unsigned char* Slot(uint64_t id) const {
-    return chunks_[static_cast<size_t>(id / kChunkStates)].get() + static_cast<size_t>(id % kChunkStates) * stride_;
+    return chunks_[static_cast<size_t>(id / kChunkStates)].get() +
+           static_cast<size_t>(id % kChunkStates) * stride_;
   }
   const Header& Head(uint64_t id) const { return *reinterpret_cast<const Header*>(Slot(id)); }
 

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "core/routing_context.hpp"
+#include "core/solver_agent.hpp"
+#include "core/solver_node.hpp"
 #include "graph/sparse_graph.hpp"
 #include "improve/improve_settings.hpp"
 #include "postopt/route_evaluator.hpp"
-#include "core/solver_agent.hpp"
-#include "core/solver_node.hpp"
 
 namespace velmora {
 namespace improve_testing {
@@ -130,7 +130,8 @@ inline Walk WalkRoute(const RoutingTables& t, size_t k, const std::vector<uint64
     if (p > 0) {
       const uint64_t u = path[p - 1];
       double leg = 0.0;
-      if (u != v && !(!t.return_to_end && (v == s || v == e)) && type >= 0 && static_cast<size_t>(type) < t.types) {
+      if (u != v && !(!t.return_to_end && (v == s || v == e)) && type >= 0 &&
+          static_cast<size_t>(type) < t.types) {
         leg = t.costs[(static_cast<size_t>(type) * n + u) * n + v];
         if (leg != leg) leg = 0.0;
       }
@@ -180,7 +181,8 @@ inline bool ValidSolution(const RoutingTables& t, const EngineSolution& s, std::
   for (size_t v = 0; v < t.nodes; ++v) {
     const bool depot = std::find(t.starts.begin(), t.starts.end(), v) != t.starts.end() ||
                        std::find(t.ends.begin(), t.ends.end(), v) != t.ends.end();
-    if (served[v] != (depot ? 0 : 1)) return fail("node " + std::to_string(v) + " served " + std::to_string(served[v]));
+    if (served[v] != (depot ? 0 : 1))
+      return fail("node " + std::to_string(v) + " served " + std::to_string(served[v]));
   }
   return true;
 }

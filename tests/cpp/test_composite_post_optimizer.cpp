@@ -23,8 +23,8 @@ class Recorder : public PostOptimizerPlugin {
   std::string GetName() const override { return name_; }
   void Optimize(const PlannerGraph*, const std::vector<SolverNode>& nodes, const std::vector<SolverAgent>&,
                 Result& result) override {
-    log_->push_back(name_ + ".Optimize saw " + std::to_string(result.paths[0].size()) + " nodes=" +
-                    std::to_string(nodes.size()));
+    log_->push_back(name_ + ".Optimize saw " + std::to_string(result.paths[0].size()) +
+                    " nodes=" + std::to_string(nodes.size()));
     result.paths[0].push_back(tag_);
   }
   void SetReturnToEnd(bool flag) override { log_->push_back(name_ + ".rte " + std::to_string(flag)); }
@@ -64,8 +64,8 @@ TEST(CompositePostOptimizer, ForwardsInOrderAndDestroysInReverse) {
     composite.Optimize(nullptr, std::vector<SolverNode>(4), {}, result);
     EXPECT_EQ(result.paths.at(0), (std::vector<int64_t>{7, 8}));  // B saw A's change
   }
-  EXPECT_EQ(log, (std::vector<std::string>{"A.rte 1", "B.rte 1", "A.starts 2", "B.starts 2", "A.ends 1", "B.ends 1",
-                                           "A.windows 1", "B.windows 1", "A.Optimize saw 0 nodes=4",
+  EXPECT_EQ(log, (std::vector<std::string>{"A.rte 1", "B.rte 1", "A.starts 2", "B.starts 2", "A.ends 1",
+                                           "B.ends 1", "A.windows 1", "B.windows 1", "A.Optimize saw 0 nodes=4",
                                            "B.Optimize saw 1 nodes=4", "~B", "~A"}));
 }
 

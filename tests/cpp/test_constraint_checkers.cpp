@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "test_fixtures.hpp"
 #include "plugins/composite_constraint_checker.hpp"
 #include "plugins/default_constraint_checker.hpp"
 #include "plugins/time_limit_constraint_checker.hpp"
 #include "plugins/time_window_constraint_checker.hpp"
+#include "test_fixtures.hpp"
 
 using namespace velmora;
 using velmora_test::DenseTestGraph;
@@ -115,15 +115,14 @@ TEST_P(DeadEndTest, TypeZeroRule) {
   EXPECT_EQ(tw.IsDeadEnd(s), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DeadEndTest,
-    testing::Values(DeadEndCase{"OnlyTypeZeroAgentDone", {0, 1}, {1, 0}, {0}, true},
-                    DeadEndCase{"NodeAlsoServedByTypeOne", {0, 1}, {1, 0}, {0, 1}, false},
-                    DeadEndCase{"TypeZeroAgentStillOpen", {0, 0}, {1, 0}, {0}, false},
-                    DeadEndCase{"NoTypeZeroAgentAtAll", {1}, {0}, {0}, true},
-                    DeadEndCase{"TypeOneOnlyNodeIsNotConsidered", {0, 1}, {1, 1}, {1}, false},
-                    DeadEndCase{"EveryAgentDoneNodeEmptyTypes", {0}, {1}, {}, false}),
-    [](const testing::TestParamInfo<DeadEndCase>& p) { return p.param.label; });
+INSTANTIATE_TEST_SUITE_P(Cases, DeadEndTest,
+                         testing::Values(DeadEndCase{"OnlyTypeZeroAgentDone", {0, 1}, {1, 0}, {0}, true},
+                                         DeadEndCase{"NodeAlsoServedByTypeOne", {0, 1}, {1, 0}, {0, 1}, false},
+                                         DeadEndCase{"TypeZeroAgentStillOpen", {0, 0}, {1, 0}, {0}, false},
+                                         DeadEndCase{"NoTypeZeroAgentAtAll", {1}, {0}, {0}, true},
+                                         DeadEndCase{"TypeOneOnlyNodeIsNotConsidered", {0, 1}, {1, 1}, {1}, false},
+                                         DeadEndCase{"EveryAgentDoneNodeEmptyTypes", {0}, {1}, {}, false}),
+                         [](const testing::TestParamInfo<DeadEndCase>& p) { return p.param.label; });
 
 TEST(DefaultConstraintChecker, DeadEndLooksOnlyAtGraphVertices) {
   // Node 2 is restricted to type 0 but the graph has only two vertices.

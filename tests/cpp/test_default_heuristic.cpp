@@ -182,10 +182,18 @@ TEST(DefaultHeuristic, AgreesWithTheListScanOnRandomInstances) {
         if (!coin(0.8)) continue;
         double w;
         switch (uni(0, 4)) {
-          case 0: w = uni(1, 4); break;  // many ties
-          case 1: w = 9999.0; break;
-          case 2: w = 9999.0 + uni(0, 1000); break;
-          default: w = std::uniform_real_distribution<double>(0.0, 50.0)(rng); break;
+          case 0:
+            w = uni(1, 4);
+            break;  // many ties
+          case 1:
+            w = 9999.0;
+            break;
+          case 2:
+            w = 9999.0 + uni(0, 1000);
+            break;
+          default:
+            w = std::uniform_real_distribution<double>(0.0, 50.0)(rng);
+            break;
         }
         edges.push_back({static_cast<uint64_t>(u), static_cast<uint64_t>(v), w});
         if (coin(0.03)) edges.push_back({static_cast<uint64_t>(u), static_cast<uint64_t>(v), w + uni(-1, 1)});

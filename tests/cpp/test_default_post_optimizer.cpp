@@ -66,7 +66,8 @@ TEST(DefaultPostOptimizer, EqualGainsKeepTheFirstCandidate) {
   // Donor [0, 4, 5, 1] costs 12; dropping node 4 or node 5 both leave 8 and
   // both insertions into [2, 3] give 6. Its reversal also costs 12 (kept).
   Hand h(6, 1, 50.0);
-  for (auto arc : {std::make_pair(0, 4), {4, 5}, {5, 1}, {0, 5}, {5, 4}, {4, 1}}) h.g.Set(arc.first, arc.second, 4.0);
+  for (auto arc : {std::make_pair(0, 4), {4, 5}, {5, 1}, {0, 5}, {5, 4}, {4, 1}})
+    h.g.Set(arc.first, arc.second, 4.0);
   h.g.Set(2, 3, 2.0);
   for (auto arc : {std::make_pair(2, 4), {4, 3}, {2, 5}, {5, 3}}) h.g.Set(arc.first, arc.second, 3.0);
   h.agents = {MakeAgent(0, 0), MakeAgent(1, 0)};
@@ -105,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(All, ReceiverConstraints,
                          ::testing::Values(ReceiverCase{{}, 0.0, true, 7.0, 9.0},
                                            ReceiverCase{{{4, {0.0, 5.5}}}, 0.0, false, 10.0, 4.0},   // closes
                                            ReceiverCase{{{4, {6.5, 10.0}}}, 0.0, true, 7.0, 9.5},    // waits
-                                           ReceiverCase{{}, 8.5, false, 10.0, 4.0},                  // over limit
+                                           ReceiverCase{{}, 8.5, false, 10.0, 4.0},  // over limit
                                            ReceiverCase{{}, 9.0, true, 7.0, 9.0}));
 
 class CrossGroup : public ::testing::TestWithParam<bool> {};

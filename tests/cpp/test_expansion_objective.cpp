@@ -49,15 +49,15 @@ TEST_P(SelectAgentTest, PicksCheapestOpenAgent) {
   EXPECT_EQ(MakeExpansion(c.costs.size()).SelectAgent(MakeState(c.costs, c.done)), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SelectAgentTest,
-    testing::Values(SelectCase{"TieGoesToLowestIndex", {5, 3, 3}, {0, 0, 0}, 1},
-                    SelectCase{"AllDone", {1, 2}, {1, 1}, -1},
-                    SelectCase{"DoneAgentSkippedEvenIfCheapest", {0, 7, 4}, {1, 0, 0}, 2},
-                    SelectCase{"CostAtLargestDoubleNeverChosen", {kMax, kMax}, {0, 0}, -1},
-                    SelectCase{"CostAtLargestDoubleLosesToAnyOther", {kMax, 1e300}, {0, 0}, 1},
-                    SelectCase{"NegativeCostsCount", {0, -2}, {0, 0}, 1}),
-    [](const testing::TestParamInfo<SelectCase>& p) { return p.param.label; });
+INSTANTIATE_TEST_SUITE_P(Cases, SelectAgentTest,
+                         testing::Values(SelectCase{"TieGoesToLowestIndex", {5, 3, 3}, {0, 0, 0}, 1},
+                                         SelectCase{"AllDone", {1, 2}, {1, 1}, -1},
+                                         SelectCase{"DoneAgentSkippedEvenIfCheapest", {0, 7, 4}, {1, 0, 0}, 2},
+                                         SelectCase{"CostAtLargestDoubleNeverChosen", {kMax, kMax}, {0, 0}, -1},
+                                         SelectCase{
+                                             "CostAtLargestDoubleLosesToAnyOther", {kMax, 1e300}, {0, 0}, 1},
+                                         SelectCase{"NegativeCostsCount", {0, -2}, {0, 0}, 1}),
+                         [](const testing::TestParamInfo<SelectCase>& p) { return p.param.label; });
 
 TEST(DefaultExpansion, NoAgentsUntilEndsAreSet) {
   DefaultExpansion e;
@@ -97,21 +97,20 @@ TEST_P(ObjectiveEvaluateTest, GivesF) {
   EXPECT_DOUBLE_EQ(MinSumObjective().Evaluate(s, c.agents_left, c.h), c.minsum);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ObjectiveEvaluateTest,
-    testing::Values(
-        // Longest route dominates the spread estimate.
-        EvalCase{"LongestRouteWins", {10, 2}, {1, 0}, 1, 4, 10, 16},
-        // Open route plus estimate exceeds it.
-        EvalCase{"SpreadEstimateWins", {10, 2}, {1, 0}, 1, 20, 22, 32},
-        // Two open routes share the estimate: (4 + 6 + 10) / 2 = 10.
-        EvalCase{"EstimateSharedByOpenAgents", {4, 6}, {0, 0}, 2, 10, 10, 20},
-        // No open agent: f is g.
-        EvalCase{"NoAgentsLeft", {3, 8}, {1, 1}, 0, 100, 8, 111},
-        EvalCase{"NegativeAgentsLeft", {3, 8}, {1, 1}, -1, 100, 8, 111},
-        // agents_left comes from the caller, not from the done flags.
-        EvalCase{"AgentsLeftTakenAsGiven", {4, 6}, {0, 0}, 4, 30, 10, 40}),
-    [](const testing::TestParamInfo<EvalCase>& p) { return p.param.label; });
+INSTANTIATE_TEST_SUITE_P(Cases, ObjectiveEvaluateTest,
+                         testing::Values(
+                             // Longest route dominates the spread estimate.
+                             EvalCase{"LongestRouteWins", {10, 2}, {1, 0}, 1, 4, 10, 16},
+                             // Open route plus estimate exceeds it.
+                             EvalCase{"SpreadEstimateWins", {10, 2}, {1, 0}, 1, 20, 22, 32},
+                             // Two open routes share the estimate: (4 + 6 + 10) / 2 = 10.
+                             EvalCase{"EstimateSharedByOpenAgents", {4, 6}, {0, 0}, 2, 10, 10, 20},
+                             // No open agent: f is g.
+                             EvalCase{"NoAgentsLeft", {3, 8}, {1, 1}, 0, 100, 8, 111},
+                             EvalCase{"NegativeAgentsLeft", {3, 8}, {1, 1}, -1, 100, 8, 111},
+                             // agents_left comes from the caller, not from the done flags.
+                             EvalCase{"AgentsLeftTakenAsGiven", {4, 6}, {0, 0}, 4, 30, 10, 40}),
+                         [](const testing::TestParamInfo<EvalCase>& p) { return p.param.label; });
 
 TEST(DefaultObjective, EvaluateGoesThroughRouteCost) {
   // A subclass's RouteCost is what Evaluate compares against.

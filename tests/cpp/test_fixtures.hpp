@@ -136,12 +136,12 @@ class DenseTestGraph : public velmora::PlannerGraph {
 #include <utility>
 #include <vector>
 
+#include "core/solver_agent.hpp"
+#include "core/solver_node.hpp"
+#include "core/window_table.hpp"
 #include "graph/planner_graph.hpp"
 #include "graph/sparse_graph.hpp"
 #include "model/result.hpp"
-#include "core/window_table.hpp"
-#include "core/solver_agent.hpp"
-#include "core/solver_node.hpp"
 
 namespace velmora {
 namespace testing_support {
@@ -238,8 +238,8 @@ inline RefCost ReferenceEvaluate(const RouteConfig& cfg, const PlannerGraph* gra
     if (v < 0 || static_cast<size_t>(v) >= nodes.size()) return {false, 0.0};
     // The own start and end are exempt from the type assignment, and another
     // agent's start or end node is off limits.
-    const bool own_depot = (has_s && v == static_cast<int64_t>(cfg.starts[k])) ||
-                           (has_e && v == static_cast<int64_t>(cfg.ends[k]));
+    const bool own_depot =
+        (has_s && v == static_cast<int64_t>(cfg.starts[k])) || (has_e && v == static_cast<int64_t>(cfg.ends[k]));
     bool allowed = own_depot;
     for (int64_t x : nodes[v].types) allowed = allowed || x == t;
     if (!allowed) return {false, 0.0};
@@ -320,7 +320,8 @@ struct RandomInstance {
       for (int a = 0; a < n_agents; ++a)
         for (int64_t t : inst.nodes[v].types)
           if (t == inst.agents[a].type) ok.push_back(a);
-      const int a = ok.empty() || unit() < 0.05 ? pick(0, n_agents - 1) : ok[pick(0, static_cast<int>(ok.size()) - 1)];
+      const int a =
+          ok.empty() || unit() < 0.05 ? pick(0, n_agents - 1) : ok[pick(0, static_cast<int>(ok.size()) - 1)];
       interior[a].push_back(v);
     }
     for (int a = 0; a < n_agents; ++a) {

@@ -6,13 +6,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/solve_report.hpp"
 #include "graph/sparse_graph.hpp"
 #include "io/instance_reader.hpp"
 #include "model/problem.hpp"
+#include "plugins/time_window_constraint_checker.hpp"
 #include "postopt/route_evaluator.hpp"
 #include "postopt/route_merging_post_optimizer.hpp"
-#include "plugins/time_window_constraint_checker.hpp"
-#include "app/solve_report.hpp"
 #include "solver/solver.hpp"
 #include "solver/state_arena.hpp"
 
@@ -36,8 +36,8 @@ void ExpectConsistentResult(Solver& solver, bool return_to_end) {
   evaluator.SetTimeWindows(solver.windows());
   const Result result = solver.get_result();
   for (const auto& [agent, path] : result.paths) {
-    const RouteCost rc =
-        evaluator.EvaluateRoute(solver.graph(), solver.nodes(), solver.agents(), path, static_cast<uint64_t>(agent));
+    const RouteCost rc = evaluator.EvaluateRoute(solver.graph(), solver.nodes(), solver.agents(), path,
+                                                 static_cast<uint64_t>(agent));
     EXPECT_TRUE(rc.valid) << "agent " << agent;
     ASSERT_EQ(result.times.count(agent), 1u);
     EXPECT_DOUBLE_EQ(rc.cost, result.times.at(agent)) << "agent " << agent;
@@ -171,9 +171,8 @@ TEST(FuzzRegression, MergingNeverLeavesTheEmptiedRouteInvalid) {
       if (i != j) graph.AddArc(i, j, {50.0, 50.0});
     }
   }
-  const double d[][3] = {{0, 1, 1},  {1, 2, 1},  {2, 0, 1},  {0, 2, 100}, {0, 3, 5}, {3, 0, 5},
-                         {1, 3, 9},  {3, 2, 10}, {2, 3, 50}, {3, 1, 50},  {1, 0, 9}, {0, 4, 10},
-                         {4, 0, 10}};
+  const double d[][3] = {{0, 1, 1},  {1, 2, 1},  {2, 0, 1},  {0, 2, 100}, {0, 3, 5},  {3, 0, 5}, {1, 3, 9},
+                         {3, 2, 10}, {2, 3, 50}, {3, 1, 50}, {1, 0, 9},   {0, 4, 10}, {4, 0, 10}};
   for (const auto& arc : d) {
     const auto u = static_cast<uint64_t>(arc[0]);
     const auto v = static_cast<uint64_t>(arc[1]);
@@ -263,14 +262,14 @@ INSTANTIATE_TEST_SUITE_P(
                       StartWindowCase{{80.0, 160.0}, 1, 200.0, true, 200.0}));
 
 TEST(FuzzRegression, RoutesFromAStartWithAWindowAreValidAndCostTheWait) {
-  Problem problem = Read(
-      R"({"nodes":[{"id":0,"x":0,"y":0,"type":"depot"},{"id":1,"x":1,"y":0},{"id":2,"x":2,"y":0},)"
-      R"({"id":3,"x":3,"y":0}],)"
-      R"("agents":[{"id":0,"type":"van","start_node":0,"end_node":0}],)"
-      R"("costs":{"van":[[0,1,2,3],[1,0,1,2],[2,1,0,1],[3,2,1,0]]},)"
-      R"("constraints":[{"kind":"timewindow","items":[{"node":0,"start":10,"end":100},)"
-      R"({"node":2,"start":0,"end":13}]}],)"
-      R"("options":{"objective":"min_max","time_limit":0.2}})");
+  Problem problem =
+      Read(R"({"nodes":[{"id":0,"x":0,"y":0,"type":"depot"},{"id":1,"x":1,"y":0},{"id":2,"x":2,"y":0},)"
+           R"({"id":3,"x":3,"y":0}],)"
+           R"("agents":[{"id":0,"type":"van","start_node":0,"end_node":0}],)"
+           R"("costs":{"van":[[0,1,2,3],[1,0,1,2],[2,1,0,1],[3,2,1,0]]},)"
+           R"("constraints":[{"kind":"timewindow","items":[{"node":0,"start":10,"end":100},)"
+           R"({"node":2,"start":0,"end":13}]}],)"
+           R"("options":{"objective":"min_max","time_limit":0.2}})");
   Solver solver(problem, problem.options());
   testing::internal::CaptureStderr();
   ASSERT_EQ(solver.solve(), 1);

@@ -104,8 +104,8 @@ TEST_P(ImproveEngineShapes, RunReportsValidStrictlyImprovingSolutions) {
       settings.max_iterations = 150;
       ImprovementEngine engine(context, settings);
       std::vector<EngineSolution> bests;
-      const bool ok = engine.Run(nullptr, [] { return false; },
-                                 [&](const EngineSolution& s) { bests.push_back(s); });
+      const bool ok =
+          engine.Run(nullptr, [] { return false; }, [&](const EngineSolution& s) { bests.push_back(s); });
       if (!ok) {
         EXPECT_TRUE(bests.empty());
         continue;
@@ -155,7 +155,9 @@ TEST_P(ImproveEngineShapes, SameSeedAndIterationsGiveTheSameRoutes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, ImproveEngineShapes, ::testing::ValuesIn(kShapes),
-                         [](const ::testing::TestParamInfo<ShapeCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<ShapeCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 struct KnownCase {
   const char* name;
@@ -200,7 +202,9 @@ TEST_P(ImproveKnownOptimum, ReachesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ImproveKnownOptimum, ::testing::ValuesIn(kKnown),
-                         [](const ::testing::TestParamInfo<KnownCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<KnownCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(ImproveEngine, OnlyADepotGivesEmptyRoutes) {
   const RoutingTables tables = Line({0}, 2);

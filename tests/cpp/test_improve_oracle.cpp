@@ -136,7 +136,9 @@ TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ImproveOracle, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<OracleCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<OracleCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // Segment summaries compose like walking the nodes one by one.
 TEST(ImproveSegment, ConcatenationMatchesStepwiseWalk) {

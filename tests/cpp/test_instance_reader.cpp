@@ -48,8 +48,7 @@ Problem Read(const std::string& text) {
 
 // Document with one node and one agent around a replaceable section.
 std::string WithAgentField(const std::string& field) {
-  return R"({"nodes": [], "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0)" + field +
-         "}]}";
+  return R"({"nodes": [], "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0)" + field + "}]}";
 }
 
 // ---------------------------------------------------------------------------
@@ -71,23 +70,22 @@ TEST_P(Uint64Conversion, MatchesLibraryWhereDefinedAndSaturatesOtherwise) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, Uint64Conversion,
-    testing::Values(Uint64Case{"7", 7u, true}, Uint64Case{"-1", kU64Max, true},
-                    Uint64Case{"-2", kU64Max - 1, true},
-                    Uint64Case{"-9223372036854775808", 9223372036854775808ull, true},
-                    Uint64Case{"9223372036854775808", 9223372036854775808ull, true},
-                    Uint64Case{"18446744073709551615", kU64Max, true},
-                    Uint64Case{"3.7", 3u, true}, Uint64Case{"-0.5", 0u, true},
-                    Uint64Case{"4294967296.5", 4294967296ull, true},
-                    Uint64Case{"9223372036854775808.0", 9223372036854775808ull, true},
-                    Uint64Case{"18446744073709549568.0", 18446744073709549568ull, true},
-                    // Out of range for a float-to-integer cast.
-                    Uint64Case{"-1.0", 0u, false}, Uint64Case{"-3.5", 0u, false},
-                    Uint64Case{"-1e300", 0u, false}, Uint64Case{"1e300", kU64Max, false},
-                    Uint64Case{"18446744073709551615.0", kU64Max, false},  // rounds to 2^64
-                    Uint64Case{"18446744073709551616", kU64Max, false},    // parsed as float
-                    Uint64Case{"true", 1u, false}, Uint64Case{"false", 0u, false}));
+INSTANTIATE_TEST_SUITE_P(Values, Uint64Conversion,
+                         testing::Values(Uint64Case{"7", 7u, true}, Uint64Case{"-1", kU64Max, true},
+                                         Uint64Case{"-2", kU64Max - 1, true},
+                                         Uint64Case{"-9223372036854775808", 9223372036854775808ull, true},
+                                         Uint64Case{"9223372036854775808", 9223372036854775808ull, true},
+                                         Uint64Case{"18446744073709551615", kU64Max, true},
+                                         Uint64Case{"3.7", 3u, true}, Uint64Case{"-0.5", 0u, true},
+                                         Uint64Case{"4294967296.5", 4294967296ull, true},
+                                         Uint64Case{"9223372036854775808.0", 9223372036854775808ull, true},
+                                         Uint64Case{"18446744073709549568.0", 18446744073709549568ull, true},
+                                         // Out of range for a float-to-integer cast.
+                                         Uint64Case{"-1.0", 0u, false}, Uint64Case{"-3.5", 0u, false},
+                                         Uint64Case{"-1e300", 0u, false}, Uint64Case{"1e300", kU64Max, false},
+                                         Uint64Case{"18446744073709551615.0", kU64Max, false},  // rounds to 2^64
+                                         Uint64Case{"18446744073709551616", kU64Max, false},  // parsed as float
+                                         Uint64Case{"true", 1u, false}, Uint64Case{"false", 0u, false}));
 
 TEST(Uint64Conversion, NonFiniteFloats) {
   EXPECT_EQ(JsonToUint64(json(std::nan(""))), 0u);
@@ -113,9 +111,8 @@ TEST_P(Int32Conversion, MatchesLibraryWhereDefinedAndSaturatesOtherwise) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, Int32Conversion,
-    testing::Values(Int32Case{"12", 12, true}, Int32Case{"-5", -5, true},
-                    Int32Case{"true", 1, true}, Int32Case{"false", 0, true},
-                    Int32Case{"15.9", 15, true}, Int32Case{"-15.9", -15, true},
+    testing::Values(Int32Case{"12", 12, true}, Int32Case{"-5", -5, true}, Int32Case{"true", 1, true},
+                    Int32Case{"false", 0, true}, Int32Case{"15.9", 15, true}, Int32Case{"-15.9", -15, true},
                     Int32Case{"-0.5", 0, true}, Int32Case{"2147483647.9", kI32Max, true},
                     Int32Case{"-2147483648.9", kI32Min, true},
                     // Integers keep their low 32 bits.
@@ -124,9 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Int32Case{"-4294967297", -1, false}, Int32Case{"-2147483649", kI32Max, false},
                     Int32Case{"18446744073709551615", -1, false},
                     // Floats beyond the range saturate.
-                    Int32Case{"2147483648.0", kI32Max, false},
-                    Int32Case{"4294967296.5", kI32Max, false}, Int32Case{"1e300", kI32Max, false},
-                    Int32Case{"-2147483649.0", kI32Min, false},
+                    Int32Case{"2147483648.0", kI32Max, false}, Int32Case{"4294967296.5", kI32Max, false},
+                    Int32Case{"1e300", kI32Max, false}, Int32Case{"-2147483649.0", kI32Min, false},
                     Int32Case{"-1e300", kI32Min, false}));
 
 TEST(Int32Conversion, NonFiniteFloats) {
@@ -137,12 +133,9 @@ TEST(Int32Conversion, NonFiniteFloats) {
 
 TEST(IntegerConversion, NonNumbersRaiseTheLibraryTypeError) {
   const std::vector<std::pair<json, std::string>> cases = {
-      {json(nullptr), "null"},
-      {json("7"), "string"},
-      {json::array({1}), "array"},
-      {json::object(), "object"},
-      {json::binary({1, 2}), "binary"},
-      {json(json::value_t::discarded), "discarded"}};
+      {json(nullptr), "null"},          {json("7"), "string"},
+      {json::array({1}), "array"},      {json::object(), "object"},
+      {json::binary({1, 2}), "binary"}, {json(json::value_t::discarded), "discarded"}};
   for (const auto& [value, name] : cases) {
     const std::string expected = "[json.exception.type_error.302] type must be number, but is " + name;
     try {
@@ -283,10 +276,14 @@ TEST(InstanceReader, IdFieldsUseUnsignedConversions) {
 }
 
 TEST(InstanceReader, LimitsPassThroughInt32) {
-  const std::vector<std::pair<std::string, double>> cases = {
-      {"15.9", 15.0},       {"-15.9", -15.0},       {"true", 1.0},        {"7", 7.0},
-      {"4294967297", 1.0},  {"2147483648", -2147483648.0},                {"-1e300", -2147483648.0},
-      {"1e300", 2147483647.0}};
+  const std::vector<std::pair<std::string, double>> cases = {{"15.9", 15.0},
+                                                             {"-15.9", -15.0},
+                                                             {"true", 1.0},
+                                                             {"7", 7.0},
+                                                             {"4294967297", 1.0},
+                                                             {"2147483648", -2147483648.0},
+                                                             {"-1e300", -2147483648.0},
+                                                             {"1e300", 2147483647.0}};
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text);
     const Problem p = Read(WithAgentField(", \"capacity\": " + text + ", \"max_length\": " + text));
@@ -477,8 +474,12 @@ const std::string kNode = R"({"id": 0, "x": 0, "y": 0})";
 const std::string kAgent = R"({"id": 0, "type": "t", "start_node": 0, "end_node": 0})";
 const std::string kHead = R"({"nodes": [)" + kNode + R"(], "agents": [)" + kAgent + "]";
 
-std::string NodeDoc(const std::string& body) { return R"({"nodes": [)" + kNode + ", " + body + R"(], "agents": []})"; }
-std::string AgentDoc(const std::string& body) { return R"({"nodes": [], "agents": [)" + kAgent + ", " + body + "]}"; }
+std::string NodeDoc(const std::string& body) {
+  return R"({"nodes": [)" + kNode + ", " + body + R"(], "agents": []})";
+}
+std::string AgentDoc(const std::string& body) {
+  return R"({"nodes": [], "agents": [)" + kAgent + ", " + body + "]}";
+}
 std::string Tail(const std::string& rest) { return kHead + ", " + rest + "}"; }
 
 const std::string k403 = "[json.exception.out_of_range.403] key '";
@@ -494,23 +495,38 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Missing required keys.
         FailureCase{"MissingNodes", R"({"agents": []})", k403 + "nodes' not found", 0, 0},
-        FailureCase{"MissingAgents", R"({"nodes": [)" + kNode + ", " + kNode + "]}", k403 + "agents' not found", 2, 0},
+        FailureCase{"MissingAgents", R"({"nodes": [)" + kNode + ", " + kNode + "]}", k403 + "agents' not found", 2,
+                    0},
         FailureCase{"NodeId", NodeDoc(R"({"x": 0, "y": 0})"), k403 + "id' not found", 1, 0},
         FailureCase{"NodeX", NodeDoc(R"({"id": 1, "y": 0})"), k403 + "x' not found", 1, 0},
         FailureCase{"NodeY", NodeDoc(R"({"id": 1, "x": 0})"), k403 + "y' not found", 1, 0},
         FailureCase{"NodeIdBeforeX", NodeDoc("{}"), k403 + "id' not found", 1, 0},
-        FailureCase{"AgentId", AgentDoc(R"({"type": "t", "start_node": 0, "end_node": 0})"), k403 + "id' not found", 0, 1},
-        FailureCase{"AgentType", AgentDoc(R"({"id": 1, "start_node": 0, "end_node": 0})"), k403 + "type' not found", 0, 1},
-        FailureCase{"AgentStart", AgentDoc(R"({"id": 1, "type": "t", "end_node": 0})"), k403 + "start_node' not found", 0, 1},
-        FailureCase{"AgentEnd", AgentDoc(R"({"id": 1, "type": "t", "start_node": 0})"), k403 + "end_node' not found", 0, 1},
+        FailureCase{"AgentId", AgentDoc(R"({"type": "t", "start_node": 0, "end_node": 0})"),
+                    k403 + "id' not found", 0, 1},
+        FailureCase{"AgentType", AgentDoc(R"({"id": 1, "start_node": 0, "end_node": 0})"),
+                    k403 + "type' not found", 0, 1},
+        FailureCase{"AgentStart", AgentDoc(R"({"id": 1, "type": "t", "end_node": 0})"),
+                    k403 + "start_node' not found", 0, 1},
+        FailureCase{"AgentEnd", AgentDoc(R"({"id": 1, "type": "t", "start_node": 0})"),
+                    k403 + "end_node' not found", 0, 1},
         FailureCase{"Kind", Tail(R"("constraints": [{"items": []}])"), k403 + "kind' not found", 1, 1},
-        FailureCase{"AssignmentNode", Tail(R"("constraints": [{"kind": "assignment", "items": [{"types": []}]}])"), k403 + "node' not found", 1, 1},
-        FailureCase{"AssignmentTypes", Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": 1}]}])"), k403 + "types' not found", 1, 1},
-        FailureCase{"WindowNode", Tail(R"("constraints": [{"kind": "timewindow", "items": [{"start": 0, "end": 1}]}])"), k403 + "node' not found", 1, 1},
-        FailureCase{"WindowStart", Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "end": 1}]}])"), k403 + "start' not found", 1, 1},
-        FailureCase{"WindowEnd", Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": 1}]}])"), k403 + "end' not found", 1, 1},
-        FailureCase{"Before", Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"after": 1}]}])"), k403 + "before' not found", 1, 1},
-        FailureCase{"After", Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": 1}]}])"), k403 + "after' not found", 1, 1},
+        FailureCase{"AssignmentNode", Tail(R"("constraints": [{"kind": "assignment", "items": [{"types": []}]}])"),
+                    k403 + "node' not found", 1, 1},
+        FailureCase{"AssignmentTypes", Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": 1}]}])"),
+                    k403 + "types' not found", 1, 1},
+        FailureCase{"WindowNode",
+                    Tail(R"("constraints": [{"kind": "timewindow", "items": [{"start": 0, "end": 1}]}])"),
+                    k403 + "node' not found", 1, 1},
+        FailureCase{"WindowStart",
+                    Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "end": 1}]}])"),
+                    k403 + "start' not found", 1, 1},
+        FailureCase{"WindowEnd",
+                    Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": 1}]}])"),
+                    k403 + "end' not found", 1, 1},
+        FailureCase{"Before", Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"after": 1}]}])"),
+                    k403 + "before' not found", 1, 1},
+        FailureCase{"After", Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": 1}]}])"),
+                    k403 + "after' not found", 1, 1},
         // Non-objects where an object is read with at().
         FailureCase{"DocumentArray", "[1]", k304 + "array", 0, 0},
         FailureCase{"DocumentNull", "null", k304 + "null", 0, 0},
@@ -519,9 +535,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NodesScalar", R"({"nodes": true, "agents": []})", k304 + "boolean", 0, 0},
         FailureCase{"AgentArray", AgentDoc("[]"), k304 + "array", 0, 1},
         FailureCase{"ConstraintString", Tail(R"("constraints": ["assignment"])"), k304 + "string", 1, 1},
-        FailureCase{"ItemNumber", Tail(R"("constraints": [{"kind": "assignment", "items": [3]}])"), k304 + "number", 1, 1},
-        FailureCase{"ItemsScalar", Tail(R"("constraints": [{"kind": "timewindow", "items": 3}])"), k304 + "number", 1, 1},
-        FailureCase{"PrecedenceItemNull", Tail(R"("constraints": [{"kind": "sequence", "precedence": [null]}])"), k304 + "null", 1, 1},
+        FailureCase{"ItemNumber", Tail(R"("constraints": [{"kind": "assignment", "items": [3]}])"),
+                    k304 + "number", 1, 1},
+        FailureCase{"ItemsScalar", Tail(R"("constraints": [{"kind": "timewindow", "items": 3}])"), k304 + "number",
+                    1, 1},
+        FailureCase{"PrecedenceItemNull", Tail(R"("constraints": [{"kind": "sequence", "precedence": [null]}])"),
+                    k304 + "null", 1, 1},
         // Options not an object.
         FailureCase{"OptionsArray", Tail(R"("options": [])"), k306 + "array", 1, 1},
         FailureCase{"OptionsNull", Tail(R"("options": null)"), k306 + "null", 1, 1},
@@ -532,34 +551,58 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NodeYArray", NodeDoc(R"({"id": 1, "x": 0, "y": []})"), k302n + "array", 1, 0},
         FailureCase{"NodeZObject", NodeDoc(R"({"id": 1, "x": 0, "y": 0, "z": {}})"), k302n + "object", 1, 0},
         FailureCase{"NodeXBoolean", NodeDoc(R"({"id": 1, "x": true, "y": 0})"), k302n + "boolean", 1, 0},
-        FailureCase{"DemandBoolean", NodeDoc(R"({"id": 1, "x": 0, "y": 0, "demand": false})"), k302n + "boolean", 1, 0},
-        FailureCase{"AgentIdNull", AgentDoc(R"({"id": null, "type": "t", "start_node": 0, "end_node": 0})"), k302n + "null", 0, 1},
-        FailureCase{"StartNodeString", AgentDoc(R"({"id": 1, "type": "t", "start_node": "0", "end_node": 0})"), k302n + "string", 0, 1},
-        FailureCase{"EndNodeObject", AgentDoc(R"({"id": 1, "type": "t", "start_node": 0, "end_node": {}})"), k302n + "object", 0, 1},
+        FailureCase{"DemandBoolean", NodeDoc(R"({"id": 1, "x": 0, "y": 0, "demand": false})"), k302n + "boolean",
+                    1, 0},
+        FailureCase{"AgentIdNull", AgentDoc(R"({"id": null, "type": "t", "start_node": 0, "end_node": 0})"),
+                    k302n + "null", 0, 1},
+        FailureCase{"StartNodeString", AgentDoc(R"({"id": 1, "type": "t", "start_node": "0", "end_node": 0})"),
+                    k302n + "string", 0, 1},
+        FailureCase{"EndNodeObject", AgentDoc(R"({"id": 1, "type": "t", "start_node": 0, "end_node": {}})"),
+                    k302n + "object", 0, 1},
         FailureCase{"CapacityString", WithAgentField(R"(, "capacity": "9")"), k302n + "string", 0, 0},
         FailureCase{"MaxLengthNull", WithAgentField(R"(, "max_length": null)"), k302n + "null", 0, 0},
         FailureCase{"CostString", Tail(R"("costs": {"t": [[0, "1"]]})"), k302n + "string", 1, 1},
         FailureCase{"CostBoolean", Tail(R"("costs": {"t": [[true]]})"), k302n + "boolean", 1, 1},
-        FailureCase{"ItemNodeString", Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": "1", "types": []}]}])"), k302n + "string", 1, 1},
-        FailureCase{"StartBoolean", Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": true, "end": 1}]}])"), k302n + "boolean", 1, 1},
-        FailureCase{"EndString", Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": "1"}]}])"), k302n + "string", 1, 1},
-        FailureCase{"BeforeNull", Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": null, "after": 1}]}])"), k302n + "null", 1, 1},
-        FailureCase{"AfterArray", Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": 1, "after": []}]}])"), k302n + "array", 1, 1},
+        FailureCase{"ItemNodeString",
+                    Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": "1", "types": []}]}])"),
+                    k302n + "string", 1, 1},
+        FailureCase{
+            "StartBoolean",
+            Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": true, "end": 1}]}])"),
+            k302n + "boolean", 1, 1},
+        FailureCase{
+            "EndString",
+            Tail(R"("constraints": [{"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": "1"}]}])"),
+            k302n + "string", 1, 1},
+        FailureCase{"BeforeNull",
+                    Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": null, "after": 1}]}])"),
+                    k302n + "null", 1, 1},
+        FailureCase{"AfterArray",
+                    Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": 1, "after": []}]}])"),
+                    k302n + "array", 1, 1},
         FailureCase{"TimeLimitBoolean", Tail(R"("options": {"time_limit": true})"), k302n + "boolean", 1, 1},
         FailureCase{"TimeLimitString", Tail(R"("options": {"time_limit": "5"})"), k302n + "string", 1, 1},
         // String fields.
         FailureCase{"NodeTypeNumber", NodeDoc(R"({"id": 1, "x": 0, "y": 0, "type": 0})"), k302s + "number", 1, 0},
-        FailureCase{"AgentTypeNumber", AgentDoc(R"({"id": 1, "type": 2, "start_node": 0, "end_node": 0})"), k302s + "number", 0, 1},
+        FailureCase{"AgentTypeNumber", AgentDoc(R"({"id": 1, "type": 2, "start_node": 0, "end_node": 0})"),
+                    k302s + "number", 0, 1},
         FailureCase{"KindNumber", Tail(R"("constraints": [{"kind": 1}])"), k302s + "number", 1, 1},
         FailureCase{"ObjectiveBoolean", Tail(R"("options": {"objective": true})"), k302s + "boolean", 1, 1},
-        FailureCase{"PrecedenceTypeNumber", Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": 1, "after": 2, "type": 1}]}])"), k302s + "number", 1, 1},
-        FailureCase{"TypesElementNumber", Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": 1, "types": ["a", 1]}]}])"), k302s + "number", 1, 1},
+        FailureCase{
+            "PrecedenceTypeNumber",
+            Tail(R"("constraints": [{"kind": "sequence", "precedence": [{"before": 1, "after": 2, "type": 1}]}])"),
+            k302s + "number", 1, 1},
+        FailureCase{"TypesElementNumber",
+                    Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": 1, "types": ["a", 1]}]}])"),
+                    k302s + "number", 1, 1},
         // Array fields.
         FailureCase{"MatrixNumber", Tail(R"("costs": {"t": 1})"), k302a + "number", 1, 1},
         FailureCase{"MatrixObject", Tail(R"("costs": {"t": {"r": [1]}})"), k302a + "object", 1, 1},
         FailureCase{"CostsScalar", Tail(R"("costs": 5)"), k302a + "number", 1, 1},
         FailureCase{"RowObject", Tail(R"("costs": {"t": [[0], {"a": 1}]})"), k302a + "object", 1, 1},
-        FailureCase{"TypesString", Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": 1, "types": "truck"}]}])"), k302a + "string", 1, 1},
+        FailureCase{"TypesString",
+                    Tail(R"("constraints": [{"kind": "assignment", "items": [{"node": 1, "types": "truck"}]}])"),
+                    k302a + "string", 1, 1},
         // Boolean field.
         FailureCase{"ReturnToEndNumber", Tail(R"("options": {"return_to_end": 0})"), k302b + "number", 1, 1},
         FailureCase{"ReturnToEndString", Tail(R"("options": {"return_to_end": "true"})"), k302b + "string", 1, 1}),
@@ -604,18 +647,24 @@ TEST(ParseInstanceText, AcceptsOneValueWithSurroundingWhiteSpace) {
 
 TEST(ParseInstanceText, RejectsEverythingButOneValue) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", "[json.exception.parse_error.101] parse error at line 1, column 1: attempting to parse an empty "
-           "input; check that your input string or stream contains the expected JSON"},
-      {"{} // note", "[json.exception.parse_error.101] parse error at line 1, column 4: syntax error while "
-                     "parsing value - invalid literal; last read: '{} /'; expected end of input"},
-      {"/* note */ {}", "[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
-                        "parsing value - invalid literal; last read: '/'"},
-      {"{} {}", "[json.exception.parse_error.101] parse error at line 1, column 4: syntax error while parsing "
-                "value - unexpected '{'; expected end of input"},
-      {"[1,]", "[json.exception.parse_error.101] parse error at line 1, column 4: syntax error while parsing "
-               "value - unexpected ']'; expected '[', '{', or a literal"},
-      {"NaN", "[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while parsing "
-              "value - invalid literal; last read: 'N'"},
+      {"",
+       "[json.exception.parse_error.101] parse error at line 1, column 1: attempting to parse an empty "
+       "input; check that your input string or stream contains the expected JSON"},
+      {"{} // note",
+       "[json.exception.parse_error.101] parse error at line 1, column 4: syntax error while "
+       "parsing value - invalid literal; last read: '{} /'; expected end of input"},
+      {"/* note */ {}",
+       "[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
+       "parsing value - invalid literal; last read: '/'"},
+      {"{} {}",
+       "[json.exception.parse_error.101] parse error at line 1, column 4: syntax error while parsing "
+       "value - unexpected '{'; expected end of input"},
+      {"[1,]",
+       "[json.exception.parse_error.101] parse error at line 1, column 4: syntax error while parsing "
+       "value - unexpected ']'; expected '[', '{', or a literal"},
+      {"NaN",
+       "[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while parsing "
+       "value - invalid literal; last read: 'N'"},
       // Infinite numbers never reach the reader from text.
       {"1e400", "[json.exception.out_of_range.406] number overflow parsing '1e400'"}};
   for (const auto& [text, expected] : cases) {

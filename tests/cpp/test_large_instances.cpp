@@ -49,7 +49,8 @@ Matrix Euclid(const std::vector<std::pair<double, double>>& points, double speed
   Matrix m(points.size(), std::vector<double>(points.size()));
   for (size_t i = 0; i < points.size(); ++i)
     for (size_t j = 0; j < points.size(); ++j)
-      m[i][j] = std::round(std::hypot(points[i].first - points[j].first, points[i].second - points[j].second) / speed);
+      m[i][j] =
+          std::round(std::hypot(points[i].first - points[j].first, points[i].second - points[j].second) / speed);
   return m;
 }
 
@@ -164,7 +165,8 @@ std::string Fault(const Problem& problem, const Options& options, const Result& 
       if (!own_depot) {
         if (depots.count(v) != 0) return where + "passes another agent's depot";
         const auto& types = assignments.at(v);
-        if (std::find(types.begin(), types.end(), agent.type) == types.end()) return where + "serves a barred node";
+        if (std::find(types.begin(), types.end(), agent.type) == types.end())
+          return where + "serves a barred node";
         ++served[v];
       }
       if (u != v && !(own_depot && !options.return_to_end)) t += cost[u][v];
@@ -176,7 +178,8 @@ std::string Fault(const Problem& problem, const Options& options, const Result& 
       if (agent.time_limit > 0 && t > agent.time_limit) return where + "exceeds its limit";
     }
     if (std::abs(t - result.times.at(static_cast<int64_t>(k))) > 1e-6) {
-      return where + "costs " + std::to_string(t) + ", reported " + std::to_string(result.times.at(static_cast<int64_t>(k)));
+      return where + "costs " + std::to_string(t) + ", reported " +
+             std::to_string(result.times.at(static_cast<int64_t>(k)));
     }
   }
   for (size_t v = 0; v < n; ++v) {
@@ -269,7 +272,8 @@ TEST(LargeInstanceSetup, RefusesWhatTheSmallSetUpRefuses) {
   };
   const auto count = [](size_t n) { return std::to_string(n); };
   const Bad bads[] = {
-      {"too many rows", [](Problem& p, size_t n) { p.set_cost_matrix("truck", Matrix(n + 1, std::vector<double>(1))); },
+      {"too many rows",
+       [](Problem& p, size_t n) { p.set_cost_matrix("truck", Matrix(n + 1, std::vector<double>(1))); },
        [&](size_t n) {
          return "cost matrix of agent type 'truck' has " + count(n + 1) + " rows but the problem has " + count(n) +
                 " nodes";
@@ -277,11 +281,14 @@ TEST(LargeInstanceSetup, RefusesWhatTheSmallSetUpRefuses) {
       {"too many columns",
        [](Problem& p, size_t n) { p.set_cost_matrix("truck", Matrix(2, std::vector<double>(n + 2))); },
        [&](size_t n) {
-         return "row 0 of the cost matrix of agent type 'truck' has " + count(n + 2) + " columns but the problem has " +
-                count(n) + " nodes";
+         return "row 0 of the cost matrix of agent type 'truck' has " + count(n + 2) +
+                " columns but the problem has " + count(n) + " nodes";
        }},
-      {"not a number", [](Problem& p, size_t) { p.set_cost_matrix("truck", Matrix{{0.0, 1.0}, {std::nan(""), 0.0}}); },
-       [](size_t) { return std::string("cost matrix of agent type 'truck' holds a value that is not a number at (1, 0)"); }},
+      {"not a number",
+       [](Problem& p, size_t) { p.set_cost_matrix("truck", Matrix{{0.0, 1.0}, {std::nan(""), 0.0}}); },
+       [](size_t) {
+         return std::string("cost matrix of agent type 'truck' holds a value that is not a number at (1, 0)");
+       }},
       {"unknown type", [](Problem& p, size_t) { p.set_cost_matrix("bike", Matrix{{0.0}}); },
        [](size_t) { return std::string("unordered_map::at: key not found"); }},
   };
@@ -337,11 +344,11 @@ TEST_P(LargeInstanceSolve, ImproveGivesValidRoutes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, LargeInstanceSolve,
-    ::testing::Values(Shape{"min_max", 300, 5, false, true, false, false, false, ObjectiveType::MinMax},
-                      Shape{"min_sum", 300, 3, false, true, false, false, false, ObjectiveType::MinSum},
-                      Shape{"open_routes_distinct_ends", 320, 4, false, false, true, false, false,
-                            ObjectiveType::MinMax},
-                      Shape{"two_types_windows_limits", 300, 6, true, true, false, true, true, ObjectiveType::MinMax}),
+    ::testing::Values(
+        Shape{"min_max", 300, 5, false, true, false, false, false, ObjectiveType::MinMax},
+        Shape{"min_sum", 300, 3, false, true, false, false, false, ObjectiveType::MinSum},
+        Shape{"open_routes_distinct_ends", 320, 4, false, false, true, false, false, ObjectiveType::MinMax},
+        Shape{"two_types_windows_limits", 300, 6, true, true, false, true, true, ObjectiveType::MinMax}),
     [](const ::testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
 
 TEST(LargeInstanceSolveRepeat, SameSeedAndIterationsGiveTheSameRoutes) {

@@ -129,12 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {{0, 0}, {1, 1}, {2, 0}},
                      {{0, 0}, {1, 1}, {2, 2}},
                      3},
-        AddAgentCase{"RepeatedIdKeepsBothEntries",
-                     {{7, "truck"}, {7, "drone"}},
-                     {"truck", "drone"},
-                     {{7, 1}},
-                     {{7, 1}},
-                     1},
+        AddAgentCase{
+            "RepeatedIdKeepsBothEntries", {{7, "truck"}, {7, "drone"}}, {"truck", "drone"}, {{7, 1}}, {{7, 1}}, 1},
         AddAgentCase{"EmptyTypeNameIsAType",
                      {{4, ""}, {5, "x"}, {6, ""}},
                      {"", "x"},
@@ -153,9 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {{UINT64_MAX, 0}, {0, 0}},
                      {{UINT64_MAX, 0}, {0, 1}},
                      2}),
-    [](const testing::TestParamInfo<AddAgentCase>& param_info) {
-      return std::string(param_info.param.name);
-    });
+    [](const testing::TestParamInfo<AddAgentCase>& param_info) { return std::string(param_info.param.name); });
 
 TEST(ProblemModel, AddAgentFilesUnderGivenIdAndOverwritesEveryField) {
   Problem p;

@@ -82,8 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EndpointCase{true, {0, 4, 1, 4}, true, 10.0},  // own end may recur
                       EndpointCase{false, {0, 4, 1, 4}, true, 3.0},
                       EndpointCase{true, {0, 1, 1, 4}, true, 4.0},   // staying put costs nothing
-                      EndpointCase{false, {0}, true, 0.0},
-                      EndpointCase{true, {0}, false, 0},
+                      EndpointCase{false, {0}, true, 0.0}, EndpointCase{true, {0}, false, 0},
                       EndpointCase{true, {4}, false, 0}));
 
 TEST_F(LineFixture, WithoutStartsAndEndsEveryNonEmptyRouteIsInvalid) {
@@ -202,7 +201,8 @@ TEST(RouteViewEvaluation, MatchesMaterialisedRoutes) {
           ASSERT_EQ(plain.cost, ref.cost);  // bit for bit
           ASSERT_EQ(fast.cost, ref.cost);
         }
-        const double limit = (whole.valid ? whole.cost : 20.0) * (0.6 + 0.8 * std::uniform_real_distribution<double>()(rng));
+        const double limit =
+            (whole.valid ? whole.cost : 20.0) * (0.6 + 0.8 * std::uniform_real_distribution<double>()(rng));
         const RouteCost bounded = ev.EvaluateRoute(&inst.graph, inst.nodes, inst.agents, view, k, &profile, limit);
         ++compared;
         if (bounded.cut) {

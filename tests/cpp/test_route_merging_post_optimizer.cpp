@@ -228,8 +228,8 @@ INSTANTIATE_TEST_SUITE_P(All, InsertionTie,
                                            TieCase{false, 9.99, true},
                                            TieCase{true, 10.0, false},      // equal: smaller growth wins
                                            TieCase{false, 10.0, false},     // ... also when found later
-                                           TieCase{true, 10.0 - 5e-10, true},       // strictly cheaper, found later
-                                           TieCase{false, 10.0 - 5e-10, false},     // within 1e-9: smaller growth
+                                           TieCase{true, 10.0 - 5e-10, true},  // strictly cheaper, found later
+                                           TieCase{false, 10.0 - 5e-10, false},  // within 1e-9: smaller growth
                                            TieCase{true, 10.0 + 5e-10, false}));
 
 // Agents 1 and 2 both cost 3; agent 1 goes first and ends up holding 7 and 8

@@ -137,11 +137,12 @@ TEST_P(SolverCheckerChoice, ChecksOnlyWhatTheProblemNeeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SolverCheckerChoice,
-    testing::Values(CheckerCase{0.0, false, {}}, CheckerCase{-3.0, false, {}},
-                    CheckerCase{5.0, false, {"DefaultConstraintChecker", "TimeLimitConstraintChecker"}},
-                    CheckerCase{0.0, true, {"DefaultConstraintChecker", "TimeConstraintChecker"}},
-                    CheckerCase{5.0, true,
-                                {"DefaultConstraintChecker", "TimeConstraintChecker", "TimeLimitConstraintChecker"}}));
+    testing::Values(
+        CheckerCase{0.0, false, {}}, CheckerCase{-3.0, false, {}},
+        CheckerCase{5.0, false, {"DefaultConstraintChecker", "TimeLimitConstraintChecker"}},
+        CheckerCase{0.0, true, {"DefaultConstraintChecker", "TimeConstraintChecker"}},
+        CheckerCase{
+            5.0, true, {"DefaultConstraintChecker", "TimeConstraintChecker", "TimeLimitConstraintChecker"}}));
 
 TEST(SolverSetup, ObjectiveFollowsTheOptionsArgument) {
   Problem p = LineProblem(3, 1);

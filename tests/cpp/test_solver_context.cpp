@@ -34,7 +34,8 @@ Problem RandomProblem(std::mt19937_64& rng, int n, int agents) {
     a.id = static_cast<uint64_t>(k);
     a.type = types[static_cast<size_t>(k % 2)];
     a.start_node = 10 + static_cast<uint64_t>(std::uniform_int_distribution<int>(0, n - 1)(rng));
-    a.end_node = sometimes(rng) ? a.start_node : 10 + static_cast<uint64_t>(std::uniform_int_distribution<int>(0, n - 1)(rng));
+    a.end_node = sometimes(rng) ? a.start_node
+                                : 10 + static_cast<uint64_t>(std::uniform_int_distribution<int>(0, n - 1)(rng));
     a.time_limit = sometimes(rng) ? 80.0 : 0.0;
     p.add_agent(a, a.id);
   }
@@ -47,8 +48,9 @@ Problem RandomProblem(std::mt19937_64& rng, int n, int agents) {
   AssignmentConstraint assignment;
   for (int i = 0; i < n; ++i) {
     if (sometimes(rng)) continue;
-    assignment.set_assignment(static_cast<uint64_t>(10 + i), i % 3 == 0 ? std::vector<std::string>{"truck"}
-                                                                         : std::vector<std::string>{"truck", "drone"});
+    assignment.set_assignment(static_cast<uint64_t>(10 + i), i % 3 == 0
+                                                                 ? std::vector<std::string>{"truck"}
+                                                                 : std::vector<std::string>{"truck", "drone"});
   }
   p.set_assignment_constraint(assignment);
   TimeWindowConstraint windows;
@@ -71,7 +73,8 @@ TEST_P(SolverContext, OwnTablesReadLikeTheGraph) {
   options.return_to_end = return_to_end;
   options.time_limit = 0.1;
   std::vector<std::string> lines;
-  const Solver solver(problem, options, [&lines](DiagnosticStream, const std::string& line) { lines.push_back(line); });
+  const Solver solver(problem, options,
+                      [&lines](DiagnosticStream, const std::string& line) { lines.push_back(line); });
   const RoutingContext& own = solver.context();
   const RoutingContext read(TablesFromGraph(solver.graph(), solver.nodes(), solver.agents(), solver.starts(),
                                             solver.ends(), solver.windows(), return_to_end));
@@ -87,8 +90,8 @@ TEST_P(SolverContext, OwnTablesReadLikeTheGraph) {
       for (uint64_t v = 0; v < n; ++v) {
         ASSERT_TRUE(SameCost(own.Cost(t, u, v), read.Cost(t, u, v))) << t << " " << u << " " << v;
         // The graph's own look-up is the reference of both.
-        ASSERT_TRUE(SameCost(own.Cost(t, u, v),
-                             solver.graph()->GetArcCostComponent(u, v, t, std::numeric_limits<double>::quiet_NaN())));
+        ASSERT_TRUE(SameCost(own.Cost(t, u, v), solver.graph()->GetArcCostComponent(
+                                                    u, v, t, std::numeric_limits<double>::quiet_NaN())));
       }
   // 9999 where the matrix has no cell: the last row.
   EXPECT_EQ(own.Cost(0, n - 1, 0), kMissingCost);
@@ -118,13 +121,15 @@ TEST_P(SolverContext, OwnTablesReadLikeTheGraph) {
     if (line.rfind("[warning] node ", 0) == 0) ++unassigned;
   }
   int expected = 0;
-  for (const Node& node : problem.nodes()) expected += problem.assignment_constraint().assignments.count(node.id) ? 0 : 1;
+  for (const Node& node : problem.nodes())
+    expected += problem.assignment_constraint().assignments.count(node.id) ? 0 : 1;
   EXPECT_EQ(unassigned, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SolverContext,
-                         testing::Values(std::make_pair(1u, true), std::make_pair(2u, false), std::make_pair(3u, true),
-                                         std::make_pair(4u, false), std::make_pair(5u, true)));
+                         testing::Values(std::make_pair(1u, true), std::make_pair(2u, false),
+                                         std::make_pair(3u, true), std::make_pair(4u, false),
+                                         std::make_pair(5u, true)));
 
 // The search's depot rules, stated literally: with return-to-end an agent
 // never moves back onto its start (unless it is also its end) nor onto another
@@ -159,7 +164,8 @@ TEST(RoutingContextRules, SearchMayEnterAndFreeArrival) {
         EXPECT_EQ(ctx.SearchMayEnter(k, v), want) << rte << " " << k << " " << v;
         EXPECT_EQ(ctx.FreeArrival(k, v), !rte && (v == s || v == e)) << rte << " " << k << " " << v;
         EXPECT_EQ(ctx.ClosesAt(k, v), v == e || (!rte && v == s)) << rte << " " << k << " " << v;
-        EXPECT_EQ(ctx.WindowTravel(k, 3, v), v == s || (!rte && v == e) ? 0.0 : 1.0);  // the table has a 1.0 diagonal
+        EXPECT_EQ(ctx.WindowTravel(k, 3, v),
+                  v == s || (!rte && v == e) ? 0.0 : 1.0);  // the table has a 1.0 diagonal
       }
     }
   }

@@ -48,7 +48,8 @@ TEST(SparseGraph, NewGraphIsEmpty) {
   EXPECT_FALSE(g.HasVertex(0));
   EXPECT_FALSE(g.HasArc(0, 0));
   EXPECT_TRUE(g.GetArcCost(0, 0).empty());
-  EXPECT_EQ(g.ToStr(), "=== SparseGraph Begin ===\n |V| = 0 outgoing edges \n incoming edges \n=== SparseGraph End ===");
+  EXPECT_EQ(g.ToStr(),
+            "=== SparseGraph Begin ===\n |V| = 0 outgoing edges \n incoming edges \n=== SparseGraph End ===");
 }
 
 TEST(SparseGraph, AddArcCreatesEndpointsAndFixesDimension) {
@@ -138,15 +139,16 @@ TEST_P(SparseGraphSetArcCostFailure, PrintsAndThrows) {
   EXPECT_EQ(g.NumArc(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SparseGraphSetArcCostFailure,
-    testing::Values(SetArcCostCase{"WrongLength", 0, 1, {5.0}, kDimMsg},
-                    SetArcCostCase{"LengthCheckedBeforeVertices", 9, 9, {5.0}, kDimMsg},
-                    SetArcCostCase{"MissingTail", 3, 1, {5.0, 6.0}, kVertexMsg},
-                    SetArcCostCase{"MissingHead", 0, 3, {5.0, 6.0}, kVertexMsg},
-                    SetArcCostCase{"ReverseOfAnArc", 1, 0, {5.0, 6.0}, kArcMsg},
-                    SetArcCostCase{"NoArc", 0, 2, {5.0, 6.0}, kArcMsg}),
-    [](const testing::TestParamInfo<SetArcCostCase>& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SparseGraphSetArcCostFailure,
+                         testing::Values(SetArcCostCase{"WrongLength", 0, 1, {5.0}, kDimMsg},
+                                         SetArcCostCase{"LengthCheckedBeforeVertices", 9, 9, {5.0}, kDimMsg},
+                                         SetArcCostCase{"MissingTail", 3, 1, {5.0, 6.0}, kVertexMsg},
+                                         SetArcCostCase{"MissingHead", 0, 3, {5.0, 6.0}, kVertexMsg},
+                                         SetArcCostCase{"ReverseOfAnArc", 1, 0, {5.0, 6.0}, kArcMsg},
+                                         SetArcCostCase{"NoArc", 0, 2, {5.0, 6.0}, kArcMsg}),
+                         [](const testing::TestParamInfo<SetArcCostCase>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
 
 TEST(SparseGraph, SetArcCostOverwritesBothCopies) {
   SparseGraph g;
@@ -174,7 +176,8 @@ TEST(SparseGraph, ChangeCostDimPadsAndTruncates) {
 
   g.ChangeCostDim(1, 0.0);
   EXPECT_EQ(g.GetArcCost(0, 1), CostVector{1.5});
-  EXPECT_EQ(ExpectFailure([&] { g.AddArc(1, 0, {1.0, 2.0}); }, kAddArcMsg), std::string(kAddArcMsg) + ": 1 != 2\n");
+  EXPECT_EQ(ExpectFailure([&] { g.AddArc(1, 0, {1.0, 2.0}); }, kAddArcMsg),
+            std::string(kAddArcMsg) + ": 1 != 2\n");
 
   SparseGraph empty;
   empty.ChangeCostDim(2, 9999.0);
@@ -494,21 +497,45 @@ TEST_P(SparseGraphRandomised, IndexAgreesWithNaiveScans) {
       case 2:
       case 3: {
         const CostVector c = cost(len());
-        try { g.AddArc(u, v, c); } catch (const std::runtime_error& e) { got = e.what(); }
-        try { ref.AddArc(u, v, c); } catch (const std::runtime_error& e) { want = e.what(); }
+        try {
+          g.AddArc(u, v, c);
+        } catch (const std::runtime_error& e) {
+          got = e.what();
+        }
+        try {
+          ref.AddArc(u, v, c);
+        } catch (const std::runtime_error& e) {
+          want = e.what();
+        }
         break;
       }
       case 4: {
         const CostVector c = cost(len());
-        try { g.AddEdge(u, v, c); } catch (const std::runtime_error& e) { got = e.what(); }
-        try { ref.AddArc(u, v, c), ref.AddArc(v, u, c); } catch (const std::runtime_error& e) { want = e.what(); }
+        try {
+          g.AddEdge(u, v, c);
+        } catch (const std::runtime_error& e) {
+          got = e.what();
+        }
+        try {
+          ref.AddArc(u, v, c), ref.AddArc(v, u, c);
+        } catch (const std::runtime_error& e) {
+          want = e.what();
+        }
         break;
       }
       case 5:
       case 6: {
         const CostVector c = cost(len());
-        try { g.SetArcCost(u, v, c); } catch (const std::runtime_error& e) { got = e.what(); }
-        try { ref.SetArcCost(u, v, c); } catch (const std::runtime_error& e) { want = e.what(); }
+        try {
+          g.SetArcCost(u, v, c);
+        } catch (const std::runtime_error& e) {
+          got = e.what();
+        }
+        try {
+          ref.SetArcCost(u, v, c);
+        } catch (const std::runtime_error& e) {
+          want = e.what();
+        }
         break;
       }
       case 7: {

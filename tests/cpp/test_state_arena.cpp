@@ -38,8 +38,8 @@ TEST(StateArena, LoadGivesBackWhatWasStoredAcrossChunks) {
   }
   EXPECT_EQ(arena.size(), count);
   SearchState out;
-  for (uint64_t i : {uint64_t{0}, uint64_t{1}, StateArena::kChunkStates - 1, StateArena::kChunkStates,
-                     count - 1}) {
+  for (uint64_t i :
+       {uint64_t{0}, uint64_t{1}, StateArena::kChunkStates - 1, StateArena::kChunkStates, count - 1}) {
     const SearchState in = MakeState(i, agents);
     arena.Load(i, out);
     EXPECT_EQ(out.id, static_cast<int64_t>(i));
@@ -86,8 +86,8 @@ TEST(Frontier, SharedEntriesDominateLikeCopies) {
   shared.InsertShared(a.visited, a.g, arena.Costs(0), 2);
   copied.Insert(a);
   SearchState b = a;
-  for (const auto& costs : {std::vector<double>{1.0, 2.0}, std::vector<double>{1.0, 1.5},
-                            std::vector<double>{3.0, 2.0}}) {
+  for (const auto& costs :
+       {std::vector<double>{1.0, 2.0}, std::vector<double>{1.0, 1.5}, std::vector<double>{3.0, 2.0}}) {
     b.costs = costs;
     EXPECT_EQ(shared.IsDominated(b), copied.IsDominated(b));
   }

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "test_fixtures.hpp"
 #include "plugins/time_window_constraint_checker.hpp"
+#include "test_fixtures.hpp"
 
 using namespace velmora;
 using velmora_test::DenseTestGraph;
@@ -365,19 +365,18 @@ TEST_P(CoverageReachTest, SomeAgentMustArriveBeforeTheWindowCloses) {
   in.graph.Link(3, 1, 50.0);
   const std::vector<uint64_t> depots = c.helper ? std::vector<uint64_t>{0, 3} : std::vector<uint64_t>{0};
   in.Setup(depots, {{2, {0.0, c.close}}}, depots, true);
-  const SearchState s = c.helper ? Move(4, {0, 1, 3}, {0, 3}, {1.0, 2.0}, {0, c.helper_done})
-                                 : Move(4, {0, 1, 3}, {0}, {1.0}, {0});
+  const SearchState s =
+      c.helper ? Move(4, {0, 1, 3}, {0, 3}, {1.0, 2.0}, {0, c.helper_done}) : Move(4, {0, 1, 3}, {0}, {1.0}, {0});
   EXPECT_RESULT(in.checker.CheckExtension(s, 0, 1), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CoverageReachTest,
-    testing::Values(ReachCase{"MoverReachesOnTheDot", 4.0, false, 0, kAccept},
-                    ReachCase{"MoverTooLate", 3.5, false, 0, kReject},
-                    ReachCase{"HelperInTime", 3.5, true, 0, kAccept},
-                    ReachCase{"HelperFinished", 3.5, true, 1, kReject},
-                    ReachCase{"EveryoneTooLate", 2.5, true, 0, kReject}),
-    [](const testing::TestParamInfo<ReachCase>& p) { return p.param.label; });
+INSTANTIATE_TEST_SUITE_P(Cases, CoverageReachTest,
+                         testing::Values(ReachCase{"MoverReachesOnTheDot", 4.0, false, 0, kAccept},
+                                         ReachCase{"MoverTooLate", 3.5, false, 0, kReject},
+                                         ReachCase{"HelperInTime", 3.5, true, 0, kAccept},
+                                         ReachCase{"HelperFinished", 3.5, true, 1, kReject},
+                                         ReachCase{"EveryoneTooLate", 2.5, true, 0, kReject}),
+                         [](const testing::TestParamInfo<ReachCase>& p) { return p.param.label; });
 
 TEST(TimeWindowCoverage, MoverIsJudgedFromTheTargetAfterWaiting) {
   // Target 1 opens at 6: the mover leaves 1 at 6 and reaches 2 at 9.
@@ -433,8 +432,7 @@ TEST(TimeWindowChecker, OutOfRangeIndicesDoNotReadPastTheTables) {
   EXPECT_RESULT(in.checker.CheckExtension(Move(3, {0, 1}, {0}, {10.0}, {0}), 1, 1), kReject);
   EXPECT_RESULT(in.checker.CheckExtension(Move(3, {0, 1}, {0, 0, 0}, {1.0, 1.0, 1.0}, {0, 0, 0}), 2, 1), kReject);
   // Another agent standing on a node the graph does not have: its travel is 0.
-  EXPECT_RESULT(
-      in.checker.CheckExtension(Move(3, {0, 2}, {0, 5000}, {2.0, 7.0}, {0, 0}), 0, 2), kAccept);
+  EXPECT_RESULT(in.checker.CheckExtension(Move(3, {0, 2}, {0, 5000}, {2.0, 7.0}, {0, 0}), 0, 2), kAccept);
   // A target past the node list but inside the visited set still gets its window.
   EXPECT_RESULT(in.checker.CheckExtension(Move(3, {0, 1, 2}, {0, 0}, {3.0, 0.0}, {0, 0}), 0, 100),
                 (CheckResult{true, 5.0, true}));

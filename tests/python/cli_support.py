@@ -1,4 +1,5 @@
 """Running the installed kvt-mtsp command in the command-line tests."""
+
 from __future__ import annotations
 
 import pathlib
@@ -12,8 +13,7 @@ SCRIPT = pathlib.Path(sys.executable).with_name("kvt-mtsp")
 
 def run(*args, cwd=None, module=False, timeout=120):
     command = [sys.executable, "-m", "kvt_mtsp"] if module else [str(SCRIPT)]
-    return subprocess.run(command + [str(a) for a in args], cwd=cwd, capture_output=True, text=True,
-                          timeout=timeout)
+    return subprocess.run(command + [str(a) for a in args], cwd=cwd, capture_output=True, text=True, timeout=timeout)
 
 
 def one_error_line(proc, text):

@@ -2,6 +2,7 @@
 
 The validator recomputes every route in Python from the instance alone, independently of the
 solver's own cost bookkeeping."""
+
 from __future__ import annotations
 
 from kvt_mtsp.instance import Agent, Instance

@@ -1,5 +1,6 @@
 """The benchmark's helpers: TSPLIB reading, distances, instance documents, route checks and validation,
 the variant generator, the OR-Tools model of a variant, gaps and tables."""
+
 from __future__ import annotations
 
 import functools
@@ -41,34 +42,41 @@ def tiny():
 
 # --- TSPLIB reading ----------------------------------------------------------------------------
 
+
 def test_parse_maps_file_node_k_to_index_k_minus_1():
     tsp = tiny()
     assert tsp.name == "tiny"
     assert tsp.points == [(0.0, 0.0), (3.0, 0.0), (3.0, 4.0), (0.0, 4.5)]
 
 
-@pytest.mark.parametrize("change, message", [
-    (("EUC_2D", "ATT"), "EDGE_WEIGHT_TYPE ATT is not supported"),
-    (("DIMENSION: 4", "DIMENSION: 5"), "DIMENSION 5 but 4 coordinates"),
-    (("4 0 4.5", "5 0 4.5"), "node indices must be 1..n"),
-    (("3 3 4", "3 3"), "line 10: expected 'index x y'"),
-    (("3 3 4", "2 3 4"), "line 10: node 2 listed twice"),
-    (("NODE_COORD_SECTION", "COORDS"), "unexpected 'COORDS'"),
-])
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        (("EUC_2D", "ATT"), "EDGE_WEIGHT_TYPE ATT is not supported"),
+        (("DIMENSION: 4", "DIMENSION: 5"), "DIMENSION 5 but 4 coordinates"),
+        (("4 0 4.5", "5 0 4.5"), "node indices must be 1..n"),
+        (("3 3 4", "3 3"), "line 10: expected 'index x y'"),
+        (("3 3 4", "2 3 4"), "line 10: node 2 listed twice"),
+        (("NODE_COORD_SECTION", "COORDS"), "unexpected 'COORDS'"),
+    ],
+)
 def test_parse_rejects_malformed_files(change, message):
     with pytest.raises(ValueError, match=message):
         bt.parse_tsplib(TINY.replace(*change))
 
 
-@pytest.mark.parametrize("name, nodes, first, last", [
-    ("eil51", 51, (37.0, 52.0), (30.0, 40.0)),
-    ("berlin52", 52, (565.0, 575.0), (1740.0, 245.0)),
-    ("eil76", 76, (22.0, 22.0), (40.0, 40.0)),
-    ("rat99", 99, (6.0, 4.0), (85.0, 204.0)),
-    ("lin318", 318, (63.0, 71.0), (1693.0, 4055.0)),
-    ("att532.euc2d", 532, (7810.0, 6053.0), (5469.0, 10.0)),  # "NAME : att532", spaces around colons
-    ("rat783", 783, (13.0, 6.0), (231.0, 580.0)),  # coordinate lines indented
-])
+@pytest.mark.parametrize(
+    "name, nodes, first, last",
+    [
+        ("eil51", 51, (37.0, 52.0), (30.0, 40.0)),
+        ("berlin52", 52, (565.0, 575.0), (1740.0, 245.0)),
+        ("eil76", 76, (22.0, 22.0), (40.0, 40.0)),
+        ("rat99", 99, (6.0, 4.0), (85.0, 204.0)),
+        ("lin318", 318, (63.0, 71.0), (1693.0, 4055.0)),
+        ("att532.euc2d", 532, (7810.0, 6053.0), (5469.0, 10.0)),  # "NAME : att532", spaces around colons
+        ("rat783", 783, (13.0, 6.0), (231.0, 580.0)),  # coordinate lines indented
+    ],
+)
 def test_shipped_instances(name, nodes, first, last):
     path = bt.resolve_instance(name)
     tsp = bt.load_tsplib(path)
@@ -87,18 +95,27 @@ def test_resolve_instance_names_and_paths():
 
 # --- distance convention -----------------------------------------------------------------------
 
+
 def test_distances_are_real_euclidean_not_rounded():
     d = bt.distance_matrix(tiny().points)
     assert d[0][2] == 5.0 and d[2][0] == 5.0
     assert d[0][3] == 4.5  # TSPLIB's EUC_2D would round this to 5
-    assert d[1][3] == math.sqrt(9 + 4.5 ** 2)
+    assert d[1][3] == math.sqrt(9 + 4.5**2)
     assert all(d[i][i] == 0.0 for i in range(4))
 
 
-@pytest.mark.parametrize("name, agents, tolerance", [
-    ("eil51", 7, 1e-3), ("berlin52", 5, 1e-3), ("berlin52", 7, 1e-3), ("eil76", 7, 1e-3),
-    ("lin318", 10, 1e-3), ("att532.euc2d", 20, 2e-3), ("rat783", 20, 2e-3),
-])
+@pytest.mark.parametrize(
+    "name, agents, tolerance",
+    [
+        ("eil51", 7, 1e-3),
+        ("berlin52", 5, 1e-3),
+        ("berlin52", 7, 1e-3),
+        ("eil76", 7, 1e-3),
+        ("lin318", 10, 1e-3),
+        ("att532.euc2d", 20, 2e-3),
+        ("rat783", 20, 2e-3),
+    ],
+)
 def test_bounded_best_known_values_match_depot_and_distances(name, agents, tolerance):
     # These best-known values are (within rounding of) twice the farthest city from the depot: they
     # hold only when the depot is the file's first node and distances are unrounded.
@@ -111,6 +128,7 @@ def test_bounded_best_known_values_match_depot_and_distances(name, agents, toler
 
 
 # --- instance documents --------------------------------------------------------------------------
+
 
 def test_instance_document():
     doc = bt.build_instance(tiny(), 3, "min_max", 2.5)
@@ -132,6 +150,7 @@ def test_instance_document_rejects_bad_arguments(agents, objective):
 
 # --- route checks, objectives, gaps --------------------------------------------------------------
 
+
 def test_verify_recomputes_both_objectives():
     # Routes 0-1-2-0 (3 + 4 + 5) and 0-3-0 (4.5 + 4.5); an unused agent may be [0] or [0, 0].
     paths = [[0, 1, 2, 0], [0, 3, 0], [0], [0, 0]]
@@ -143,14 +162,17 @@ def test_verify_recomputes_both_objectives():
         assert value == expected and fault.startswith("reported")
 
 
-@pytest.mark.parametrize("paths, message", [
-    ([[0, 1, 2, 0], [0, 0]], r"1 nodes not visited, first \[3\]"),
-    ([[0, 1, 2, 0], [0, 3, 1, 0]], "node 1 visited twice"),
-    ([[0, 1, 2], [0, 3, 0]], "route 0 does not start and end at the depot"),
-    ([[0, 1, 0, 2, 0], [0, 3, 0]], "route 0 visits invalid node 0"),
-    ([[0, 1, 2, 7, 0], [0, 3, 0]], "route 0 visits invalid node 7"),
-    ([[0, 1, 2, 3, 0], [2]], r"route 1 is \[2\], not at the depot"),
-])
+@pytest.mark.parametrize(
+    "paths, message",
+    [
+        ([[0, 1, 2, 0], [0, 0]], r"1 nodes not visited, first \[3\]"),
+        ([[0, 1, 2, 0], [0, 3, 1, 0]], "node 1 visited twice"),
+        ([[0, 1, 2], [0, 3, 0]], "route 0 does not start and end at the depot"),
+        ([[0, 1, 0, 2, 0], [0, 3, 0]], "route 0 visits invalid node 0"),
+        ([[0, 1, 2, 7, 0], [0, 3, 0]], "route 0 visits invalid node 7"),
+        ([[0, 1, 2, 3, 0], [2]], r"route 1 is \[2\], not at the depot"),
+    ],
+)
 def test_route_faults_are_named(paths, message):
     doc = bt.build_instance(tiny(), 2, "min_sum", 1.0)
     value, fault = bt.verify(doc, paths)
@@ -158,10 +180,17 @@ def test_route_faults_are_named(paths, message):
     assert re.search(message, fault), fault
 
 
-@pytest.mark.parametrize("value, reference, expected", [
-    (110.0, 100.0, 10.0), (99.0, 100.0, -1.0), (222.7, 222.7, 0.0),
-    (None, 100.0, None), (5.0, None, None), (5.0, 0.0, None),
-])
+@pytest.mark.parametrize(
+    "value, reference, expected",
+    [
+        (110.0, 100.0, 10.0),
+        (99.0, 100.0, -1.0),
+        (222.7, 222.7, 0.0),
+        (None, 100.0, None),
+        (5.0, None, None),
+        (5.0, 0.0, None),
+    ],
+)
 def test_gap_percent(value, reference, expected):
     assert bt.gap_percent(value, reference) == (pytest.approx(expected) if expected is not None else None)
 
@@ -181,15 +210,26 @@ def test_reference_values():
     assert sorted(large["min_max"]["lin318"], key=int) == ["3", "5", "10"]
 
 
-@pytest.mark.parametrize("value, digits, text", [
-    (None, 2, "—"), (True, 2, "yes"), (False, 2, "no"), (1234567, 2, "1 234 567"),
-    (3.14159, 3, "3.142"), (61508.4, 0, "61 508"), ("ok", 2, "ok"), (-0.001, 2, "0.00"), (-0.006, 2, "-0.01"),
-])
+@pytest.mark.parametrize(
+    "value, digits, text",
+    [
+        (None, 2, "—"),
+        (True, 2, "yes"),
+        (False, 2, "no"),
+        (1234567, 2, "1 234 567"),
+        (3.14159, 3, "3.142"),
+        (61508.4, 0, "61 508"),
+        ("ok", 2, "ok"),
+        (-0.001, 2, "0.00"),
+        (-0.006, 2, "-0.01"),
+    ],
+)
 def test_cell_format(value, digits, text):
     assert bt.fmt(value, digits) == text
 
 
 # --- validation of solver results ----------------------------------------------------------------
+
 
 def window_doc(objective="min_max"):
     """0 depot, 1 at (3, 0), 2 at (3, 4) with a window [10, 20]: 0-1-2-0 arrives at 2 at 7, waits to 10
@@ -199,13 +239,16 @@ def window_doc(objective="min_max"):
     return doc
 
 
-@pytest.mark.parametrize("objective, paths, status, value, message", [
-    ("min_max", [[0, 1, 2, 0], [0]], "ok", 15.0, None),
-    ("min_sum", [[0, 1, 0], [0, 2, 0]], "ok", 21.0, None),  # 6, and 15 after the wait at node 2
-    ("min_sum", [[0, 1, 2, 0], [0, 0]], "ok", 15.0, None),
-    ("min_max", [[0, 1, 0], [0, 0]], "invalid", 6.0, "1 node(s) not visited: 2"),
-    ("min_max", [[0, 2, 1, 2, 0], [0]], "invalid", None, "already served"),
-])
+@pytest.mark.parametrize(
+    "objective, paths, status, value, message",
+    [
+        ("min_max", [[0, 1, 2, 0], [0]], "ok", 15.0, None),
+        ("min_sum", [[0, 1, 0], [0, 2, 0]], "ok", 21.0, None),  # 6, and 15 after the wait at node 2
+        ("min_sum", [[0, 1, 2, 0], [0, 0]], "ok", 15.0, None),
+        ("min_max", [[0, 1, 0], [0, 0]], "invalid", 6.0, "1 node(s) not visited: 2"),
+        ("min_max", [[0, 2, 1, 2, 0], [0]], "invalid", None, "already served"),
+    ],
+)
 def test_peer_paths_are_timed_and_validated(objective, paths, status, value, message):
     inst = bt.Instance.from_document(window_doc(objective))
     res = {"status": "ok", "paths": paths}
@@ -220,8 +263,12 @@ def test_peer_paths_are_timed_and_validated(objective, paths, status, value, mes
 def test_kvt_results_have_their_reported_costs_checked():
     inst = bt.Instance.from_document(window_doc())
     routes = [{"agent_id": 0, "path": [0, 1, 2, 0], "cost": 15.0}, {"agent_id": 1, "path": [0], "cost": 0.0}]
-    res = {"status": "ok", "paths": [r["path"] for r in routes], "routes": routes,
-           "statistics": {"max_cost": 15.0, "sum_cost": 15.0}}
+    res = {
+        "status": "ok",
+        "paths": [r["path"] for r in routes],
+        "routes": routes,
+        "statistics": {"max_cost": 15.0, "sum_cost": 15.0},
+    }
     bt.check_result(inst, res)
     assert (res["status"], res["value"], res["violations"]) == ("ok", 15.0, [])
     routes[0]["cost"] = 12.0  # the distances without the wait
@@ -240,11 +287,11 @@ def test_runs_without_routes_keep_their_status(status):
 
 # --- variant instances -----------------------------------------------------------------------------
 
+
 @functools.cache
 def variant(name, seed=0, objective="min_max"):
     spec = variants.variant_spec(name)
-    return spec, variants.generate(spec, bt.load_tsplib(bt.resolve_instance(spec.source)).points, seed,
-                                   objective, 2.0)
+    return spec, variants.generate(spec, bt.load_tsplib(bt.resolve_instance(spec.source)).points, seed, objective, 2.0)
 
 
 def targets_of(doc):
@@ -275,8 +322,12 @@ def test_variants_are_feasible_and_have_their_features(name):
         assert len(kinds["timewindow"]) >= 0.3 * len(targets)
         assert all(0 <= it["start"] < it["end"] for it in kinds["timewindow"])
         # The windows matter: every route driven backwards breaks some window.
-        backwards = {**solution, "routes": [{**r, "path": [r["path"][0]] + r["path"][-2:0:-1] + [r["path"][-1]]}
-                                            for r in solution["routes"]]}
+        backwards = {
+            **solution,
+            "routes": [
+                {**r, "path": [r["path"][0]] + r["path"][-2:0:-1] + [r["path"][-1]]} for r in solution["routes"]
+            ],
+        }
         assert {v.kind for v in bt.validate_result(inst, backwards)} >= {"window"}
     limits = [a.get("max_length", 0) for a in doc["agents"]]
     assert all(isinstance(x, int) and x > 0 for x in limits) == spec.limits
@@ -311,7 +362,10 @@ def test_variant_objective_and_budget_reach_the_document():
 def test_variants_are_written_to_files(tmp_path, capsys):
     assert variants.main([str(tmp_path), "eil51-types", "--budget", "2"]) == 0
     assert sorted(p.name for p in tmp_path.iterdir()) == [
-        "eil51-types-min_max.json", "eil51-types-min_sum.json", "eil51-types.solution.json"]
+        "eil51-types-min_max.json",
+        "eil51-types-min_sum.json",
+        "eil51-types.solution.json",
+    ]
     _, (doc, solution) = variant("eil51-types")
     assert json.loads((tmp_path / "eil51-types-min_max.json").read_text()) == doc
     assert json.loads((tmp_path / "eil51-types.solution.json").read_text()) == solution
@@ -320,8 +374,9 @@ def test_variants_are_written_to_files(tmp_path, capsys):
 
 TINY_SPECS = [
     variants.VariantSpec("tiny-all", "eil51", 14, 3, types=True, windows=True, limits=True, depots=True),
-    variants.VariantSpec("tiny-open", "eil51", 14, 3, types=True, windows=True, limits=True,
-                         open_routes=True, depots=True),
+    variants.VariantSpec(
+        "tiny-open", "eil51", 14, 3, types=True, windows=True, limits=True, open_routes=True, depots=True
+    ),
 ]
 
 
@@ -345,17 +400,23 @@ def test_ortools_model_of_a_variant_is_valid(spec, objective):
 
 # --- PyVRP's model ---------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("change, reason", [
-    (lambda d: None, None),
-    (lambda d: d["options"].update(objective="min_max"), "objective is not min_sum"),
-    (lambda d: d["options"].update(return_to_end=False), "open routes"),
-    (lambda d: d["agents"][1].update(end_node=1), "more than one depot"),
-    (lambda d: d["agents"][1].update(type="bike"), "more than one agent type"),
-    (lambda d: d["agents"][0].update(max_length=50), "route-length limits"),
-    (lambda d: d.update(constraints=[{"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": 9}]}]),
-     "timewindow constraints"),
-    (lambda d: d.update(agents=[]), "no agents"),
-])
+
+@pytest.mark.parametrize(
+    "change, reason",
+    [
+        (lambda d: None, None),
+        (lambda d: d["options"].update(objective="min_max"), "objective is not min_sum"),
+        (lambda d: d["options"].update(return_to_end=False), "open routes"),
+        (lambda d: d["agents"][1].update(end_node=1), "more than one depot"),
+        (lambda d: d["agents"][1].update(type="bike"), "more than one agent type"),
+        (lambda d: d["agents"][0].update(max_length=50), "route-length limits"),
+        (
+            lambda d: d.update(constraints=[{"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": 9}]}]),
+            "timewindow constraints",
+        ),
+        (lambda d: d.update(agents=[]), "no agents"),
+    ],
+)
 def test_pyvrp_model_covers_single_depot_min_sum(change, reason):
     doc = bt.build_instance(tiny(), 2, "min_sum", 1.0)
     change(doc)
@@ -366,10 +427,16 @@ def test_pyvrp_child_gives_valid_routes():
     python = BENCH / ".venv-pyvrp" / "bin" / "python"
     if not python.exists() or subprocess.run([str(python), "-c", "import pyvrp"]).returncode != 0:
         pytest.skip("no PyVRP environment (bench/setup_pyvrp.sh makes it)")
-    doc = bt.build_instance(bt.TspInstance("p", bt.load_tsplib(bt.resolve_instance("eil51")).points[:12]),
-                            3, "min_sum", 0.5)
-    proc = subprocess.run([str(python), str(BENCH / "pyvrp_peer.py"), "--budget", "0.5"], input=json.dumps(doc),
-                          capture_output=True, text=True, timeout=120)
+    doc = bt.build_instance(
+        bt.TspInstance("p", bt.load_tsplib(bt.resolve_instance("eil51")).points[:12]), 3, "min_sum", 0.5
+    )
+    proc = subprocess.run(
+        [str(python), str(BENCH / "pyvrp_peer.py"), "--budget", "0.5"],
+        input=json.dumps(doc),
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     lines = proc.stdout.splitlines()
     assert proc.returncode == 0 and len(lines) == 1, proc.stderr
     res = json.loads(lines[0])
@@ -384,10 +451,13 @@ def test_pyvrp_child_gives_valid_routes():
 
 # --- rows, tables and result files -----------------------------------------------------------------
 
+
 def test_first_improvement_time():
-    anytime = [{"time": 0.004, "max_cost": 200.0, "sum_cost": 600.0},
-               {"time": 0.005, "max_cost": 190.0, "sum_cost": 560.0},
-               {"time": 0.030, "max_cost": 180.0, "sum_cost": 580.0}]
+    anytime = [
+        {"time": 0.004, "max_cost": 200.0, "sum_cost": 600.0},
+        {"time": 0.005, "max_cost": 190.0, "sum_cost": 560.0},
+        {"time": 0.030, "max_cost": 180.0, "sum_cost": 580.0},
+    ]
     improve = {"status": "ok", "anytime": anytime}
     assert run_bench.first_improvement(improve, {"status": "ok", "value": 190.0}, "min_max") == 0.030
     assert run_bench.first_improvement(improve, {"status": "ok", "value": 560.0}, "min_sum") is None
@@ -405,14 +475,20 @@ def test_first_improvement_time():
 
 
 def sample_row():
-    results = {"kvt": {"status": "ok", "value": 233.835, "first_time": 0.004, "peak_rss_mib": 20.0},
-               "kvt-improve": {"status": "ok", "value": 226.1535, "anytime": [
-                   {"time": 0.004, "max_cost": 233.835, "sum_cost": 600.0},
-                   {"time": 0.012, "max_cost": 226.1535, "sum_cost": 590.0}]},
-               "ortools": {"status": "invalid", "value": 224.0, "message": "1 node(s) not visited: 7"},
-               "pyvrp": {"status": "unsupported", "message": "outside the PyVRP model"}}
-    row = {"instance": "eil51", "kind": "tsplib", "nodes": 51, "agents": 2, "objective": "min_max",
-           "make": None}
+    results = {
+        "kvt": {"status": "ok", "value": 233.835, "first_time": 0.004, "peak_rss_mib": 20.0},
+        "kvt-improve": {
+            "status": "ok",
+            "value": 226.1535,
+            "anytime": [
+                {"time": 0.004, "max_cost": 233.835, "sum_cost": 600.0},
+                {"time": 0.012, "max_cost": 226.1535, "sum_cost": 590.0},
+            ],
+        },
+        "ortools": {"status": "invalid", "value": 224.0, "message": "1 node(s) not visited: 7"},
+        "pyvrp": {"status": "unsupported", "message": "outside the PyVRP model"},
+    }
+    row = {"instance": "eil51", "kind": "tsplib", "nodes": 51, "agents": 2, "objective": "min_max", "make": None}
     return run_bench.make_row(row, 1.0, bt.load_bks(), results)
 
 
@@ -430,8 +506,12 @@ def test_row_gaps_and_tables():
     table = run_bench.render_markdown_table([row], cols).splitlines()
     assert len(table) == 3
     cells = dict(zip([c[0] for c in cols], [c.strip() for c in table[2].strip("|").split("|")]))
-    assert (cells["reference"], cells["focal"], cells["focal gap %"], cells["improve"]) == \
-           ("222.70", "233.84", "5.00", "226.15")
+    assert (cells["reference"], cells["focal"], cells["focal gap %"], cells["improve"]) == (
+        "222.70",
+        "233.84",
+        "5.00",
+        "226.15",
+    )
     assert (cells["OR-Tools"], cells["PyVRP"], cells["PyVRP gap %"]) == ("224.00 (invalid)", "n/a", "—")
     assert (cells["improve vs OR-Tools %"], cells["valid"]) == ("—", "no: OR-Tools")
     assert (cells["improve first impr s"], cells["focal first sol s"]) == ("0.012", "0.004")
@@ -440,7 +520,8 @@ def test_row_gaps_and_tables():
     assert run_bench.summary([row], solvers) == [
         "min_max, focal: mean gap 5.00 %, largest 5.00 % over 1 rows",
         "min_max, improve: mean gap 1.55 %, largest 1.55 % over 1 rows",
-        "improve: first improvement after at most 0.012 s (1 rows with an improvement)"]
+        "improve: first improvement after at most 0.012 s (1 rows with an improvement)",
+    ]
 
     meta = {"label": "t", "budget": 1.0, "solvers": solvers}
     text = run_bench.results_json(meta, ["a note"], [row, row])
@@ -449,8 +530,14 @@ def test_row_gaps_and_tables():
 
 def test_variant_rows_have_no_reference():
     results = {"kvt-improve": {"status": "ok", "value": 10.0}, "ortools": {"status": "ok", "value": 12.5}}
-    row = {"instance": "eil76-windows", "kind": "variant", "features": "windows", "nodes": 76, "agents": 3,
-           "objective": "min_max"}
+    row = {
+        "instance": "eil76-windows",
+        "kind": "variant",
+        "features": "windows",
+        "nodes": 76,
+        "agents": 3,
+        "objective": "min_max",
+    }
     out = run_bench.make_row(row, 1.0, bt.load_bks(), results)
     assert out["reference"] is None and out["solvers"]["ortools"]["gap"] is None
     assert out["improve_vs_ortools"] == pytest.approx(-20.0)
@@ -458,18 +545,32 @@ def test_variant_rows_have_no_reference():
     results["ortools"]["value"] = 9.0
     worse = run_bench.make_row(row, 1.0, bt.load_bks(), results)
     assert run_bench.summary([out, worse], ["kvt-improve", "ortools"]) == [
-        "improve worse than OR-Tools on 1 of 2 rows: eil76-windows m=3 min_max"]
+        "improve worse than OR-Tools on 1 of 2 rows: eil76-windows m=3 min_max"
+    ]
 
 
 def test_suites_and_their_rows():
     args = run_bench.parse_args(["--suite", "large"])
-    assert (args.budget, args.solvers, args.objectives, args.variants) == \
-           (60.0, ["kvt-improve", "ortools"], ["min_max"], [])
+    assert (args.budget, args.solvers, args.objectives, args.variants) == (
+        60.0,
+        ["kvt-improve", "ortools"],
+        ["min_max"],
+        [],
+    )
     rows = run_bench.plan_rows(args, bt.load_bks(args.bks_file))
     assert [(r["instance"], r["agents"]) for r in rows] == [
-        ("lin318", 3), ("lin318", 5), ("lin318", 10),
-        ("att532.euc2d", 3), ("att532.euc2d", 5), ("att532.euc2d", 10), ("att532.euc2d", 20),
-        ("rat783", 3), ("rat783", 5), ("rat783", 10), ("rat783", 20)]
+        ("lin318", 3),
+        ("lin318", 5),
+        ("lin318", 10),
+        ("att532.euc2d", 3),
+        ("att532.euc2d", 5),
+        ("att532.euc2d", 10),
+        ("att532.euc2d", 20),
+        ("rat783", 3),
+        ("rat783", 5),
+        ("rat783", 10),
+        ("rat783", 20),
+    ]
     assert rows[4]["nodes"] == 532
 
     args = run_bench.parse_args([])
@@ -478,17 +579,27 @@ def test_suites_and_their_rows():
     assert len(rows) == 4 * 4 * 2 + len(variants.VARIANTS) * 2
     assert sum(r["kind"] == "variant" for r in rows) == 16
 
-    args = run_bench.parse_args(["--instances", "eil51", "--agents", "3", "--objectives", "min_sum",
-                                 "--variants", "--budget", "2"])
+    args = run_bench.parse_args(
+        ["--instances", "eil51", "--agents", "3", "--objectives", "min_sum", "--variants", "--budget", "2"]
+    )
     rows = run_bench.plan_rows(args, bt.load_bks(args.bks_file))
     assert [(r["instance"], r["agents"], r["objective"]) for r in rows] == [("eil51", 3, "min_sum")]
     doc = rows[0]["make"]()
     assert doc["options"] == {"objective": "min_sum", "return_to_end": True, "time_limit": 2.0}
 
 
-@pytest.mark.parametrize("argv", [["--budget", "0"], ["--agents", "0"], ["--label", "a b"],
-                                  ["--objectives", "minmax"], ["--solvers", "lkh"], ["--suite", "huge"],
-                                  ["--variants", "nope"]])
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["--budget", "0"],
+        ["--agents", "0"],
+        ["--label", "a b"],
+        ["--objectives", "minmax"],
+        ["--solvers", "lkh"],
+        ["--suite", "huge"],
+        ["--variants", "nope"],
+    ],
+)
 def test_bad_arguments_are_refused(argv, capsys):
     with pytest.raises(SystemExit) as exc:
         run_bench.parse_args(argv)

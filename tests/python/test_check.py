@@ -1,5 +1,6 @@
 """`kvt_mtsp.check_instance`, `kvt-mtsp check`, the check before `kvt-mtsp solve`, the reasons of a
 failed solve, the instance-format document and the bundled solutions."""
+
 from __future__ import annotations
 
 import json
@@ -56,171 +57,417 @@ NO_SOLUTION = "the instance has no solution"
 
 CASES = {
     # objective and node type names
-    "objective minmax": (lambda d: d["options"].update(objective="minmax"), [
-        (W, "options.objective", '"minmax" is not an objective name; the solver reads it as min_sum (use "min_max")')]),
-    "objective MinMax": (lambda d: d["options"].update(objective="MinMax"), [
-        (W, "options.objective", '"MinMax" is not an objective name; the solver reads it as min_sum (use "min_max")')]),
-    "objective unrelated": (lambda d: d["options"].update(objective="fastest"), [
-        (W, "options.objective",
-         '"fastest" is not an objective name; the solver reads it as min_sum (use "min_max" or "min_sum")')]),
-    "node type": (lambda d: d["nodes"][2].update(type="warehouse"), [
-        (W, "nodes[2].type",
-         '"warehouse" is not a node type; the solver reads it as target (use "depot" or "target")')]),
-    "depot nobody uses": (lambda d: d["nodes"][3].update(type="depot"), [
-        (W, "nodes[3].type", '"depot", but no agent starts or ends at node 3; the solver treats it as a target '
-                             "every solution must visit")]),
-    "start at a target": (lambda d: d["agents"][1].update(start_node=3, end_node=3), [
-        (W, "agents[1].start_node", 'node 3 is a target node (its "type" is not "depot"); the solver treats it as '
-                                    "a depot that no agent serves"),
-        (W, "agents[1].end_node", 'node 3 is a target node (its "type" is not "depot"); the solver treats it as a '
-                                  "depot that no agent serves")]),
+    "objective minmax": (
+        lambda d: d["options"].update(objective="minmax"),
+        [(W, "options.objective", '"minmax" is not an objective name; the solver reads it as min_sum (use "min_max")')],
+    ),
+    "objective MinMax": (
+        lambda d: d["options"].update(objective="MinMax"),
+        [(W, "options.objective", '"MinMax" is not an objective name; the solver reads it as min_sum (use "min_max")')],
+    ),
+    "objective unrelated": (
+        lambda d: d["options"].update(objective="fastest"),
+        [
+            (
+                W,
+                "options.objective",
+                '"fastest" is not an objective name; the solver reads it as min_sum (use "min_max" or "min_sum")',
+            )
+        ],
+    ),
+    "node type": (
+        lambda d: d["nodes"][2].update(type="warehouse"),
+        [
+            (
+                W,
+                "nodes[2].type",
+                '"warehouse" is not a node type; the solver reads it as target (use "depot" or "target")',
+            )
+        ],
+    ),
+    "depot nobody uses": (
+        lambda d: d["nodes"][3].update(type="depot"),
+        [
+            (
+                W,
+                "nodes[3].type",
+                '"depot", but no agent starts or ends at node 3; the solver treats it as a target '
+                "every solution must visit",
+            )
+        ],
+    ),
+    "start at a target": (
+        lambda d: d["agents"][1].update(start_node=3, end_node=3),
+        [
+            (
+                W,
+                "agents[1].start_node",
+                'node 3 is a target node (its "type" is not "depot"); the solver treats it as '
+                "a depot that no agent serves",
+            ),
+            (
+                W,
+                "agents[1].end_node",
+                'node 3 is a target node (its "type" is not "depot"); the solver treats it as a '
+                "depot that no agent serves",
+            ),
+        ],
+    ),
     # constraints the solver skips or ignores
-    "constraint kind": (lambda d: constraint(d, "Assignment", [{"node": 1, "types": ["truck"]}]), [
-        (W, "constraints[0].kind",
-         '"Assignment" is not a constraint kind; the solver skips this constraint (use "assignment")')]),
-    "constraint without items": (lambda d: d.update(constraints=[{"kind": "timewindow"}]), [
-        (W, "constraints[0]", 'a "timewindow" constraint without "items"; the solver skips it')]),
-    "assignment to an unknown node": (lambda d: constraint(d, "assignment", [{"node": 99, "types": ["truck"]}]), [
-        (W, "constraints[0].items[0].node", "99 is not a node id; the solver ignores this assignment")]),
+    "constraint kind": (
+        lambda d: constraint(d, "Assignment", [{"node": 1, "types": ["truck"]}]),
+        [
+            (
+                W,
+                "constraints[0].kind",
+                '"Assignment" is not a constraint kind; the solver skips this constraint (use "assignment")',
+            )
+        ],
+    ),
+    "constraint without items": (
+        lambda d: d.update(constraints=[{"kind": "timewindow"}]),
+        [(W, "constraints[0]", 'a "timewindow" constraint without "items"; the solver skips it')],
+    ),
+    "assignment to an unknown node": (
+        lambda d: constraint(d, "assignment", [{"node": 99, "types": ["truck"]}]),
+        [(W, "constraints[0].items[0].node", "99 is not a node id; the solver ignores this assignment")],
+    ),
     "assignment naming an unknown type": (
-        lambda d: constraint(d, "assignment", [{"node": 2, "types": ["bike", "truck"]}]), [
-            (W, "constraints[0].items[0].types[0]", '"bike" is not the type of any agent; the solver ignores it')]),
-    "assignment replaced": (lambda d: constraint(d, "assignment", [{"node": 2, "types": ["truck"]},
-                                                                    {"node": 2, "types": ["truck"]}]), [
-        (W, "constraints[0].items[1].node",
-         "node 2 already has an assignment (constraints[0].items[0]); this one replaces it")]),
-    "window on an unknown node": (lambda d: constraint(d, "timewindow", [{"node": 7, "start": 0, "end": 9}]), [
-        (W, "constraints[0].items[0].node", "7 is not a node id; the solver ignores this window")]),
-    "window replaced": (lambda d: constraint(d, "timewindow", [{"node": 2, "start": 0, "end": 9},
-                                                                {"node": 2, "start": 0, "end": 8}]), [
-        (W, "constraints[0].items[1].node", "node 2 already has a window (constraints[0].items[0]); this one "
-                                            "replaces it")]),
+        lambda d: constraint(d, "assignment", [{"node": 2, "types": ["bike", "truck"]}]),
+        [(W, "constraints[0].items[0].types[0]", '"bike" is not the type of any agent; the solver ignores it')],
+    ),
+    "assignment replaced": (
+        lambda d: constraint(d, "assignment", [{"node": 2, "types": ["truck"]}, {"node": 2, "types": ["truck"]}]),
+        [
+            (
+                W,
+                "constraints[0].items[1].node",
+                "node 2 already has an assignment (constraints[0].items[0]); this one replaces it",
+            )
+        ],
+    ),
+    "window on an unknown node": (
+        lambda d: constraint(d, "timewindow", [{"node": 7, "start": 0, "end": 9}]),
+        [(W, "constraints[0].items[0].node", "7 is not a node id; the solver ignores this window")],
+    ),
+    "window replaced": (
+        lambda d: constraint(d, "timewindow", [{"node": 2, "start": 0, "end": 9}, {"node": 2, "start": 0, "end": 8}]),
+        [
+            (
+                W,
+                "constraints[0].items[1].node",
+                "node 2 already has a window (constraints[0].items[0]); this one replaces it",
+            )
+        ],
+    ),
     # carried, not enforced
-    "precedence": (lambda d: constraint(d, "sequence", [{"before": 3, "after": 1}], key="precedence"), [
-        (W, "constraints[0].precedence", 'precedence is carried but not enforced; routes may visit an "after" node '
-                                         'before its "before" node')]),
-    "precedence type": (lambda d: constraint(d, "sequence", [{"before": 3, "after": 1, "type": "SAME"}],
-                                             key="precedence"), [
-        (W, "constraints[0].precedence[0].type",
-         '"SAME" is not a precedence type; the solver reads it as plain precedence (use "same")'),
-        (W, "constraints[0].precedence", 'precedence is carried but not enforced; routes may visit an "after" node '
-                                         'before its "before" node')]),
-    "top-level precedence": (lambda d: d.update(precedence=[{"before": 3, "after": 1}]), [
-        (W, "precedence", 'ignored at the top level; the solver reads precedence pairs only from the "precedence" '
-                          'list of a "sequence" constraint')]),
-    "demand": (lambda d: d["nodes"][1].update(demand=4), [
-        (W, "nodes[1].demand", "demands are carried but not enforced; no route is restricted by them")]),
-    "capacity": (lambda d: d["agents"][0].update(capacity=15.9), [
-        (W, "agents[0].capacity", '15.9 is cut to 15 (the solver reads "capacity" as a 32-bit integer)'),
-        (W, "agents[0].capacity", "capacities are carried but not enforced; no route is restricted by them")]),
+    "precedence": (
+        lambda d: constraint(d, "sequence", [{"before": 3, "after": 1}], key="precedence"),
+        [
+            (
+                W,
+                "constraints[0].precedence",
+                'precedence is carried but not enforced; routes may visit an "after" node before its "before" node',
+            )
+        ],
+    ),
+    "precedence type": (
+        lambda d: constraint(d, "sequence", [{"before": 3, "after": 1, "type": "SAME"}], key="precedence"),
+        [
+            (
+                W,
+                "constraints[0].precedence[0].type",
+                '"SAME" is not a precedence type; the solver reads it as plain precedence (use "same")',
+            ),
+            (
+                W,
+                "constraints[0].precedence",
+                'precedence is carried but not enforced; routes may visit an "after" node before its "before" node',
+            ),
+        ],
+    ),
+    "top-level precedence": (
+        lambda d: d.update(precedence=[{"before": 3, "after": 1}]),
+        [
+            (
+                W,
+                "precedence",
+                'ignored at the top level; the solver reads precedence pairs only from the "precedence" '
+                'list of a "sequence" constraint',
+            )
+        ],
+    ),
+    "demand": (
+        lambda d: d["nodes"][1].update(demand=4),
+        [(W, "nodes[1].demand", "demands are carried but not enforced; no route is restricted by them")],
+    ),
+    "capacity": (
+        lambda d: d["agents"][0].update(capacity=15.9),
+        [
+            (W, "agents[0].capacity", '15.9 is cut to 15 (the solver reads "capacity" as a 32-bit integer)'),
+            (W, "agents[0].capacity", "capacities are carried but not enforced; no route is restricted by them"),
+        ],
+    ),
     # 32-bit limits
-    "max_length truncated": (lambda d: d["agents"][0].update(max_length=126.9), [
-        (W, "agents[0].max_length", '126.9 is cut to 126 (the solver reads "max_length" as a 32-bit integer); '
-                                    "routes costing more than 126 are refused")]),
-    "max_length wraps": (lambda d: d["agents"][0].update(max_length=4294967296), [
-        (W, "agents[0].max_length", "4294967296 does not fit a 32-bit integer; the solver reads it as 0")]),
-    "max_length negative": (lambda d: d["agents"][0].update(max_length=-5), [
-        (W, "agents[0].max_length", "-5 is below 0; the solver reads it as no limit (0 means none)")]),
+    "max_length truncated": (
+        lambda d: d["agents"][0].update(max_length=126.9),
+        [
+            (
+                W,
+                "agents[0].max_length",
+                '126.9 is cut to 126 (the solver reads "max_length" as a 32-bit integer); '
+                "routes costing more than 126 are refused",
+            )
+        ],
+    ),
+    "max_length wraps": (
+        lambda d: d["agents"][0].update(max_length=4294967296),
+        [(W, "agents[0].max_length", "4294967296 does not fit a 32-bit integer; the solver reads it as 0")],
+    ),
+    "max_length negative": (
+        lambda d: d["agents"][0].update(max_length=-5),
+        [(W, "agents[0].max_length", "-5 is below 0; the solver reads it as no limit (0 means none)")],
+    ),
     # ids
-    "duplicate node id": (lambda d: d["nodes"][3].update(id=2), [
-        (W, "nodes[3].id", "2 is already the id of nodes[2]; the solver keeps both nodes (routes may list 2 twice), "
-                           "and references to 2 mean the last one")]),
-    "duplicate agent id": (lambda d: d["agents"][1].update(id=0), [
-        (W, "agents[1].id", "0 is already the id of agents[0]; the solver plans both agents")]),
-    "duplicate agent id of another type": (lambda d: (add_van(d), d["agents"][2].update(id=0)), [
-        (W, "agents[2].id", "0 is already the id of agents[0]; the solver plans both agents"),
-        (W, "agents[0].type", '"truck" is overridden: agents sharing the id 0 all take the type "van" of the last '
-                              "one")]),
-    "id above 2^64 - 1": (lambda d: d["nodes"][3].update(id=2 ** 64), [
-        (W, "nodes[3].id", "18446744073709551616 is above 2^64 - 1; the solver reads it as 18446744073709551615")]),
-    "negative id": (lambda d: d["nodes"][3].update(id=-1), [
-        (W, "nodes[3].id", "-1 is negative; the solver reads it as 18446744073709551615")]),
-    "fractional id": (lambda d: d["nodes"][3].update(id=3.7), [
-        (W, "nodes[3].id", "3.7 is not an integer; the solver reads it as 3")]),
-    "boolean id": (lambda d: d["agents"][1].update(id=True), [
-        (W, "agents[1].id", "true is a boolean; the solver reads it as 1")]),
+    "duplicate node id": (
+        lambda d: d["nodes"][3].update(id=2),
+        [
+            (
+                W,
+                "nodes[3].id",
+                "2 is already the id of nodes[2]; the solver keeps both nodes (routes may list 2 twice), "
+                "and references to 2 mean the last one",
+            )
+        ],
+    ),
+    "duplicate agent id": (
+        lambda d: d["agents"][1].update(id=0),
+        [(W, "agents[1].id", "0 is already the id of agents[0]; the solver plans both agents")],
+    ),
+    "duplicate agent id of another type": (
+        lambda d: (add_van(d), d["agents"][2].update(id=0)),
+        [
+            (W, "agents[2].id", "0 is already the id of agents[0]; the solver plans both agents"),
+            (
+                W,
+                "agents[0].type",
+                '"truck" is overridden: agents sharing the id 0 all take the type "van" of the last one',
+            ),
+        ],
+    ),
+    "id above 2^64 - 1": (
+        lambda d: d["nodes"][3].update(id=2**64),
+        [(W, "nodes[3].id", "18446744073709551616 is above 2^64 - 1; the solver reads it as 18446744073709551615")],
+    ),
+    "negative id": (
+        lambda d: d["nodes"][3].update(id=-1),
+        [(W, "nodes[3].id", "-1 is negative; the solver reads it as 18446744073709551615")],
+    ),
+    "fractional id": (
+        lambda d: d["nodes"][3].update(id=3.7),
+        [(W, "nodes[3].id", "3.7 is not an integer; the solver reads it as 3")],
+    ),
+    "boolean id": (
+        lambda d: d["agents"][1].update(id=True),
+        [(W, "agents[1].id", "true is a boolean; the solver reads it as 1")],
+    ),
     # costs
-    "no costs": (lambda d: d.pop("costs"), [
-        (W, "costs", "missing; every arc costs 9999.0 (the solver's cost of a missing arc)")]),
-    "short matrix": (lambda d: d["costs"]["truck"].pop(), [
-        (W, "costs.truck", "3 rows for 4 nodes; the arcs from the missing rows cost 9999.0")]),
-    "short row": (lambda d: d["costs"]["truck"][1].pop(), [
-        (W, "costs.truck[1]", "3 columns for 4 nodes; the arcs to the missing columns cost 9999.0")]),
-    "type without a matrix": (lambda d: (add_van(d), d["costs"].pop("van")), [
-        (W, "costs.van", 'missing: no matrix for agent type "van"; every arc of its agents costs 9999.0')]),
-    "negative cost": (lambda d: d["costs"]["truck"][1].__setitem__(2, -1.5), [
-        (W, "costs.truck[1][2]", "-1.5 is negative; the search's bounds assume costs of at least 0 and may cut off "
-                                 "better routes")]),
-    "missing-arc cost": (lambda d: d["costs"]["truck"][1].__setitem__(2, 9999), [
-        (W, "costs.truck[1][2]", "9999 is 9999 or more; the solver's bounds treat such an arc as missing")]),
+    "no costs": (
+        lambda d: d.pop("costs"),
+        [(W, "costs", "missing; every arc costs 9999.0 (the solver's cost of a missing arc)")],
+    ),
+    "short matrix": (
+        lambda d: d["costs"]["truck"].pop(),
+        [(W, "costs.truck", "3 rows for 4 nodes; the arcs from the missing rows cost 9999.0")],
+    ),
+    "short row": (
+        lambda d: d["costs"]["truck"][1].pop(),
+        [(W, "costs.truck[1]", "3 columns for 4 nodes; the arcs to the missing columns cost 9999.0")],
+    ),
+    "type without a matrix": (
+        lambda d: (add_van(d), d["costs"].pop("van")),
+        [(W, "costs.van", 'missing: no matrix for agent type "van"; every arc of its agents costs 9999.0')],
+    ),
+    "negative cost": (
+        lambda d: d["costs"]["truck"][1].__setitem__(2, -1.5),
+        [
+            (
+                W,
+                "costs.truck[1][2]",
+                "-1.5 is negative; the search's bounds assume costs of at least 0 and may cut off better routes",
+            )
+        ],
+    ),
+    "missing-arc cost": (
+        lambda d: d["costs"]["truck"][1].__setitem__(2, 9999),
+        [(W, "costs.truck[1][2]", "9999 is 9999 or more; the solver's bounds treat such an arc as missing")],
+    ),
     # sections in other shapes
-    "unknown key": (lambda d: d["agents"][0].update(max_lenght=50), [
-        (W, "agents[0].max_lenght", 'not a key the solver reads in an agent; ignored (did you mean "max_length"?)')]),
-    "nodes as an object": (lambda d: d.update(nodes={str(i): n for i, n in enumerate(d["nodes"])}), [
-        (W, "nodes", "an object, not an array; the solver reads its values in key order")]),
-    "constraints null": (lambda d: d.update(constraints=None), [
-        (W, "constraints", "null; the solver reads it as an empty list")]),
-    "negative improve_iterations": (lambda d: d["options"].update(improve=True, improve_iterations=-3), [
-        (W, "options.improve_iterations", "-3 is below 0; the solver reads it as no cap (0 means none)")]),
-    "small budget at 256 nodes": (lambda d: d.update(changed_size(256), options={"time_limit": 0.5}), [
-        (W, "options.time_limit", "a budget of 0.5 s for 256 nodes; the search may not reach a first solution in "
-                                  "time (allow at least 4.7 s)")]),
+    "unknown key": (
+        lambda d: d["agents"][0].update(max_lenght=50),
+        [(W, "agents[0].max_lenght", 'not a key the solver reads in an agent; ignored (did you mean "max_length"?)')],
+    ),
+    "nodes as an object": (
+        lambda d: d.update(nodes={str(i): n for i, n in enumerate(d["nodes"])}),
+        [(W, "nodes", "an object, not an array; the solver reads its values in key order")],
+    ),
+    "constraints null": (
+        lambda d: d.update(constraints=None),
+        [(W, "constraints", "null; the solver reads it as an empty list")],
+    ),
+    "negative improve_iterations": (
+        lambda d: d["options"].update(improve=True, improve_iterations=-3),
+        [(W, "options.improve_iterations", "-3 is below 0; the solver reads it as no cap (0 means none)")],
+    ),
+    "small budget at 256 nodes": (
+        lambda d: d.update(changed_size(256), options={"time_limit": 0.5}),
+        [
+            (
+                W,
+                "options.time_limit",
+                "a budget of 0.5 s for 256 nodes; the search may not reach a first solution in "
+                "time (allow at least 4.7 s)",
+            )
+        ],
+    ),
     # instances without a solution
-    "empty assignment": (lambda d: constraint(d, "assignment", [{"node": 2, "types": []}]), [
-        (W, "constraints[0].items[0].types", f"empty; no agent may serve node 2, so {NO_SOLUTION}")]),
-    "assignment to a type no agent has": (lambda d: constraint(d, "assignment", [{"node": 2, "types": ["bike"]}]), [
-        (W, "constraints[0].items[0].types", f'names only "bike", which no agent has; no agent may serve node 2, so '
-                                             f"{NO_SOLUTION}")]),
-    "inverted window": (lambda d: constraint(d, "timewindow", [{"node": 2, "start": 50, "end": 20}]), [
-        (W, "constraints[0].items[0]", "the window of node 2 opens at 50, after it closes at 20; the solver requires "
-                                       "arrival by 20 and then waits until 50")]),
-    "window closes before arrival": (lambda d: constraint(d, "timewindow", [{"node": 3, "start": 0, "end": 1}]), [
-        (W, "constraints[0].items[0].end", f"the window of node 3 closes at 1, but no agent that may serve it arrives "
-                                           f"before 3; {NO_SOLUTION}")]),
-    "limit below the round trip": (lambda d: [a.update(max_length=5) for a in d["agents"]], [
-        (W, "nodes[3]", "the round trip to node 3 costs at least 6, above the max_length of every agent that may "
-                        f"serve it (agents[0] 5, agents[1] 5); {NO_SOLUTION}")]),
-    "limit met only by a detour": (lambda d: ([a.update(max_length=6) for a in d["agents"]],
-                                               d["costs"]["truck"][0].__setitem__(3, 10.0),
-                                               d["costs"]["truck"][3].__setitem__(0, 10.0)), []),
+    "empty assignment": (
+        lambda d: constraint(d, "assignment", [{"node": 2, "types": []}]),
+        [(W, "constraints[0].items[0].types", f"empty; no agent may serve node 2, so {NO_SOLUTION}")],
+    ),
+    "assignment to a type no agent has": (
+        lambda d: constraint(d, "assignment", [{"node": 2, "types": ["bike"]}]),
+        [
+            (
+                W,
+                "constraints[0].items[0].types",
+                f'names only "bike", which no agent has; no agent may serve node 2, so {NO_SOLUTION}',
+            )
+        ],
+    ),
+    "inverted window": (
+        lambda d: constraint(d, "timewindow", [{"node": 2, "start": 50, "end": 20}]),
+        [
+            (
+                W,
+                "constraints[0].items[0]",
+                "the window of node 2 opens at 50, after it closes at 20; the solver requires "
+                "arrival by 20 and then waits until 50",
+            )
+        ],
+    ),
+    "window closes before arrival": (
+        lambda d: constraint(d, "timewindow", [{"node": 3, "start": 0, "end": 1}]),
+        [
+            (
+                W,
+                "constraints[0].items[0].end",
+                f"the window of node 3 closes at 1, but no agent that may serve it arrives before 3; {NO_SOLUTION}",
+            )
+        ],
+    ),
+    "limit below the round trip": (
+        lambda d: [a.update(max_length=5) for a in d["agents"]],
+        [
+            (
+                W,
+                "nodes[3]",
+                "the round trip to node 3 costs at least 6, above the max_length of every agent that may "
+                f"serve it (agents[0] 5, agents[1] 5); {NO_SOLUTION}",
+            )
+        ],
+    ),
+    "limit met only by a detour": (
+        lambda d: (
+            [a.update(max_length=6) for a in d["agents"]],
+            d["costs"]["truck"][0].__setitem__(3, 10.0),
+            d["costs"]["truck"][3].__setitem__(0, 10.0),
+        ),
+        [],
+    ),
     "window and limit together": (
-        lambda d: (add_van(d), d["agents"].pop(1), d["agents"][0].update(max_length=5),
-                   constraint(d, "timewindow", [{"node": 3, "start": 0, "end": 5}])), [
-            (W, "nodes[3]", "no agent can serve node 3 (agents[1] arrives at 6, after the window closes at 5; "
-                            "agents[0] needs at least 6 for the round trip, above its max_length 5); "
-                            f"{NO_SOLUTION}")]),
-    "no agents": (lambda d: (d.update(agents=[]), d.pop("costs"), d["nodes"][0].pop("type")), [
-        (W, "agents", f"empty; no agent serves the 4 target nodes, so {NO_SOLUTION}")]),
-    "budget not above 0": (lambda d: d["options"].update(time_limit=0), [
-        (W, "options.time_limit", "0 is not above 0; the search stops before its first solution")]),
+        lambda d: (
+            add_van(d),
+            d["agents"].pop(1),
+            d["agents"][0].update(max_length=5),
+            constraint(d, "timewindow", [{"node": 3, "start": 0, "end": 5}]),
+        ),
+        [
+            (
+                W,
+                "nodes[3]",
+                "no agent can serve node 3 (agents[1] arrives at 6, after the window closes at 5; "
+                "agents[0] needs at least 6 for the round trip, above its max_length 5); "
+                f"{NO_SOLUTION}",
+            )
+        ],
+    ),
+    "no agents": (
+        lambda d: (d.update(agents=[]), d.pop("costs"), d["nodes"][0].pop("type")),
+        [(W, "agents", f"empty; no agent serves the 4 target nodes, so {NO_SOLUTION}")],
+    ),
+    "budget not above 0": (
+        lambda d: d["options"].update(time_limit=0),
+        [(W, "options.time_limit", "0 is not above 0; the search stops before its first solution")],
+    ),
     # documents the solver refuses
     "missing key": (lambda d: d["nodes"][2].pop("y"), [(E, "nodes[2].y", "required key is missing; " + REFUSES)]),
-    "wrong type": (lambda d: d["nodes"][2].update(x="3"), [
-        (E, "nodes[2].x", "expected a number, got string; " + REFUSES)]),
-    "return_to_end as a number": (lambda d: d["options"].update(return_to_end=0), [
-        (E, "options.return_to_end", "expected a boolean, got number; " + REFUSES)]),
-    "options as an array": (lambda d: d.update(options=[]), [
-        (E, "options", "expected an object, got array; " + REFUSES)]),
-    "seed below 0": (lambda d: d["options"].update(seed=-1), [
-        (E, "options.seed", "-1 is not an unsigned 64-bit integer; " + REFUSES)]),
-    "fractional improve_iterations": (lambda d: d["options"].update(improve_iterations=1.5), [
-        (E, "options.improve_iterations", "1.5 is not an integer; " + REFUSES)]),
-    "not a number": (lambda d: d["costs"]["truck"][0].__setitem__(1, float("nan")), [
-        (E, "costs.truck[0][1]", "NaN is not a JSON number; the solver's parser refuses the document")]),
-    "257 nodes": (lambda d: d.update(changed_size(257)), [
-        (E, "nodes", "257 nodes; the solver handles at most 256")]),
-    "unknown start node": (lambda d: d["agents"][0].update(start_node=99), [
-        (E, "agents[0].start_node", "99 is not a node id; the solver refuses the instance")]),
-    "matrix for an unknown type": (lambda d: d["costs"].update(bike=[[0.0]]), [
-        (E, "costs.bike", '"bike" is not the type of any agent; the solver refuses the instance')]),
-    "matrices as an array": (lambda d: d.update(costs=[d["costs"]["truck"]]), [
-        (E, "costs[0]", 'an array of matrices names them "0", "1", ...; "0" is not the type of any agent; the solver '
-                        "refuses the instance"),
-        (W, "costs.truck", 'missing: no matrix for agent type "truck"; every arc of its agents costs 9999.0')]),
-    "matrix too large": (lambda d: d["costs"]["truck"].append([0.0] * 4), [
-        (E, "costs.truck", "5 rows but the instance has 4 nodes; the solver refuses the instance")]),
-    "row too long": (lambda d: d["costs"]["truck"][2].append(0.0), [
-        (E, "costs.truck[2]", "5 columns but the instance has 4 nodes; the solver refuses the instance")]),
+    "wrong type": (
+        lambda d: d["nodes"][2].update(x="3"),
+        [(E, "nodes[2].x", "expected a number, got string; " + REFUSES)],
+    ),
+    "return_to_end as a number": (
+        lambda d: d["options"].update(return_to_end=0),
+        [(E, "options.return_to_end", "expected a boolean, got number; " + REFUSES)],
+    ),
+    "options as an array": (
+        lambda d: d.update(options=[]),
+        [(E, "options", "expected an object, got array; " + REFUSES)],
+    ),
+    "seed below 0": (
+        lambda d: d["options"].update(seed=-1),
+        [(E, "options.seed", "-1 is not an unsigned 64-bit integer; " + REFUSES)],
+    ),
+    "fractional improve_iterations": (
+        lambda d: d["options"].update(improve_iterations=1.5),
+        [(E, "options.improve_iterations", "1.5 is not an integer; " + REFUSES)],
+    ),
+    "not a number": (
+        lambda d: d["costs"]["truck"][0].__setitem__(1, float("nan")),
+        [(E, "costs.truck[0][1]", "NaN is not a JSON number; the solver's parser refuses the document")],
+    ),
+    "257 nodes": (
+        lambda d: d.update(changed_size(257)),
+        [(E, "nodes", "257 nodes; the solver handles at most 256 (up to 2000 with options.improve true)")],
+    ),
+    "unknown start node": (
+        lambda d: d["agents"][0].update(start_node=99),
+        [(E, "agents[0].start_node", "99 is not a node id; the solver refuses the instance")],
+    ),
+    "matrix for an unknown type": (
+        lambda d: d["costs"].update(bike=[[0.0]]),
+        [(E, "costs.bike", '"bike" is not the type of any agent; the solver refuses the instance')],
+    ),
+    "matrices as an array": (
+        lambda d: d.update(costs=[d["costs"]["truck"]]),
+        [
+            (
+                E,
+                "costs[0]",
+                'an array of matrices names them "0", "1", ...; "0" is not the type of any agent; the solver '
+                "refuses the instance",
+            ),
+            (W, "costs.truck", 'missing: no matrix for agent type "truck"; every arc of its agents costs 9999.0'),
+        ],
+    ),
+    "matrix too large": (
+        lambda d: d["costs"]["truck"].append([0.0] * 4),
+        [(E, "costs.truck", "5 rows but the instance has 4 nodes; the solver refuses the instance")],
+    ),
+    "row too long": (
+        lambda d: d["costs"]["truck"][2].append(0.0),
+        [(E, "costs.truck[2]", "5 columns but the instance has 4 nodes; the solver refuses the instance")],
+    ),
 }
 
 
@@ -298,15 +545,29 @@ def test_a_budget_given_to_the_solve_replaces_the_documents():
     assert check_instance(doc, time_limit=2.0) == []
     large = base(256)
     assert [(f.severity, f.path, f.message) for f in check_instance(large, time_limit=0.5)] == [
-        (W, "", "a budget of 0.5 s for 256 nodes; the search may not reach a first solution in time (allow at least "
-                "4.7 s)")]
+        (
+            W,
+            "",
+            "a budget of 0.5 s for 256 nodes; the search may not reach a first solution in time (allow at least 4.7 s)",
+        )
+    ]
     assert check_instance(large, time_limit=5.0) == []
 
 
-@pytest.mark.parametrize("value, read", [
-    (True, 1), (3.7, 3), (-0.5, 0), (-2, 2 ** 64 - 2), (-(2 ** 63), 2 ** 63), (-(2 ** 63) - 1, 0),
-    (2 ** 64 - 1, 2 ** 64 - 1), (2 ** 64, 2 ** 64 - 1), (1e30, 2 ** 64 - 1),
-])
+@pytest.mark.parametrize(
+    "value, read",
+    [
+        (True, 1),
+        (3.7, 3),
+        (-0.5, 0),
+        (-2, 2**64 - 2),
+        (-(2**63), 2**63),
+        (-(2**63) - 1, 0),
+        (2**64 - 1, 2**64 - 1),
+        (2**64, 2**64 - 1),
+        (1e30, 2**64 - 1),
+    ],
+)
 def test_ids_are_read_as_the_solver_reads_them(value, read):
     doc = base()
     doc["nodes"][0]["id"] = 7  # the depot out of the way of the ids under test
@@ -320,10 +581,19 @@ def test_ids_are_read_as_the_solver_reads_them(value, read):
     assert [n.id for n in Instance.from_document(doc).nodes] == [7, 1, read, 3]
 
 
-@pytest.mark.parametrize("value, read", [
-    (126.9, 126), (-3.5, -3), (2 ** 31, -(2 ** 31)), (2 ** 32 + 5, 5), (3e9, 2 ** 31 - 1), (-3e9, -(2 ** 31)),
-    (2 ** 70, 2 ** 31 - 1), (True, 1),
-])
+@pytest.mark.parametrize(
+    "value, read",
+    [
+        (126.9, 126),
+        (-3.5, -3),
+        (2**31, -(2**31)),
+        (2**32 + 5, 5),
+        (3e9, 2**31 - 1),
+        (-3e9, -(2**31)),
+        (2**70, 2**31 - 1),
+        (True, 1),
+    ],
+)
 def test_limits_are_read_as_32_bit_integers(value, read):
     doc = base()
     doc["agents"][0]["max_length"] = value
@@ -331,6 +601,7 @@ def test_limits_are_read_as_32_bit_integers(value, read):
 
 
 # --- grouping and console text ------------------------------------------------------------------------
+
 
 def test_many_alike_become_one_line_with_a_count():
     doc = base(8)
@@ -346,20 +617,24 @@ def test_many_alike_become_one_line_with_a_count():
 
 
 def test_console_lines_without_assignment_become_one():
-    text = ("[warning] node 0 has no assignment constraint; allowing all types\n"
-            "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n"
-            "[warning] node 1 has no assignment constraint; allowing all types\n"
-            "[warning] node 2 has no assignment constraint; allowing all types\n"
-            "w = 1\n")
+    text = (
+        "[warning] node 0 has no assignment constraint; allowing all types\n"
+        "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n"
+        "[warning] node 1 has no assignment constraint; allowing all types\n"
+        "[warning] node 2 has no assignment constraint; allowing all types\n"
+        "w = 1\n"
+    )
     assert summarise_console(text) == (
         "[warning] node 0 has no assignment constraint; allowing all types (and 2 more nodes without one)\n"
         "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n"
-        "w = 1\n")
+        "w = 1\n"
+    )
     one = "[warning] node 5 has no assignment constraint; allowing all types\nw = 1\n"
     assert summarise_console(one) == one
 
 
 # --- the command line ---------------------------------------------------------------------------------
+
 
 def run(*args, timeout=120):
     return subprocess.run([str(SCRIPT)] + [str(a) for a in args], capture_output=True, text=True, timeout=timeout)
@@ -371,11 +646,14 @@ def write(tmp_path, doc, name="doc.json") -> pathlib.Path:
     return path
 
 
-@pytest.mark.parametrize("change, status", [
-    (lambda d: None, 0),
-    (lambda d: d["options"].update(objective="minmax"), 1),
-    (lambda d: d["agents"][0].update(start_node=99), 2),
-])
+@pytest.mark.parametrize(
+    "change, status",
+    [
+        (lambda d: None, 0),
+        (lambda d: d["options"].update(objective="minmax"), 1),
+        (lambda d: d["agents"][0].update(start_node=99), 2),
+    ],
+)
 def test_check_command_exit_status(tmp_path, change, status):
     path = write(tmp_path, changed(change))
     proc = run("check", path)
@@ -386,9 +664,12 @@ def test_check_command_exit_status(tmp_path, change, status):
     assert proc.stderr == ""
 
 
-@pytest.mark.parametrize("text, reason", [
-    ("{", "malformed JSON: Expecting property name enclosed in double quotes (line 1, column 2)"),
-])
+@pytest.mark.parametrize(
+    "text, reason",
+    [
+        ("{", "malformed JSON: Expecting property name enclosed in double quotes (line 1, column 2)"),
+    ],
+)
 def test_check_command_on_unreadable_files(tmp_path, text, reason):
     path = tmp_path / "bad.json"
     path.write_text(text)
@@ -418,13 +699,19 @@ def test_verbose_shows_one_line_for_the_nodes_without_assignment():
     proc = run("solve", EXAMPLES / "euclid_one_type.json", "-q", "--verbose", "--time-limit", "0.2")
     assert proc.returncode == 0, proc.stderr
     lines = [line for line in proc.stderr.splitlines() if "no assignment constraint" in line]
-    assert lines == ["[warning] node 0 has no assignment constraint; allowing all types (and 14 more nodes without "
-                     "one)"]
+    assert lines == [
+        "[warning] node 0 has no assignment constraint; allowing all types (and 14 more nodes without one)"
+    ]
 
 
-INFEASIBLE_CASES = ["empty assignment", "assignment to a type no agent has",
-                    "window closes before arrival", "limit below the round trip", "window and limit together",
-                    "budget not above 0"]
+INFEASIBLE_CASES = [
+    "empty assignment",
+    "assignment to a type no agent has",
+    "window closes before arrival",
+    "limit below the round trip",
+    "window and limit together",
+    "budget not above 0",
+]
 
 
 @pytest.mark.parametrize("name", INFEASIBLE_CASES)
@@ -446,9 +733,12 @@ def test_a_budget_that_runs_out_first_is_named_with_a_suggestion(tmp_path):
     assert proc.returncode == 1, proc.stderr
     reasons = [line for line in proc.stderr.splitlines() if line.startswith("kvt-mtsp: no solution: ")]
     assert len(reasons) == 1
-    assert re.fullmatch(r"kvt-mtsp: no solution: the budget of 0\.01 s ran out before a first solution \(the solve "
-                        r"took \d+\.\d\d s for 256 nodes and 2 agents\); raise the time limit \(--time-limit, or "
-                        r"options\.time_limit\), e\.g\. to 4\.7 s", reasons[0]), reasons[0]
+    assert re.fullmatch(
+        r"kvt-mtsp: no solution: the budget of 0\.01 s ran out before a first solution \(the solve "
+        r"took \d+\.\d\d s for 256 nodes and 2 agents\); raise the time limit \(--time-limit, or "
+        r"options\.time_limit\), e\.g\. to 4\.7 s",
+        reasons[0],
+    ), reasons[0]
 
 
 # --- the bundled solutions ------------------------------------------------------------------------------
@@ -463,3 +753,7 @@ def test_each_example_has_a_solution_that_still_validates(path):
     assert result["status"] == "success"
     assert validate_result(Instance.from_document(json.loads(path.read_text())), result) == []
 
+
+def test_improve_raises_the_node_limit_to_2000():
+    doc = changed(lambda d: (d.update(changed_size(257)), d["options"].update(improve=True)))
+    assert [f for f in check_instance(doc) if f.code == "too_many_nodes"] == []

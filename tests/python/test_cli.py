@@ -1,4 +1,5 @@
 """The `kvt-mtsp` command line, run as a user runs it: a separate process of the installed script."""
+
 from __future__ import annotations
 
 import json
@@ -9,21 +10,29 @@ import time
 
 import pytest
 
+from cli_support import EXAMPLES, SCRIPT, one_error_line, run, write
 from kvt_mtsp.cli import dumps
 from kvt_mtsp.instance import Instance
 from kvt_mtsp.validate import validate_result
 
-from cli_support import EXAMPLES, SCRIPT, one_error_line, run, write
-
-
 # --- solve ---------------------------------------------------------------------------------------
+
 
 @pytest.fixture(scope="module")
 def solved(tmp_path_factory):
     """examples/euclid_one_type.json solved once with --output and --plot."""
     out = tmp_path_factory.mktemp("solve")
-    proc = run("solve", EXAMPLES / "euclid_one_type.json", "--time-limit", "0.5", "--output", out / "result.json",
-               "--plot", out / "routes.png", cwd=out)
+    proc = run(
+        "solve",
+        EXAMPLES / "euclid_one_type.json",
+        "--time-limit",
+        "0.5",
+        "--output",
+        out / "result.json",
+        "--plot",
+        out / "routes.png",
+        cwd=out,
+    )
     return proc, out
 
 
@@ -39,8 +48,9 @@ def test_solve_prints_a_route_table_and_the_objective(solved):
         assert float(cost) == pytest.approx(route["cost"], abs=0.005)
         assert [int(v) for v in path] == route["path"]
     stats = result["statistics"]
-    assert lines[4] == (f"objective min_max: {stats['max_cost']:.2f}  "
-                        f"(max {stats['max_cost']:.2f}, sum {stats['sum_cost']:.2f})")
+    assert lines[4] == (
+        f"objective min_max: {stats['max_cost']:.2f}  (max {stats['max_cost']:.2f}, sum {stats['sum_cost']:.2f})"
+    )
     # The solver's own console lines ("w = 1", warnings) are kept off our output.
     assert "[warning]" not in proc.stdout + proc.stderr and "w = 1" not in proc.stdout
 
@@ -74,8 +84,9 @@ def test_verbose_shows_the_solver_console_after_the_solve():
 
 def test_module_entry_point_matches_the_script(tmp_path):
     assert run("--version", module=True).stdout == run("--version").stdout == "kvt-mtsp 0.1.0\n"
-    proc = run("solve", EXAMPLES / "open_routes.json", "--time-limit", "0.2", "-q", "-o", tmp_path / "r.json",
-               module=True)
+    proc = run(
+        "solve", EXAMPLES / "open_routes.json", "--time-limit", "0.2", "-q", "-o", tmp_path / "r.json", module=True
+    )
     assert proc.returncode == 0, proc.stderr
     doc = json.loads((EXAMPLES / "open_routes.json").read_text())
     assert validate_result(Instance.from_document(doc), json.loads((tmp_path / "r.json").read_text())) == []
@@ -86,11 +97,13 @@ def test_solve_without_a_solution_exits_1(tmp_path):
     doc["options"]["time_limit"] = -1.0  # the search stops before its first solution
     path = tmp_path / "hopeless.json"
     path.write_text(json.dumps(doc))
-    proc = run("solve", path, "-q", "-o", tmp_path / "r.json")
+    proc = run("solve", path, "-q", "--no-improve", "-o", tmp_path / "r.json")
     assert proc.returncode == 1
     assert proc.stdout.splitlines()[1].split() == ["0", "truck", "0", "0.00", "-"]
-    assert proc.stdout.splitlines()[-2:] == ["no solution found (stopped at the time limit)",
-                                             f"result written to {tmp_path / 'r.json'}"]
+    assert proc.stdout.splitlines()[-2:] == [
+        "no solution found (stopped at the time limit)",
+        f"result written to {tmp_path / 'r.json'}",
+    ]
     assert json.loads((tmp_path / "r.json").read_text())["status"] == "failed"
     check = run("validate", path, tmp_path / "r.json")
     assert check.returncode == 1 and "the solver found no solution (status 'failed')" in check.stdout
@@ -99,9 +112,13 @@ def test_solve_without_a_solution_exits_1(tmp_path):
 def test_interrupt_stops_a_running_solve(tmp_path):
     # A child of a background job inherits an ignored SIGINT, which Python then leaves ignored;
     # give the command line the default disposition a terminal would.
-    proc = subprocess.Popen([str(SCRIPT), "solve", str(EXAMPLES / "euclid_one_type.json"), "--time-limit", "60"],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    proc = subprocess.Popen(
+        [str(SCRIPT), "solve", str(EXAMPLES / "euclid_one_type.json"), "--time-limit", "60"],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
     time.sleep(3)
     proc.send_signal(signal.SIGINT)
     out, err = proc.communicate(timeout=30)
@@ -110,6 +127,7 @@ def test_interrupt_stops_a_running_solve(tmp_path):
 
 
 # --- plot ----------------------------------------------------------------------------------------
+
 
 def test_plot_is_a_png_with_one_colour_per_route(solved):
     from matplotlib import image
@@ -131,8 +149,10 @@ def test_plot_is_a_png_with_one_colour_per_route(solved):
 
 
 def test_plot_without_matplotlib_is_one_clear_line(tmp_path):
-    code = ("import sys; sys.modules['matplotlib'] = None; from kvt_mtsp.cli import main; "
-            f"sys.exit(main(['solve', {str(EXAMPLES / 'two_types.json')!r}, '--plot', 'x.png']))")
+    code = (
+        "import sys; sys.modules['matplotlib'] = None; from kvt_mtsp.cli import main; "
+        f"sys.exit(main(['solve', {str(EXAMPLES / 'two_types.json')!r}, '--plot', 'x.png']))"
+    )
     proc = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=60)
     one_error_line(proc, "--plot: plotting needs matplotlib (pip install 'kvt-mtsp[plot]')")
     assert not (tmp_path / "x.png").exists()
@@ -140,17 +160,25 @@ def test_plot_without_matplotlib_is_one_clear_line(tmp_path):
 
 # --- errors users understand -----------------------------------------------------------------------
 
+
 def small_doc(n=4):
-    return {"nodes": [{"id": i, "x": float(i), "y": 0.0, **({"type": "depot"} if i == 0 else {})}
-                      for i in range(n)],
-            "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0}],
-            "costs": {"truck": [[abs(a - b) * 1.0 for b in range(n)] for a in range(n)]},
-            "options": {"time_limit": 0.2}}
+    return {
+        "nodes": [{"id": i, "x": float(i), "y": 0.0, **({"type": "depot"} if i == 0 else {})} for i in range(n)],
+        "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0}],
+        "costs": {"truck": [[abs(a - b) * 1.0 for b in range(n)] for a in range(n)]},
+        "options": {"time_limit": 0.2},
+    }
 
 
-@pytest.mark.parametrize("command", [["solve", "{missing}"], ["validate", "{missing}", "{other}"],
-                                     ["validate", "{other}", "{missing}"],
-                                     ["convert-tsplib", "{missing}", "-m", "2"]])
+@pytest.mark.parametrize(
+    "command",
+    [
+        ["solve", "{missing}"],
+        ["validate", "{missing}", "{other}"],
+        ["validate", "{other}", "{missing}"],
+        ["convert-tsplib", "{missing}", "-m", "2"],
+    ],
+)
 def test_missing_file(tmp_path, command):
     missing = tmp_path / "nope.json"
     other = write(tmp_path, "doc.json", json.dumps(small_doc()))
@@ -163,8 +191,10 @@ def test_malformed_json(tmp_path, command):
     path = write(tmp_path, "bad.json", '{"nodes": [\n  {"id": 0,, "x": 1}\n]}')
     other = write(tmp_path, "doc.json", json.dumps(small_doc()))
     args = [path] if command == "solve" else [path, other]
-    one_error_line(run(command, *args), f"{path}: malformed JSON: Expecting property name enclosed in double "
-                                        "quotes (line 2, column 12)")
+    one_error_line(
+        run(command, *args),
+        f"{path}: malformed JSON: Expecting property name enclosed in double quotes (line 2, column 12)",
+    )
 
 
 def refused(tmp_path, change):
@@ -173,38 +203,53 @@ def refused(tmp_path, change):
     return write(tmp_path, "doc.json", json.dumps(doc))
 
 
-@pytest.mark.parametrize("change, reason", [
-    (lambda d: d.update(small_doc(257), options={"time_limit": 0.2, "improve": False}),
-     "the solver refused the instance: the problem has 257 nodes; the solver handles at most 256 "
-     "(up to 2000 with improve on)"),
-    (lambda d: d["agents"][0].update(start_node=99),
-     "the solver refused the instance: agent 0 (id 0) has start node 99, which is not a node id"),
-    (lambda d: d["costs"].update(bike=[[0.0]]),
-     "the solver refused the instance: cost matrix 'bike' names a type no agent has"),
-    (lambda d: d["nodes"][2].pop("y"), "not a valid instance: node 2: missing key 'y'"),
-    (lambda d: d.update(options=[]), "not a valid instance: options: expected an object, got array"),
-])
+@pytest.mark.parametrize(
+    "change, reason",
+    [
+        (
+            lambda d: d.update(small_doc(257), options={"time_limit": 0.2, "improve": False}),
+            "the solver refused the instance: the problem has 257 nodes; the solver handles at most 256 "
+            "(up to 2000 with improve on)",
+        ),
+        (
+            lambda d: d["agents"][0].update(start_node=99),
+            "the solver refused the instance: agent 0 (id 0) has start node 99, which is not a node id",
+        ),
+        (
+            lambda d: d["costs"].update(bike=[[0.0]]),
+            "the solver refused the instance: cost matrix 'bike' names a type no agent has",
+        ),
+        (lambda d: d["nodes"][2].pop("y"), "not a valid instance: node 2: missing key 'y'"),
+        (lambda d: d.update(options=[]), "not a valid instance: options: expected an object, got array"),
+    ],
+)
 def test_refused_instances(tmp_path, change, reason):
     path = refused(tmp_path, change)
     one_error_line(run("solve", path, "-q"), f"{path}: {reason}")
 
 
-@pytest.mark.parametrize("text, reason", [
-    ("[]", "not a result: result: missing key 'status'"),
-    ('{"status": "success"}', "not a result: result: missing key 'routes'"),
-    ('{"status": "success", "routes": [{"agent_id": 0, "path": "0 1", "cost": 1}]}',
-     "not a result: route 0: 'path' has the wrong type"),
-])
+@pytest.mark.parametrize(
+    "text, reason",
+    [
+        ("[]", "not a result: result: missing key 'status'"),
+        ('{"status": "success"}', "not a result: result: missing key 'routes'"),
+        (
+            '{"status": "success", "routes": [{"agent_id": 0, "path": "0 1", "cost": 1}]}',
+            "not a result: route 0: 'path' has the wrong type",
+        ),
+    ],
+)
 def test_validate_refuses_documents_that_are_not_results(tmp_path, text, reason):
     result = write(tmp_path, "result.json", text)
-    one_error_line(run("validate", write(tmp_path, "doc.json", json.dumps(small_doc())), result),
-                   f"{result}: {reason}")
+    one_error_line(run("validate", write(tmp_path, "doc.json", json.dumps(small_doc())), result), f"{result}: {reason}")
 
 
 def test_output_into_a_missing_directory_fails_before_solving(tmp_path):
     target = tmp_path / "no" / "r.json"
-    one_error_line(run("solve", EXAMPLES / "two_types.json", "-o", target),
-                   f"{target}: cannot write: directory {target.parent} does not exist")
+    one_error_line(
+        run("solve", EXAMPLES / "two_types.json", "-o", target),
+        f"{target}: cannot write: directory {target.parent} does not exist",
+    )
 
 
 TSP = """NAME : square
@@ -227,15 +272,30 @@ def test_convert_tsplib_and_solve_the_result(tmp_path):
     assert proc.returncode == 0 and proc.stderr == ""
     doc = json.loads(proc.stdout)
     assert doc["name"] == "square"
-    assert [(n["id"], n["x"], n["y"], n.get("type")) for n in doc["nodes"]][:3] == \
-        [(0, 0.0, 0.0, "depot"), (1, 3.0, 4.0, None), (2, 0.0, 4.5, None)]
+    assert [(n["id"], n["x"], n["y"], n.get("type")) for n in doc["nodes"]][:3] == [
+        (0, 0.0, 0.0, "depot"),
+        (1, 3.0, 4.0, None),
+        (2, 0.0, 4.5, None),
+    ]
     assert doc["agents"] == [{"id": k, "type": "vehicle", "start_node": 0, "end_node": 0} for k in range(2)]
     assert doc["costs"]["vehicle"][0][:3] == [0.0, 5.0, 4.5]
     assert doc["options"] == {"objective": "min_max", "return_to_end": True, "time_limit": 60.0}
 
     out = tmp_path / "square.json"
-    proc = run("convert-tsplib", tsp, "-m", "3", "--objective", "min_sum", "--rounding", "nint",
-               "--time-limit", "0.3", "--output", out)
+    proc = run(
+        "convert-tsplib",
+        tsp,
+        "-m",
+        "3",
+        "--objective",
+        "min_sum",
+        "--rounding",
+        "nint",
+        "--time-limit",
+        "0.3",
+        "--output",
+        out,
+    )
     assert proc.returncode == 0 and proc.stdout == ""
     doc = json.loads(out.read_text())
     assert doc["costs"]["vehicle"][0][:3] == [0.0, 5.0, 5.0]  # 4.5 rounds up, as TSPLIB's nint does
@@ -247,10 +307,13 @@ def test_convert_tsplib_and_solve_the_result(tmp_path):
     assert run("validate", out, tmp_path / "result.json").returncode == 0
 
 
-@pytest.mark.parametrize("change, reason", [
-    (("EUC_2D", "GEO"), "EDGE_WEIGHT_TYPE GEO is not supported, only EUC_2D"),
-    (("4 -3 4", "4 -3 x"), "line 9: expected 'index x y', got '4 -3 x'"),
-])
+@pytest.mark.parametrize(
+    "change, reason",
+    [
+        (("EUC_2D", "GEO"), "EDGE_WEIGHT_TYPE GEO is not supported, only EUC_2D"),
+        (("4 -3 4", "4 -3 x"), "line 9: expected 'index x y', got '4 -3 x'"),
+    ],
+)
 def test_convert_tsplib_refuses_other_files(tmp_path, change, reason):
     tsp = write(tmp_path, "bad.tsp", TSP.replace(*change))
     one_error_line(run("convert-tsplib", tsp, "-m", "2"), f"{tsp}: not a TSPLIB EUC_2D file: {reason}")
@@ -263,6 +326,7 @@ def test_convert_tsplib_argument_errors(tmp_path, args):
 
 
 # --- pieces ------------------------------------------------------------------------------------------------
+
 
 def test_dumps_keeps_rows_on_one_line():
     value = {"a": [[1.5, 2], [3, 4]], "b": {"c": [1], "d": None}, "e": [], "f": "x"}

@@ -1,4 +1,5 @@
 """The diagnostics sink: the solver's console lines reach the caller's callable, and only its own."""
+
 from __future__ import annotations
 
 import json
@@ -27,8 +28,9 @@ def doc(first_id: int, n: int = 9, time_limit: float = 0.5) -> dict:
 
 
 def warnings_for(first_id: int, n: int = 9) -> list[tuple[str, str]]:
-    return [("stderr", f"[warning] node {first_id + i} has no assignment constraint; allowing all types")
-            for i in range(n)]
+    return [
+        ("stderr", f"[warning] node {first_id + i} has no assignment constraint; allowing all types") for i in range(n)
+    ]
 
 
 def test_solve_json_str_hands_each_line_with_its_stream():
@@ -60,8 +62,9 @@ def test_solve_json_file_and_solver_take_the_sink(tmp_path):
     options.time_limit = 0.2
     captured: list[tuple[str, str]] = []
     solver = core.Solver(problem, options, diagnostics=lambda s, line: captured.append((s, line)))
-    assert captured == [("stderr", f"[warning] node {i} has no assignment constraint; allowing all types")
-                        for i in range(3)]
+    assert captured == [
+        ("stderr", f"[warning] node {i} has no assignment constraint; allowing all types") for i in range(3)
+    ]
     solver.solve()
 
 
@@ -79,8 +82,10 @@ def test_two_threads_each_get_only_their_own_lines():
     def work(first_id: int) -> None:
         try:
             start.wait()
-            core.solve_json_str(json.dumps(doc(first_id, n=12, time_limit=1.0)),
-                                diagnostics=lambda s, line: seen[first_id].append((s, line)))
+            core.solve_json_str(
+                json.dumps(doc(first_id, n=12, time_limit=1.0)),
+                diagnostics=lambda s, line: seen[first_id].append((s, line)),
+            )
         except BaseException as err:  # reported below
             errors.append(err)
 
@@ -112,8 +117,9 @@ def test_console_lines_collects_a_solve_and_reports_a_crash():
     with ConsoleLines() as console:
         core.solve_json_str(json.dumps(doc(800, n=3)), 0.2, diagnostics=console)
     assert console.lines[:3] == warnings_for(800, n=3)
-    assert console.text.startswith("[warning] node 800 has no assignment constraint; allowing all types\n"
-                                   "[warning] node 801 ")
+    assert console.text.startswith(
+        "[warning] node 800 has no assignment constraint; allowing all types\n[warning] node 801 "
+    )
     code = "import os\nfrom kvt_mtsp.solve import ConsoleLines\nwith ConsoleLines():\n    os.abort()\n"
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert proc.returncode == -signal.SIGABRT

@@ -1,4 +1,5 @@
 """ObjectiveType and NodeType as pybind11 enum_ types without arithmetic."""
+
 import copy
 import copyreg
 import operator
@@ -30,10 +31,13 @@ def test_member_value_name_str_repr(cls, name, number):
     assert cls(value=number) == member
 
 
-@pytest.mark.parametrize("cls,expected", [
-    (ObjectiveType, ["MinMax", "MinSum"]),
-    (NodeType, ["DEPOT", "TARGET"]),
-])
+@pytest.mark.parametrize(
+    "cls,expected",
+    [
+        (ObjectiveType, ["MinMax", "MinSum"]),
+        (NodeType, ["DEPOT", "TARGET"]),
+    ],
+)
 def test_members_mapping(cls, expected):
     members = cls.__members__
     assert list(members) == expected
@@ -69,10 +73,21 @@ def test_equality_only_within_the_same_enumeration():
     assert {ObjectiveType.MinSum: "a"}[ObjectiveType(1)] == "a"
 
 
-@pytest.mark.parametrize("op", [
-    operator.add, operator.sub, operator.mul, operator.and_, operator.or_, operator.xor,
-    operator.lt, operator.le, operator.gt, operator.ge,
-])
+@pytest.mark.parametrize(
+    "op",
+    [
+        operator.add,
+        operator.sub,
+        operator.mul,
+        operator.and_,
+        operator.or_,
+        operator.xor,
+        operator.lt,
+        operator.le,
+        operator.gt,
+        operator.ge,
+    ],
+)
 def test_no_arithmetic_or_ordering(op):
     with pytest.raises(TypeError):
         op(ObjectiveType.MinSum, ObjectiveType.MinMax)
@@ -80,8 +95,9 @@ def test_no_arithmetic_or_ordering(op):
         op(NodeType.TARGET, 1)
 
 
-@pytest.mark.parametrize("member", [m for cls, name, _ in MEMBERS for m in [getattr(cls, name)]]
-                         + [ObjectiveType(7), NodeType(-3)])
+@pytest.mark.parametrize(
+    "member", [m for cls, name, _ in MEMBERS for m in [getattr(cls, name)]] + [ObjectiveType(7), NodeType(-3)]
+)
 @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
 def test_pickling_round_trip(member, protocol):
     restored = pickle.loads(pickle.dumps(member, protocol))

@@ -1,6 +1,7 @@
 """Inputs the fuzz targets under fuzz/ found, solved through the module's JSON entry point.
 
 Each instance is also kept in fuzz/corpus/fuzz_solve/crashes/."""
+
 from __future__ import annotations
 
 import json
@@ -77,10 +78,13 @@ def test_start_node_window_delays_the_departure():
     check_solution(doc, result)
 
 
-@pytest.mark.parametrize("text, fragment", [
-    ('{"nodes":[{"id":1e400,"x":0,"y":0}],"agents":[]}', "number overflow"),
-    ('{"nodes":[],"agents":[],"options":{"time_limit":-1e400}}', "number overflow"),
-])
+@pytest.mark.parametrize(
+    "text, fragment",
+    [
+        ('{"nodes":[{"id":1e400,"x":0,"y":0}],"agents":[]}', "number overflow"),
+        ('{"nodes":[],"agents":[],"options":{"time_limit":-1e400}}', "number overflow"),
+    ],
+)
 def test_numbers_beyond_double_are_a_json_error(text, fragment):
     with pytest.raises(RuntimeError, match=fragment):
         core.solve_json_str(text, 0.1)

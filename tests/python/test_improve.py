@@ -1,4 +1,5 @@
 """Solves with the improvement phase (`Options.improve`): valid, improving, reproducible routes."""
+
 from __future__ import annotations
 
 import json
@@ -15,8 +16,7 @@ from routecheck import check_solution
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BERLIN = ROOT / "bench" / "data" / "berlin52.tsp"
-ENGINE_KEYS = ["improve_iterations", "improve_moves", "improve_accepted", "improve_improvements",
-               "improve_restarts"]
+ENGINE_KEYS = ["improve_iterations", "improve_moves", "improve_accepted", "improve_improvements", "improve_restarts"]
 
 
 def euclid(points, speed=1.0):
@@ -27,8 +27,9 @@ def instance(n=12, agents=3, seed=1, objective="min_max", return_to_end=True, **
     rng = random.Random(seed)
     points = [(rng.uniform(0, 100), rng.uniform(0, 100)) for _ in range(n)]
     return {
-        "nodes": [{"id": 10 + i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})}
-                  for i, (x, y) in enumerate(points)],
+        "nodes": [
+            {"id": 10 + i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})} for i, (x, y) in enumerate(points)
+        ],
         "agents": [{"id": 100 + k, "type": "truck", "start_node": 10, "end_node": 10} for k in range(agents)],
         "costs": {"truck": euclid(points)},
         "options": {"objective": objective, "return_to_end": return_to_end, "time_limit": 1.0, **options},
@@ -46,10 +47,14 @@ def with_everything(return_to_end):
     doc["agents"][2].update(start_node=10, end_node=10, max_length=600)
     doc["costs"]["drone"] = euclid(points, speed=1.5)
     doc["constraints"] = [
-        {"kind": "assignment", "items": [{"node": 10 + i, "types": ["truck"] if i % 4 == 3 else ["truck", "drone"]}
-                                         for i in range(16)]},
-        {"kind": "timewindow", "items": [{"node": 10 + i, "start": 5.0 * i, "end": 5.0 * i + 300.0}
-                                         for i in range(3, 16, 2)]},
+        {
+            "kind": "assignment",
+            "items": [{"node": 10 + i, "types": ["truck"] if i % 4 == 3 else ["truck", "drone"]} for i in range(16)],
+        },
+        {
+            "kind": "timewindow",
+            "items": [{"node": 10 + i, "start": 5.0 * i, "end": 5.0 * i + 300.0} for i in range(3, 16, 2)],
+        },
     ]
     return doc
 
@@ -86,13 +91,16 @@ def test_tsplib_instance_is_valid_and_no_worse_than_the_focal_search(objective_n
     assert better["statistics"]["last_update_time"] >= times[-1]
 
 
-@pytest.mark.parametrize("name,doc", [
-    ("min_max", instance()),
-    ("min_sum", instance(objective="min_sum")),
-    ("open_routes", instance(return_to_end=False)),
-    ("everything_closed", with_everything(True)),
-    ("everything_open", with_everything(False)),
-])
+@pytest.mark.parametrize(
+    "name,doc",
+    [
+        ("min_max", instance()),
+        ("min_sum", instance(objective="min_sum")),
+        ("open_routes", instance(return_to_end=False)),
+        ("everything_closed", with_everything(True)),
+        ("everything_open", with_everything(False)),
+    ],
+)
 def test_every_variant_gives_valid_routes(name, doc):
     result = solve(improved(doc, improve_iterations=300))
     assert result["status"] == "success", name
@@ -119,10 +127,13 @@ def test_same_seed_and_iterations_give_the_same_routes_also_in_parallel_threads(
     assert alone["timeout"] is False
 
 
-@pytest.mark.parametrize("name,doc", [
-    ("more_agents_than_targets", instance(n=3, agents=5)),
-    ("only_a_depot", instance(n=1, agents=2)),
-])
+@pytest.mark.parametrize(
+    "name,doc",
+    [
+        ("more_agents_than_targets", instance(n=3, agents=5)),
+        ("only_a_depot", instance(n=1, agents=2)),
+    ],
+)
 def test_instances_the_focal_search_fails_on_are_solved(name, doc):
     assert solve(doc)["status"] != "success"
     result = solve(improved(doc, improve_iterations=50))
@@ -159,8 +170,8 @@ def test_statistics_carry_the_engine_counts_after_the_documented_keys():
     plain = solve(doc)
     result = solve(improved(doc, improve_iterations=100))
     keys = list(result["statistics"])
-    assert keys[:len(plain["statistics"])] == list(plain["statistics"])
-    assert keys[len(plain["statistics"]):] == ENGINE_KEYS
+    assert keys[: len(plain["statistics"])] == list(plain["statistics"])
+    assert keys[len(plain["statistics"]) :] == ENGINE_KEYS
     assert result["statistics"]["improve_iterations"] == 100
 
 

@@ -1,4 +1,5 @@
 """Instances beyond the focal search's 256 nodes: solved by the improvement alone, refused without it."""
+
 from __future__ import annotations
 
 import array
@@ -25,26 +26,56 @@ def euclid(pts, speed=1.0):
     return [[round(math.dist(a, b) / speed) for b in pts] for a in pts]
 
 
-def large_doc(n=300, agents=4, objective="min_max", return_to_end=True, two_types=False, windows=False,
-              limit=None, distinct_ends=False, seed=5, iterations=30):
+def large_doc(
+    n=300,
+    agents=4,
+    objective="min_max",
+    return_to_end=True,
+    two_types=False,
+    windows=False,
+    limit=None,
+    distinct_ends=False,
+    seed=5,
+    iterations=30,
+):
     pts = points(n, seed)
     ends = 1 if distinct_ends else 0
     doc = {
-        "nodes": [{"id": i, "x": x, "y": y, **({"type": "depot"} if i in (0, ends) else {})}
-                  for i, (x, y) in enumerate(pts)],
-        "agents": [{"id": k, "type": "drone" if two_types and k % 3 == 2 else "truck", "start_node": 0,
-                    "end_node": ends, **({"max_length": limit} if limit else {})} for k in range(agents)],
+        "nodes": [
+            {"id": i, "x": x, "y": y, **({"type": "depot"} if i in (0, ends) else {})} for i, (x, y) in enumerate(pts)
+        ],
+        "agents": [
+            {
+                "id": k,
+                "type": "drone" if two_types and k % 3 == 2 else "truck",
+                "start_node": 0,
+                "end_node": ends,
+                **({"max_length": limit} if limit else {}),
+            }
+            for k in range(agents)
+        ],
         "costs": {"truck": euclid(pts)},
-        "options": {"objective": objective, "return_to_end": return_to_end, "time_limit": 20.0,
-                    "improve": True, "seed": 1, "improve_iterations": iterations},
+        "options": {
+            "objective": objective,
+            "return_to_end": return_to_end,
+            "time_limit": 20.0,
+            "improve": True,
+            "seed": 1,
+            "improve_iterations": iterations,
+        },
     }
     if two_types:
         doc["costs"]["drone"] = euclid(pts, 2.0)
-        doc["constraints"] = [{"kind": "assignment", "items": [
-            {"node": i, "types": ["truck"] if i % 5 == 0 else ["truck", "drone"]} for i in range(n)]}]
+        doc["constraints"] = [
+            {
+                "kind": "assignment",
+                "items": [{"node": i, "types": ["truck"] if i % 5 == 0 else ["truck", "drone"]} for i in range(n)],
+            }
+        ]
     if windows:
-        doc.setdefault("constraints", []).append({"kind": "timewindow", "items": [
-            {"node": i, "start": 0.0, "end": 1e6} for i in range(10, n, 10)]})
+        doc.setdefault("constraints", []).append(
+            {"kind": "timewindow", "items": [{"node": i, "start": 0.0, "end": 1e6} for i in range(10, n, 10)]}
+        )
     return doc
 
 
@@ -72,8 +103,9 @@ def test_improve_solves_beyond_256_nodes_with_valid_routes(shape):
     assert result["statistics"]["max_cost"] == pytest.approx(max(costs))
     assert result["statistics"]["sum_cost"] == pytest.approx(sum(costs))
     # The anytime curve improves strictly and ends at the result.
-    values = [entry["max_cost" if doc["options"]["objective"] == "min_max" else "sum_cost"]
-              for entry in result["anytime"]]
+    values = [
+        entry["max_cost" if doc["options"]["objective"] == "min_max" else "sum_cost"] for entry in result["anytime"]
+    ]
     assert values and all(b < a for a, b in zip(values, values[1:]))
 
 
@@ -103,13 +135,16 @@ def improving(on):
     return options
 
 
-@pytest.mark.parametrize("n, improve, refusal", [
-    (256, False, None),
-    (257, False, REFUSED_WITHOUT_IMPROVE),
-    (257, True, None),
-    (2000, True, None),
-    (2001, True, REFUSED_WITH_IMPROVE),
-])
+@pytest.mark.parametrize(
+    "n, improve, refusal",
+    [
+        (256, False, None),
+        (257, False, REFUSED_WITHOUT_IMPROVE),
+        (257, True, None),
+        (2000, True, None),
+        (2001, True, REFUSED_WITH_IMPROVE),
+    ],
+)
 def test_node_limits(n, improve, refusal):
     problem = bare_problem(n)
     if refusal is None:
@@ -120,12 +155,16 @@ def test_node_limits(n, improve, refusal):
         assert str(err.value) == refusal.format(n=n)
 
 
-@pytest.mark.parametrize("n, improve, refusal", [(257, False, REFUSED_WITHOUT_IMPROVE),
-                                                 (2001, True, REFUSED_WITH_IMPROVE)])
+@pytest.mark.parametrize(
+    "n, improve, refusal", [(257, False, REFUSED_WITHOUT_IMPROVE), (2001, True, REFUSED_WITH_IMPROVE)]
+)
 def test_json_entry_refuses_with_the_same_message(n, improve, refusal):
-    doc = {"nodes": [{"id": i, "x": 0.0, "y": 0.0} for i in range(n)],
-           "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0}],
-           "costs": {"truck": [[0.0]]}, "options": {"improve": improve}}
+    doc = {
+        "nodes": [{"id": i, "x": 0.0, "y": 0.0} for i in range(n)],
+        "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0}],
+        "costs": {"truck": [[0.0]]},
+        "options": {"improve": improve},
+    }
     with pytest.raises(ValueError) as err:
         solve(doc)
     assert str(err.value) == refusal.format(n=n)

@@ -1,4 +1,5 @@
 """Value classes, constraints, Problem and Result of _kvt_core."""
+
 import array
 import copy
 import gc
@@ -58,8 +59,7 @@ def test_default_node_position_is_origin():
     assert (pos.x, pos.y, pos.z) == (0.0, 0.0, 0.0)
 
 
-@pytest.mark.parametrize("cls", [Position, Node, Agent, Options, AssignmentConstraint,
-                                 TimeWindowConstraint, Problem])
+@pytest.mark.parametrize("cls", [Position, Node, Agent, Options, AssignmentConstraint, TimeWindowConstraint, Problem])
 @pytest.mark.parametrize("args,kwargs", [((1,), {}), ((), {"id": 1}), ((None,), {})])
 def test_only_no_argument_constructor(cls, args, kwargs):
     with pytest.raises(TypeError, match="incompatible constructor arguments"):
@@ -69,8 +69,15 @@ def test_only_no_argument_constructor(cls, args, kwargs):
 # --- properties: accepted values ---------------------------------------------------------
 
 ID_PROPS = [(Node, "id"), (Agent, "id"), (Agent, "start_node"), (Agent, "end_node"), (Options, "seed")]
-FLOAT_PROPS = [(Position, "x"), (Position, "y"), (Position, "z"), (Node, "demand"),
-               (Agent, "capacity_limit"), (Agent, "time_limit"), (Options, "time_limit")]
+FLOAT_PROPS = [
+    (Position, "x"),
+    (Position, "y"),
+    (Position, "z"),
+    (Node, "demand"),
+    (Agent, "capacity_limit"),
+    (Agent, "time_limit"),
+    (Options, "time_limit"),
+]
 
 
 @pytest.mark.parametrize("cls,attr", ID_PROPS)
@@ -82,8 +89,9 @@ def test_id_properties_take_the_full_unsigned_range(cls, attr, value):
 
 
 @pytest.mark.parametrize("cls,attr", FLOAT_PROPS)
-@pytest.mark.parametrize("value,expected", [(3, 3.0), (-2, -2.0), (2.5, 2.5), (1e300, 1e300),
-                                            (float("inf"), float("inf"))])
+@pytest.mark.parametrize(
+    "value,expected", [(3, 3.0), (-2, -2.0), (2.5, 2.5), (1e300, 1e300), (float("inf"), float("inf"))]
+)
 def test_float_properties_accept_int_and_float(cls, attr, value, expected):
     obj = cls()
     setattr(obj, attr, value)
@@ -99,8 +107,10 @@ def test_improve_iterations_takes_the_signed_range(value):
     assert opts.improve_iterations == value
 
 
-@pytest.mark.parametrize("attr,value", [("improve_iterations", 2**63), ("improve_iterations", 1.5),
-                                        ("seed", -1), ("seed", 2**64), ("improve", "yes")])
+@pytest.mark.parametrize(
+    "attr,value",
+    [("improve_iterations", 2**63), ("improve_iterations", 1.5), ("seed", -1), ("seed", 2**64), ("improve", "yes")],
+)
 def test_improvement_options_refuse_other_values(attr, value):
     with pytest.raises(TypeError):
         setattr(Options(), attr, value)
@@ -112,15 +122,18 @@ def test_float_property_keeps_nan():
     assert math.isnan(node.demand)
 
 
-@pytest.mark.parametrize("cls,attr,value", [
-    (Node, "type", NodeType.DEPOT),
-    (Node, "type", NodeType(5)),
-    (Agent, "type", "truck"),
-    (Agent, "type", "Lkw \u00fc \u2014 \U0001F69A"),
-    (Options, "return_to_end", False),
-    (Options, "objective", ObjectiveType.MinMax),
-    (Options, "objective", ObjectiveType(7)),
-])
+@pytest.mark.parametrize(
+    "cls,attr,value",
+    [
+        (Node, "type", NodeType.DEPOT),
+        (Node, "type", NodeType(5)),
+        (Agent, "type", "truck"),
+        (Agent, "type", "Lkw \u00fc \u2014 \U0001f69a"),
+        (Options, "return_to_end", False),
+        (Options, "objective", ObjectiveType.MinMax),
+        (Options, "objective", ObjectiveType(7)),
+    ],
+)
 def test_other_properties_round_trip(cls, attr, value):
     obj = cls()
     setattr(obj, attr, value)
@@ -130,10 +143,8 @@ def test_other_properties_round_trip(cls, attr, value):
 # --- properties: refused values ----------------------------------------------------------
 
 BAD_VALUES = (
-    [(cls, attr, bad) for cls, attr in ID_PROPS
-     for bad in (-1, 2**64, 2**100, 1.5, 1.0, "1", None, [1])]
-    + [(cls, attr, bad) for cls, attr in FLOAT_PROPS
-       for bad in ("1.0", None, [1.0], 10**400, Position())]
+    [(cls, attr, bad) for cls, attr in ID_PROPS for bad in (-1, 2**64, 2**100, 1.5, 1.0, "1", None, [1])]
+    + [(cls, attr, bad) for cls, attr in FLOAT_PROPS for bad in ("1.0", None, [1.0], 10**400, Position())]
     + [(Node, "type", bad) for bad in (1, "TARGET", ObjectiveType.MinSum, None)]
     + [(Node, "position", bad) for bad in (None, (1.0, 2.0, 3.0), Node())]
     + [(Agent, "type", bad) for bad in (None, 1, ["a"])]
@@ -177,6 +188,7 @@ def test_unknown_attribute_is_refused(cls, attr):
 
 
 # --- Node.position -----------------------------------------------------------------------
+
 
 def test_position_reads_refer_into_the_node():
     node = Node()
@@ -234,8 +246,7 @@ def test_set_assignment_accepts_sequences_of_str(types):
     assert AssignmentConstraint().set_assignment(node=U64_MAX, types=types) is None
 
 
-@pytest.mark.parametrize("types", ["truck", "", b"truck", 5, None, {"a": 1}, ["a", 1], [None],
-                                   [["a"]]])
+@pytest.mark.parametrize("types", ["truck", "", b"truck", 5, None, {"a": 1}, ["a", 1], [None], [["a"]]])
 def test_set_assignment_refuses_other_types(types):
     with pytest.raises(TypeError, match="incompatible function arguments"):
         AssignmentConstraint().set_assignment(1, types)
@@ -262,24 +273,27 @@ def test_set_timewindow_refuses_non_numbers(start, end):
         TimeWindowConstraint().set_timewindow(1, start, end)
 
 
-@pytest.mark.parametrize("call", [
-    lambda: AssignmentConstraint().set_assignment(nodes=1, types=["a"]),
-    lambda: AssignmentConstraint().set_assignment(1, type=["a"]),
-    lambda: TimeWindowConstraint().set_timewindow(1, begin=0.0, end=1.0),
-    lambda: TimeWindowConstraint().set_timewindow(1, 0.0),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: AssignmentConstraint().set_assignment(nodes=1, types=["a"]),
+        lambda: AssignmentConstraint().set_assignment(1, type=["a"]),
+        lambda: TimeWindowConstraint().set_timewindow(1, begin=0.0, end=1.0),
+        lambda: TimeWindowConstraint().set_timewindow(1, 0.0),
+    ],
+)
 def test_constraint_methods_refuse_wrong_keywords_and_arity(call):
     with pytest.raises(TypeError):
         call()
 
 
-@pytest.mark.parametrize("cls,attr", [(AssignmentConstraint, "assignments"),
-                                      (TimeWindowConstraint, "windows")])
+@pytest.mark.parametrize("cls,attr", [(AssignmentConstraint, "assignments"), (TimeWindowConstraint, "windows")])
 def test_constraint_contents_are_not_readable(cls, attr):
     assert not hasattr(cls(), attr)
 
 
 # --- Problem -----------------------------------------------------------------------------
+
 
 def make_node(node_id, demand=0.0):
     node = Node()
@@ -358,12 +372,15 @@ def test_options_refer_into_the_problem():
     assert (again.objective, again.time_limit, again.return_to_end) == (ObjectiveType.MinMax, 5.0, False)
 
 
-@pytest.mark.parametrize("getter", [
-    lambda p: p.options(),
-    lambda p: p.nodes()[0],
-    lambda p: p.agents_ordered()[0],
-    lambda p: p.nodes()[0].position,
-])
+@pytest.mark.parametrize(
+    "getter",
+    [
+        lambda p: p.options(),
+        lambda p: p.nodes()[0],
+        lambda p: p.agents_ordered()[0],
+        lambda p: p.nodes()[0].position,
+    ],
+)
 def test_returned_objects_keep_the_problem_alive(getter):
     p = Problem()
     p.add_node(make_node(11, 1.25))
@@ -437,13 +454,16 @@ def test_stale_elements_stay_valid_after_many_appends():
     assert nodes[-1].id == 1599 and agents[-1].type == "t4"
 
 
-@pytest.mark.parametrize("matrix", [
-    [[0.0, 1.0], [1.0, 0.0]],
-    ((0, 1), (2, 3)),
-    [[0.0], [1.0, 2.0, 3.0], []],
-    [],
-    (row for row in [[1.0], [2.0]]),
-])
+@pytest.mark.parametrize(
+    "matrix",
+    [
+        [[0.0, 1.0], [1.0, 0.0]],
+        ((0, 1), (2, 3)),
+        [[0.0], [1.0, 2.0, 3.0], []],
+        [],
+        (row for row in [[1.0], [2.0]]),
+    ],
+)
 def test_set_cost_matrix_accepts_sequences_of_numbers(matrix):
     p = Problem()
     assert p.set_cost_matrix("truck", matrix) is None
@@ -500,16 +520,19 @@ def test_set_cost_matrix_converts_other_buffers_cell_by_cell():
         Problem().set_cost_matrix("t", np.zeros((2, 2, 2)))
 
 
-@pytest.mark.parametrize("agent_type,matrix", [
-    (1, [[0.0]]),
-    (None, [[0.0]]),
-    ("t", "ab"),
-    ("t", [[0.0], "ab"]),
-    ("t", [["0"]]),
-    ("t", [0.0, 1.0]),
-    ("t", None),
-    ("t", [[None]]),
-])
+@pytest.mark.parametrize(
+    "agent_type,matrix",
+    [
+        (1, [[0.0]]),
+        (None, [[0.0]]),
+        ("t", "ab"),
+        ("t", [[0.0], "ab"]),
+        ("t", [["0"]]),
+        ("t", [0.0, 1.0]),
+        ("t", None),
+        ("t", [[None]]),
+    ],
+)
 def test_set_cost_matrix_refuses_wrong_types(agent_type, matrix):
     with pytest.raises(TypeError, match="incompatible function arguments"):
         Problem().set_cost_matrix(agent_type, matrix)
@@ -560,14 +583,14 @@ def test_problem_bad_calls_raise_type_error_and_change_nothing(method, args, kwa
 
 # --- Result ------------------------------------------------------------------------------
 
+
 def test_result_has_no_constructor():
     with pytest.raises(TypeError) as info:
         Result()
     assert str(info.value) == "_kvt_core.Result: No constructor defined!"
 
 
-@pytest.mark.parametrize("name", ["n_generated", "n_expanded", "timeout", "last_update_time",
-                                  "paths", "times"])
+@pytest.mark.parametrize("name", ["n_generated", "n_expanded", "timeout", "last_update_time", "paths", "times"])
 def test_result_properties_are_read_only(name):
     prop = vars(Result)[name]
     assert isinstance(prop, property)
@@ -577,8 +600,8 @@ def test_result_properties_are_read_only(name):
 
 # --- objects that never got their native value ------------------------------------------
 
-@pytest.mark.parametrize("cls", [Position, Node, Agent, Options, AssignmentConstraint,
-                                 TimeWindowConstraint, Problem])
+
+@pytest.mark.parametrize("cls", [Position, Node, Agent, Options, AssignmentConstraint, TimeWindowConstraint, Problem])
 def test_bare_new_gives_a_default_object(cls):
     obj = cls.__new__(cls)
     assert type(obj) is cls
@@ -624,16 +647,30 @@ def test_python_subclass_gets_a_constructed_base():
     assert bare.id == 0
 
 
-@pytest.mark.parametrize("factory", [Position, Node, Agent, Options, AssignmentConstraint,
-                                     TimeWindowConstraint, Problem,
-                                     lambda: Problem().options(), lambda: Node().position])
-@pytest.mark.parametrize("how", [
-    *[(lambda obj, p=p: pickle.dumps(obj, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)],
-    copy.copy,
-    copy.deepcopy,
-    lambda obj: obj.__reduce__(),
-    lambda obj: obj.__reduce_ex__(0),
-])
+@pytest.mark.parametrize(
+    "factory",
+    [
+        Position,
+        Node,
+        Agent,
+        Options,
+        AssignmentConstraint,
+        TimeWindowConstraint,
+        Problem,
+        lambda: Problem().options(),
+        lambda: Node().position,
+    ],
+)
+@pytest.mark.parametrize(
+    "how",
+    [
+        *[(lambda obj, p=p: pickle.dumps(obj, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)],
+        copy.copy,
+        copy.deepcopy,
+        lambda obj: obj.__reduce__(),
+        lambda obj: obj.__reduce_ex__(0),
+    ],
+)
 def test_model_objects_refuse_pickling_and_copying(factory, how):
     obj = factory()
     with pytest.raises(TypeError) as info:

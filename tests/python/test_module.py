@@ -1,4 +1,5 @@
 """Module-level surface of _kvt_core: docstring, registration order, what is (not) exported."""
+
 import inspect
 
 import pytest
@@ -32,7 +33,7 @@ def test_registration_order_and_nothing_else():
     names = public_names()
     assert names[: len(MODEL_NAMES)] == MODEL_NAMES
     # The solve entry points follow the model, all three in order, or not yet at all.
-    assert names[len(MODEL_NAMES):] in ([], SOLVE_NAMES)
+    assert names[len(MODEL_NAMES) :] in ([], SOLVE_NAMES)
 
 
 @pytest.mark.parametrize("name", ["MinMax", "MinSum", "DEPOT", "TARGET"])

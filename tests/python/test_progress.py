@@ -1,4 +1,5 @@
 """The progress bar of the solve command."""
+
 from __future__ import annotations
 
 from kvt_mtsp.progress import ProgressBar
@@ -16,9 +17,11 @@ def test_progress_bar_redraws_in_place_and_finishes_full():
     now[0] = 9.5
     bar.finish()
     bar.finish()
-    assert written == ["\rsolving [##------]  25%    1.0 s / 4 s",
-                       "\rsolving [########]  99%    9.0 s / 4 s",
-                       "\rsolving [########] 100%    9.5 s / 4 s\n"]
+    assert written == [
+        "\rsolving [##------]  25%    1.0 s / 4 s",
+        "\rsolving [########]  99%    9.0 s / 4 s",
+        "\rsolving [########] 100%    9.5 s / 4 s\n",
+    ]
     quiet_log = []
     bar = ProgressBar(4.0, quiet_log.append, live=False, width=4, clock=lambda: 2.0)
     bar.update()

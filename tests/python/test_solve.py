@@ -1,4 +1,5 @@
 """Solving through Solver, solve_json_str and solve_json_file."""
+
 from __future__ import annotations
 
 import json
@@ -23,8 +24,9 @@ def instance(n=8, agents=2, seed=1, objective="min_max", return_to_end=True, tim
     rng = random.Random(seed)
     points = [(rng.uniform(0, 100), rng.uniform(0, 100)) for _ in range(n)]
     doc = {
-        "nodes": [{"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})}
-                  for i, (x, y) in enumerate(points)],
+        "nodes": [
+            {"id": i, "x": x, "y": y, **({"type": "depot"} if i == 0 else {})} for i, (x, y) in enumerate(points)
+        ],
         "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(agents)],
         "costs": {"truck": euclid(points)},
         "options": {"objective": objective, "return_to_end": return_to_end, "time_limit": time_limit},
@@ -39,21 +41,27 @@ def solve(doc, time_limit=-1.0):
 
 # --- every kind of instance gives valid routes ------------------------------------------------
 
+
 def two_types_doc():
     doc = instance(n=9, agents=3, seed=3)
     points = [(n["x"], n["y"]) for n in doc["nodes"]]
     doc["agents"][2]["type"] = "drone"
     doc["costs"]["drone"] = euclid(points, speed=2.0)
     truck_only = {1, 4, 7}
-    doc["constraints"] = [{"kind": "assignment", "items": [
-        {"node": i, "types": ["truck"] if i in truck_only else ["truck", "drone"]} for i in range(9)]}]
+    doc["constraints"] = [
+        {
+            "kind": "assignment",
+            "items": [{"node": i, "types": ["truck"] if i in truck_only else ["truck", "drone"]} for i in range(9)],
+        }
+    ]
     return doc
 
 
 def time_window_doc():
     doc = instance(n=7, agents=2, seed=5, objective="min_sum")
-    doc["constraints"] = [{"kind": "timewindow", "items": [
-        {"node": i, "start": 10.0 * i, "end": 10.0 * i + 120.0} for i in range(1, 7)]}]
+    doc["constraints"] = [
+        {"kind": "timewindow", "items": [{"node": i, "start": 10.0 * i, "end": 10.0 * i + 120.0} for i in range(1, 7)]}
+    ]
     return doc
 
 
@@ -93,8 +101,7 @@ def test_every_kind_of_instance_gives_valid_routes(kind):
     assert result["anytime"], "a solved instance logs at least one improving solution"
 
 
-@pytest.mark.parametrize("name", ["euclid_one_type.json", "two_types.json", "time_windows.json",
-                                  "open_routes.json"])
+@pytest.mark.parametrize("name", ["euclid_one_type.json", "two_types.json", "time_windows.json", "open_routes.json"])
 def test_bundled_examples_solve(name):
     path = EXAMPLES / name
     doc = json.loads(path.read_text())
@@ -117,12 +124,19 @@ def test_ids_that_are_not_positions_are_reported_as_ids():
 
 # --- the result dictionary ---------------------------------------------------------------------
 
+
 def test_result_dictionary_layout():
     result = solve(instance(n=5, agents=2), 5.0)
     assert list(result) == ["status", "timeout", "routes", "statistics", "anytime"]
     assert list(result["routes"][0]) == ["agent_id", "path", "cost"]
-    assert list(result["statistics"]) == ["solve_time", "max_cost", "sum_cost", "n_generated", "n_expanded",
-                                          "last_update_time"]
+    assert list(result["statistics"]) == [
+        "solve_time",
+        "max_cost",
+        "sum_cost",
+        "n_generated",
+        "n_expanded",
+        "last_update_time",
+    ]
     for entry in result["anytime"]:
         assert list(entry) == ["time", "max_cost", "sum_cost"]
     assert isinstance(result["statistics"]["n_generated"], int)
@@ -173,6 +187,7 @@ def test_missing_options_use_the_default_budget_and_min_sum():
 
 # --- failures ------------------------------------------------------------------------------------
 
+
 def test_missing_file_raises_runtime_error(tmp_path):
     path = str(tmp_path / "nope.json")
     with pytest.raises(RuntimeError) as err:
@@ -180,13 +195,16 @@ def test_missing_file_raises_runtime_error(tmp_path):
     assert str(err.value) == "Cannot open file: " + path
 
 
-@pytest.mark.parametrize("text, fragment", [
-    ("", "attempting to parse an empty input; check that your input string or stream contains the expected JSON"),
-    ('{"nodes": []} // comment', "parse_error"),
-    ('{"nodes": [], "agents": []} {}', "parse_error"),
-    ('{"nodes": []}', "[json.exception.out_of_range.403] key 'agents' not found"),
-    ('{"nodes": [{"id": 0, "x": 0}], "agents": []}', "[json.exception.out_of_range.403] key 'y' not found"),
-])
+@pytest.mark.parametrize(
+    "text, fragment",
+    [
+        ("", "attempting to parse an empty input; check that your input string or stream contains the expected JSON"),
+        ('{"nodes": []} // comment', "parse_error"),
+        ('{"nodes": [], "agents": []} {}', "parse_error"),
+        ('{"nodes": []}', "[json.exception.out_of_range.403] key 'agents' not found"),
+        ('{"nodes": [{"id": 0, "x": 0}], "agents": []}', "[json.exception.out_of_range.403] key 'y' not found"),
+    ],
+)
 def test_malformed_documents_raise_runtime_error(text, fragment):
     with pytest.raises(RuntimeError) as err:
         core.solve_json_str(text)
@@ -248,11 +266,18 @@ def test_solver_class_refuses_more_than_256_nodes():
 
 # --- console lines -------------------------------------------------------------------------------
 
+
 def test_console_lines(capfd):
     doc = instance(n=4, agents=1, seed=3)
     doc["constraints"] = [
-        {"kind": "assignment", "items": [{"node": 0, "types": ["truck"]}, {"node": 1, "types": ["truck"]},
-                                         {"node": 2, "types": ["truck"]}]},
+        {
+            "kind": "assignment",
+            "items": [
+                {"node": 0, "types": ["truck"]},
+                {"node": 1, "types": ["truck"]},
+                {"node": 2, "types": ["truck"]},
+            ],
+        },
         {"kind": "timewindow", "items": [{"node": 77, "start": 0, "end": 1}]},
     ]
     solve(doc, 5.0)
@@ -279,6 +304,7 @@ def test_blocked_pairs_and_unreachable_depots_are_reported(capfd):
 
 
 # --- the Solver class ---------------------------------------------------------------------------
+
 
 def build_problem(doc):
     problem = core.Problem()
@@ -363,6 +389,7 @@ def test_solver_in_python_without_solution_returns_zero():
 
 
 # --- determinism and threads --------------------------------------------------------------------
+
 
 def test_same_instance_twice_gives_identical_routes():
     doc = instance(n=9, agents=3, seed=13)

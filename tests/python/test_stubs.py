@@ -1,5 +1,6 @@
 """The type stubs of `_kvt_core` and the typing of `kvt_mtsp`, checked with mypy against the installed
 package and against the running module."""
+
 from __future__ import annotations
 
 import ast
@@ -20,8 +21,13 @@ STUB_SOURCE = ROOT / "python" / "_kvt_core-stubs" / "__init__.pyi"
 
 
 def mypy(*args, cwd):
-    proc = subprocess.run([sys.executable, "-m", "mypy", "--no-color-output", "--no-error-summary", *args],
-                          cwd=cwd, capture_output=True, text=True, timeout=600)
+    proc = subprocess.run(
+        [sys.executable, "-m", "mypy", "--no-color-output", "--no-error-summary", *args],
+        cwd=cwd,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
     return proc.returncode, proc.stdout + proc.stderr
 
 
@@ -32,14 +38,15 @@ def cache(tmp_path_factory):
 
 def test_installed_package_is_the_source():
     # Everything below checks the installed copies, which `make module` refreshes.
-    pairs = [(ROOT / "python" / "_kvt_core-stubs", SITE / "_kvt_core-stubs"),
-             (ROOT / "python" / "kvt_mtsp", SITE / "kvt_mtsp")]
+    pairs = [
+        (ROOT / "python" / "_kvt_core-stubs", SITE / "_kvt_core-stubs"),
+        (ROOT / "python" / "kvt_mtsp", SITE / "kvt_mtsp"),
+    ]
     for source, installed in pairs:
         names = sorted(p.name for p in source.iterdir() if p.is_file())
         assert "py.typed" in names
         match, mismatch, missing = filecmp.cmpfiles(source, installed, names, shallow=False)
-        assert not mismatch and not missing, \
-            f"stale install of {source.name} (run make module): {mismatch + missing}"
+        assert not mismatch and not missing, f"stale install of {source.name} (run make module): {mismatch + missing}"
 
 
 def test_sample_using_the_whole_api_passes_strict_mypy_and_runs(tmp_path, cache):
@@ -47,8 +54,13 @@ def test_sample_using_the_whole_api_passes_strict_mypy_and_runs(tmp_path, cache)
     code, out = mypy("--strict", "--cache-dir", cache, str(TYPING / "api_sample.py"), cwd=tmp_path)
     assert code == 0, out
     example = ROOT / "examples" / "two_types.json"
-    run = subprocess.run([sys.executable, str(TYPING / "api_sample.py"), str(example)],
-                         cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    run = subprocess.run(
+        [sys.executable, str(TYPING / "api_sample.py"), str(example)],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip().endswith("sample ok")
 
@@ -67,8 +79,9 @@ def test_stub_package_is_found_by_mypy(tmp_path, cache):
     probe.write_text("import _kvt_core\nreveal_type(_kvt_core.solve_json_file)\n")
     code, out = mypy("--cache-dir", cache, str(probe), cwd=tmp_path)
     assert code == 0, out
-    assert ('Revealed type is "def (input_path: str | bytes | os.PathLike[str] | os.PathLike[bytes], '
-            'time_limit: ') in out
+    assert (
+        'Revealed type is "def (input_path: str | bytes | os.PathLike[str] | os.PathLike[bytes], time_limit: '
+    ) in out
     assert "TypedDict(kvt_mtsp.results.SolveResult" in out
     assert "_kvt_core-stubs" in mypy("--cache-dir", cache, "--verbose", str(probe), cwd=tmp_path)[1]
 
@@ -79,13 +92,25 @@ def test_package_passes_strict_mypy(cache):
 
 
 def test_stubtest_against_the_module(tmp_path):
-    proc = subprocess.run([sys.executable, "-m", "mypy.stubtest", "_kvt_core", "--allowlist",
-                           str(pathlib.Path(__file__).with_name("stubtest-allowlist.txt"))],
-                          cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    proc = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy.stubtest",
+            "_kvt_core",
+            "--allowlist",
+            str(pathlib.Path(__file__).with_name("stubtest-allowlist.txt")),
+        ],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
 # --- what stubtest cannot see in a pybind11 module: argument names, defaults, setters ---------------
+
 
 def split_top_level(text):
     parts, depth, current = [], 0, ""
@@ -106,7 +131,7 @@ def runtime_signature(obj, name):
     """(argument names, {name: default text}) from pybind11's generated docstring."""
     head = (obj.__doc__ or "").lstrip().splitlines()[0]
     assert head.startswith(name + "("), head
-    inner = head[len(name) + 1:head.rindex(") ->")]
+    inner = head[len(name) + 1 : head.rindex(") ->")]
     names, defaults = [], {}
     for part in split_top_level(inner):
         if part == "/":
@@ -121,7 +146,7 @@ def runtime_signature(obj, name):
 def stub_signature(fn):
     args = fn.args.posonlyargs + fn.args.args
     names = [a.arg for a in args]
-    defaults = dict(zip(names[len(names) - len(fn.args.defaults):], fn.args.defaults))
+    defaults = dict(zip(names[len(names) - len(fn.args.defaults) :], fn.args.defaults))
     if fn.args.kwonlyargs:  # pybind11 shows py::kw_only() as "*"
         names += ["*"] + [a.arg for a in fn.args.kwonlyargs]
         defaults.update({a.arg: d for a, d in zip(fn.args.kwonlyargs, fn.args.kw_defaults) if d is not None})
@@ -139,9 +164,12 @@ def stub_members():
                     yield node.name, member
 
 
-MEMBERS = [(cls, fn) for cls, fn in stub_members()
-           if not any(isinstance(d, (ast.Name, ast.Attribute)) for d in fn.decorator_list)
-           and fn.name not in ("__eq__", "__ne__")]  # overloaded at runtime
+MEMBERS = [
+    (cls, fn)
+    for cls, fn in stub_members()
+    if not any(isinstance(d, (ast.Name, ast.Attribute)) for d in fn.decorator_list)
+    and fn.name not in ("__eq__", "__ne__")
+]  # overloaded at runtime
 
 
 @pytest.mark.parametrize("cls, fn", MEMBERS, ids=[f"{c or 'module'}.{f.name}" for c, f in MEMBERS])
@@ -157,10 +185,18 @@ def stub_properties():
     tree = ast.parse(STUB_SOURCE.read_text())
     for node in tree.body:
         if isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
-            getters = {m.name for m in node.body if isinstance(m, ast.FunctionDef)
-                       and any(isinstance(d, ast.Name) and d.id == "property" for d in m.decorator_list)}
-            setters = {m.name for m in node.body if isinstance(m, ast.FunctionDef)
-                       and any(isinstance(d, ast.Attribute) and d.attr == "setter" for d in m.decorator_list)}
+            getters = {
+                m.name
+                for m in node.body
+                if isinstance(m, ast.FunctionDef)
+                and any(isinstance(d, ast.Name) and d.id == "property" for d in m.decorator_list)
+            }
+            setters = {
+                m.name
+                for m in node.body
+                if isinstance(m, ast.FunctionDef)
+                and any(isinstance(d, ast.Attribute) and d.attr == "setter" for d in m.decorator_list)
+            }
             for name in sorted(getters):
                 yield node.name, name, name in setters
 
@@ -177,5 +213,7 @@ def test_stub_properties_are_writable_exactly_where_the_module_allows(cls, name,
 
 def test_every_public_class_and_function_has_a_stub():
     tree = ast.parse(STUB_SOURCE.read_text())
-    stubbed = {n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef)) and not n.name.startswith("_")}
+    stubbed = {
+        n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef)) and not n.name.startswith("_")
+    }
     assert stubbed == {n for n in dir(core) if not n.startswith("_")}

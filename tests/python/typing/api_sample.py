@@ -1,4 +1,5 @@
 """Uses the whole `_kvt_core` API the way a typed program would; checked by `mypy --strict` and run."""
+
 from __future__ import annotations
 
 import json
@@ -79,8 +80,12 @@ def solve(problem: core.Problem) -> None:
     paths: dict[int, list[int]] = result.paths
     times: dict[int, float] = result.times
     assert sorted(paths) == sorted(times) == [0, 1]
-    counters: tuple[int, int, bool, float] = (result.n_generated, result.n_expanded, result.timeout,
-                                              result.last_update_time)
+    counters: tuple[int, int, bool, float] = (
+        result.n_generated,
+        result.n_expanded,
+        result.timeout,
+        result.last_update_time,
+    )
     assert counters[0] >= counters[1]
     for time, snapshot in solver.get_result_process():
         assert_type(time, float)
@@ -94,9 +99,13 @@ def solve_json(path: str) -> None:
     assert_type(route["path"], list[int])
     assert_type(result["statistics"]["n_generated"], int)
     assert result["status"] in ("success", "failed")
-    text = json.dumps({"nodes": [{"id": 0, "x": 0, "y": 0, "type": "depot"}, {"id": 1, "x": 1, "y": 0}],
-                       "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0}],
-                       "costs": {"t": [[0, 1], [1, 0]]}})
+    text = json.dumps(
+        {
+            "nodes": [{"id": 0, "x": 0, "y": 0, "type": "depot"}, {"id": 1, "x": 1, "y": 0}],
+            "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0}],
+            "costs": {"t": [[0, 1], [1, 0]]},
+        }
+    )
     again = core.solve_json_str(text, 0.5)
     best = min((entry["max_cost"] for entry in again["anytime"]), default=0.0)
     assert_type(best, float)

@@ -1,4 +1,5 @@
 """Mistakes the stubs must let mypy catch: every line marked `# E` must be reported."""
+
 import _kvt_core as core
 
 node = core.Node()
