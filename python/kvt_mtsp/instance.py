@@ -13,6 +13,7 @@ from collections.abc import Mapping
 from dataclasses import dataclass, field
 from typing import Any
 
+from .check import json_type as _json_type
 from .check import read_int32, read_uint64
 
 MISSING_COST = 9999.0  # what the solver charges for an arc without a matrix cell
@@ -39,20 +40,6 @@ def _list(value: Any, where: str) -> list[Any]:
     if not isinstance(value, list):
         raise InstanceError(f"{where}: expected an array, got {_json_type(value)}")
     return value
-
-
-def _json_type(value: Any) -> str:
-    if value is None:
-        return "null"
-    if isinstance(value, bool):
-        return "boolean"
-    if isinstance(value, (int, float)):
-        return "number"
-    if isinstance(value, str):
-        return "string"
-    if isinstance(value, list):
-        return "array"
-    return "object"
 
 
 def _id(value: Any, where: str) -> int:
