@@ -36,8 +36,9 @@ class ImprovementEngine {
 
   // Parts used on their own by tests and tools.
   const RouteModel& model() const { return model_; }
-  // Cheapest (min-max aware) insertion of every target, farthest first; false
-  // when some target fits nowhere.
+  // Cheapest (min-max aware) insertion of every target, farthest first, then
+  // in random orders; false when every attempt leaves some target out, and
+  // `routes` then holds the attempt that left out fewest.
   bool Construct(RouteSet& routes);
   // Routes of `solution` (targets in their order; depots after the start are
   // dropped); false unless they cover every target once and are feasible.
@@ -45,7 +46,15 @@ class ImprovementEngine {
 
  private:
   double Scalar(const Objective& o) const;
-  bool Recreate(RouteSet& routes);
+  // Reinserts removed_; with `partial` a target that fits nowhere stays out
+  // (the routes keep the others), otherwise the first such target fails it.
+  bool Recreate(RouteSet& routes, bool partial);
+  // Targets of `routes` that are not routed, into `out`.
+  void CollectAbsent(const RouteSet& routes, std::vector<uint32_t>& out) const;
+  uint64_t AbsenceOf(const std::vector<uint32_t>& targets) const;
+  // Some agent may serve each target on a route of its own; when not, no
+  // repair can help.
+  bool EachTargetFitsAlone();
   void Report(const RouteSet& routes, const std::function<void(const EngineSolution&)>& on_best);
 
   const RoutingContext& context_;
@@ -56,6 +65,10 @@ class ImprovementEngine {
   Insertion insertion_;
   StringRemoval removal_;
   std::vector<uint32_t> removed_;
+  // While no complete solution is known: the targets the current routes leave
+  // out, and how often each target was left out (hard ones are inserted first).
+  std::vector<uint32_t> absent_;
+  std::vector<uint32_t> absence_;
   EngineSolution best_solution_;
   ImproveCounts counts_;
 };

@@ -2,8 +2,8 @@
 
 namespace velmora {
 
-bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink) {
-  const bool min_max = routes.MinMax();
+bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_added) {
+  const bool min_max = routes.MinMax() && !least_added;
   bool found = false;
   uint32_t best_route = 0;
   uint32_t best_pos = 0;

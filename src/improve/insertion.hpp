@@ -16,7 +16,9 @@ class Insertion {
   explicit Insertion(RandomSource& random) : random_(random) {}
 
   // Inserts v; false, with the routes unchanged, when no position is feasible.
-  bool Insert(RouteSet& routes, uint32_t v, double blink);
+  // `least_added` judges every position by what it adds alone, also under
+  // min-max: it keeps the routes' slack for targets still to come.
+  bool Insert(RouteSet& routes, uint32_t v, double blink, bool least_added = false);
 
  private:
   RandomSource& random_;

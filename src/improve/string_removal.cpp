@@ -11,7 +11,7 @@ StringRemoval::StringRemoval(RandomSource& random, size_t routes, double average
   changed_.reserve(routes);
 }
 
-void StringRemoval::Ruin(RouteSet& routes, std::vector<uint32_t>& removed) {
+void StringRemoval::Ruin(RouteSet& routes, std::vector<uint32_t>& removed, uint32_t centre) {
   const RouteModel& model = routes.model();
   const size_t targets = model.Targets().size();
   if (targets == 0) return;
@@ -23,7 +23,8 @@ void StringRemoval::Ruin(RouteSet& routes, std::vector<uint32_t>& removed) {
   const double strings_cap = 4.0 * average_removed_ / (1.0 + string_cap) - 1.0;
   const uint32_t strings = static_cast<uint32_t>(random_.Unit() * std::max(strings_cap, 0.0)) + 1;
 
-  const uint32_t seed = model.Targets()[random_.Below(static_cast<uint32_t>(targets))];
+  const uint32_t seed =
+      centre != RouteSet::kUnrouted ? centre : model.Targets()[random_.Below(static_cast<uint32_t>(targets))];
   const uint32_t* near = model.Adjacency(seed);
   changed_.clear();
   for (size_t q = 0; q < model.AdjacencyLength() && changed_.size() < strings; ++q) {

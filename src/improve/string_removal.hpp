@@ -16,8 +16,9 @@ class StringRemoval {
   StringRemoval(RandomSource& random, size_t routes, double average_removed, uint32_t longest_string);
 
   // Removes the strings, refreshes the changed routes and appends the removed
-  // targets to `removed`.
-  void Ruin(RouteSet& routes, std::vector<uint32_t>& removed);
+  // targets to `removed`. The strings are cut near `centre` (a target, routed
+  // or not), or near a random target when it is kUnrouted.
+  void Ruin(RouteSet& routes, std::vector<uint32_t>& removed, uint32_t centre = RouteSet::kUnrouted);
 
   void set_average_removed(double value) { average_removed_ = value; }
 

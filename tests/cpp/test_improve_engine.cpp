@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,85 @@ TEST(ImproveEngine, InvalidInitialIsReplacedByAConstruction) {
   }
 }
 
+// Routes planted on random points, with windows a few units around their
+// arrival times and limits just above their costs: feasible by construction,
+// and tight enough that insertion alone often leaves targets out.
+RoutingTables Planted(uint64_t seed, size_t targets, size_t agents, double slack) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const size_t n = targets + 1;
+  std::vector<std::pair<double, double>> xy(n);
+  for (auto& p : xy) p = {100.0 * unit(rng), 100.0 * unit(rng)};
+  RoutingTables t;
+  t.nodes = n;
+  t.types = 2;
+  t.costs.assign(2 * n * n, 0.0);
+  for (size_t type = 0; type < 2; ++type)
+    for (size_t u = 0; u < n; ++u)
+      for (size_t v = 0; v < n; ++v)
+        t.costs[(type * n + u) * n + v] =
+            (1.0 + 0.25 * type) * std::hypot(xy[u].first - xy[v].first, xy[u].second - xy[v].second);
+  t.node_types.assign(n, {0, 1});
+  t.starts.assign(agents, 0);
+  t.ends.assign(agents, 0);
+  for (size_t k = 0; k < agents; ++k) t.agent_type.push_back(static_cast<int64_t>(k % 2));
+  std::vector<std::vector<uint64_t>> planted(agents);
+  for (uint64_t v = 1; v < n; ++v) planted[rng() % agents].push_back(v);
+  for (size_t k = 0; k < agents; ++k) {
+    const size_t base = static_cast<size_t>(t.agent_type[k]) * n * n;
+    double time = 0.0;
+    uint64_t at = 0;
+    for (uint64_t v : planted[k]) {
+      time += t.costs[base + at * n + v];
+      t.windows.push_back({v, {time - slack, time + slack}});
+      if (unit(rng) < 0.3) t.node_types[v] = {t.agent_type[k]};
+      at = v;
+    }
+    time += t.costs[base + at * n];
+    t.time_limit.push_back(time * 1.0001 + 1e-6);
+  }
+  return t;
+}
+
+TEST(ImproveEngine, RepairFindsPlantedSolutionsThatInsertionMisses) {
+  size_t construction_failed = 0;
+  for (uint64_t seed = 1; seed <= 20; ++seed) {
+    const RoutingTables tables = Planted(seed, 24, 3, 4.0);
+    const RoutingContext context(tables);
+    for (bool min_max : {true, false}) {
+      ImproveSettings settings;
+      settings.min_max = min_max;
+      settings.seed = seed;
+      settings.max_iterations = 1000;
+      ImprovementEngine engine(context, settings);
+      RouteSet partial(engine.model(), min_max);
+      if (!engine.Construct(partial)) {
+        ++construction_failed;
+        // What the construction keeps is feasible, only incomplete.
+        EXPECT_GT(partial.Unrouted(), 0u);
+        EXPECT_LT(partial.Value().total, RouteSet::kInf);
+        EngineSolution routed = partial.Export();
+        for (size_t k = 0; k < routed.paths.size(); ++k) {
+          const Walk w = WalkRoute(tables, k, routed.paths[k]);
+          EXPECT_TRUE(w.ok) << "seed " << seed << " route " << k;
+        }
+      }
+      ImprovementEngine solver(context, settings);
+      std::vector<EngineSolution> bests;
+      ASSERT_TRUE(solver.Run(nullptr, [] { return false; }, [&](const EngineSolution& s) { bests.push_back(s); }))
+          << "seed " << seed << (min_max ? " min_max" : " min_sum");
+      ASSERT_FALSE(bests.empty());
+      for (const EngineSolution& s : bests) {
+        std::string why;
+        EXPECT_TRUE(ValidSolution(tables, s, &why)) << "seed " << seed << ": " << why;
+      }
+      EXPECT_EQ(solver.best().paths, bests.back().paths);
+    }
+  }
+  // The instances are tight enough to need the repair.
+  EXPECT_GE(construction_failed, 10u) << construction_failed;
+}
+
 TEST(ImproveEngine, InfeasibleInstanceHasNoSolution) {
   RoutingTables tables = Line({0, 5, -2}, 2);
   tables.time_limit = {6.0, 6.0};  // node 1 needs a route of 10
@@ -273,6 +353,17 @@ TEST(ImproveEngine, InfeasibleInstanceHasNoSolution) {
   int reported = 0;
   EXPECT_FALSE(engine.Run(nullptr, [] { return false; }, [&](const EngineSolution&) { ++reported; }));
   EXPECT_EQ(reported, 0);
+}
+
+TEST(ImproveEngine, TargetsThatFitOnlyAloneHaveNoSolution) {
+  RoutingTables tables = Line({0, 5, -5}, 1);
+  tables.time_limit = {10.5};  // either target alone costs 10, both 20
+  const RoutingContext context(tables);
+  ImprovementEngine engine(context, ImproveSettings());
+  int reported = 0;
+  EXPECT_FALSE(engine.Run(nullptr, [] { return false; }, [&](const EngineSolution&) { ++reported; }));
+  EXPECT_EQ(reported, 0);
+  EXPECT_GT(engine.counts().iterations, 0);
 }
 
 TEST(ImproveEngine, StopsWhenOutOfTime) {
