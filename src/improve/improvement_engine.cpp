@@ -12,6 +12,8 @@ namespace {
 constexpr double kAverageRemoved = 10.0;
 constexpr uint32_t kLongestString = 10;
 constexpr double kBlink = 0.01;
+// Share of the ruins that remove a target's nearest targets instead of strings.
+constexpr double kRadialShare = 0.3;
 // Annealing temperatures, in units of the typical leg between neighbours.
 constexpr double kStartTemperature = 1.0;
 constexpr double kFinalTemperature = 0.01;
@@ -33,7 +35,8 @@ ImprovementEngine::ImprovementEngine(const RoutingContext& context, const Improv
       random_(settings.seed),
       local_search_(random_),
       insertion_(random_),
-      removal_(random_, context.AgentCount(), kAverageRemoved, kLongestString) {
+      removal_(random_, context.AgentCount(), kAverageRemoved, kLongestString),
+      radial_(random_, kAverageRemoved) {
   removed_.reserve(model_.Targets().size());
 }
 
@@ -231,10 +234,15 @@ bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<b
     if (repairing && it - last_fewer > kRepairPatience) break;
     work.CopyFrom(current);
     removed_.clear();
-    // While repairing, half of the ruins make room around a target left out.
+    // While repairing, half of the ruins make room around a target left out;
+    // otherwise some cut the routes near one target in many places.
     uint32_t centre = RouteSet::kUnrouted;
     if (repairing && random_.Unit() < 0.5) centre = absent_[random_.Below(static_cast<uint32_t>(absent_.size()))];
-    removal_.Ruin(work, removed_, centre);
+    if (!repairing && random_.Unit() < kRadialShare) {
+      radial_.Ruin(work, removed_);
+    } else {
+      removal_.Ruin(work, removed_, centre);
+    }
     if (repairing) removed_.insert(removed_.end(), absent_.begin(), absent_.end());
     if (!Recreate(work, repairing)) continue;
     counts_.moves += local_search_.RunFrom(work, removed_, &stop);

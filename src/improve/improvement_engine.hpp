@@ -9,6 +9,7 @@
 #include "improve/improve_settings.hpp"
 #include "improve/insertion.hpp"
 #include "improve/local_search.hpp"
+#include "improve/radial_removal.hpp"
 #include "improve/random_source.hpp"
 #include "improve/route_model.hpp"
 #include "improve/route_set.hpp"
@@ -64,6 +65,7 @@ class ImprovementEngine {
   LocalSearch local_search_;
   Insertion insertion_;
   StringRemoval removal_;
+  RadialRemoval radial_;
   std::vector<uint32_t> removed_;
   // While no complete solution is known: the targets the current routes leave
   // out, and how often each target was left out (hard ones are inserted first).
