@@ -17,6 +17,7 @@ import datetime
 import importlib.metadata
 import importlib.util
 import json
+import math
 import pathlib
 import re
 import shlex
@@ -233,6 +234,21 @@ def first_improvement(improve: dict, focal: dict | None, objective: str):
     return anytime[1]["time"] if len(anytime) > 1 else None
 
 
+def after_handover(improve: dict, objective: str):
+    """Processor seconds from the hand-over to the improvement engine (statistics "improve_start_time")
+    to the improve run's first solution better than every solution it recorded before (its first
+    solution when the focal search had found none); None without a hand-over or an improvement."""
+    start = (improve.get("statistics") or {}).get("improve_start_time")
+    if start is None:
+        return None
+    key = "max_cost" if objective == "min_max" else "sum_cost"
+    anytime = improve.get("anytime") or []
+    before = [e[key] for e in anytime if e["time"] <= start]
+    bound = min(before) if before else math.inf
+    slack = 1e-9 * max(1.0, abs(bound)) if before else 0.0
+    return next((e["time"] - start for e in anytime if e["time"] > start and e[key] < bound - slack), None)
+
+
 def make_row(row: dict, budget: float, bks: dict, results: dict) -> dict:
     ref = bks_value(bks, row["instance"], row["agents"], row["objective"]) if row["kind"] == "tsplib" else None
     for res in results.values():
@@ -243,6 +259,10 @@ def make_row(row: dict, budget: float, bks: dict, results: dict) -> dict:
         results["kvt-improve"]["first_improvement_time"] = first_improvement(
             results["kvt-improve"], results.get("kvt"), row["objective"]
         )
+        results["kvt-improve"]["handover_time"] = (results["kvt-improve"].get("statistics") or {}).get(
+            "improve_start_time"
+        )
+        results["kvt-improve"]["after_handover"] = after_handover(results["kvt-improve"], row["objective"])
 
     def valid_value(solver):
         res = results.get(solver, {})
@@ -304,6 +324,8 @@ def columns(solvers) -> list:
     if "kvt-improve" in solvers:
         cols += [
             ("improve first impr s", True, solver_cell("kvt-improve", "first_improvement_time", 3)),
+            ("improve hand-over s", True, solver_cell("kvt-improve", "handover_time", 3)),
+            ("improve first impr after hand-over s", True, solver_cell("kvt-improve", "after_handover", 3)),
             ("improve last impr s", True, solver_cell("kvt-improve", "last_time", 3)),
             ("improve peak MiB", True, solver_cell("kvt-improve", "peak_rss_mib", 1)),
         ]
@@ -400,6 +422,13 @@ def summary(rows, solvers) -> list:
             out.append(
                 f"improve: first improvement after at most {max(times):.3f} s ({len(times)} rows with an improvement)"
             )
+        lags = [r["solvers"]["kvt-improve"].get("after_handover") for r in rows if "kvt-improve" in r["solvers"]]
+        lags = [t for t in lags if t is not None]
+        if lags:
+            out.append(
+                f"improve: first improvement at most {max(lags):.3f} s after the hand-over to the engine "
+                f"({len(lags)} rows)"
+            )
     return out
 
 
@@ -433,6 +462,10 @@ def notes(meta: dict) -> list:
         "solution better than the focal column's result and every anytime entry of it (without a focal "
         "run: better than its own first recorded solution, which on a focal-search start may be a "
         "post-optimisation step); last impr s: its `last_update_time`.",
+        "improve hand-over s: processor seconds at which the improvement engine took over (statistics "
+        '"improve_start_time": the focal search\'s first solution, its end or half of the budget); first impr '
+        "after hand-over s: from then to the first solution better than every one recorded before it (the "
+        "engine's first solution when the focal search had none).",
         "peak MiB: peak resident memory (ru_maxrss) of the solving child process, Python included.",
     ]
     return out

@@ -73,6 +73,7 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
                              {"improve_accepted", c.accepted},
                              {"improve_improvements", c.improvements},
                              {"improve_restarts", c.restarts}};
+    report.improve_start_time = c.start_time;
   }
 
   ImprovementFilter filter(problem.options().objective);

@@ -39,6 +39,8 @@ struct SolveReport {
   std::vector<AnytimePoint> anytime;  // strict improvements only
   // The improvement phase's counts (name, value), only when it ran.
   std::vector<std::pair<std::string, int64_t>> improve_counts;
+  // Processor seconds of the solve when the improvement phase began; negative when it did not run.
+  double improve_start_time = -1.0;
 };
 
 // The routes of `result` in the problem's terms: entry k describes agents_ordered[k],

@@ -144,6 +144,7 @@ py::dict ToDict(const SolveReport& report) {
   statistics["n_expanded"] = report.n_expanded;
   statistics["last_update_time"] = report.last_update_time;
   for (const auto& [name, value] : report.improve_counts) statistics[py::str(name)] = value;
+  if (report.improve_start_time >= 0.0) statistics["improve_start_time"] = report.improve_start_time;
   py::list anytime;
   for (const velmora::AnytimePoint& p : report.anytime) {
     py::dict entry;

@@ -31,6 +31,7 @@ struct ImproveCounts {
   int64_t improvements = 0;   // new best solutions
   int64_t restarts = 0;       // returns of the current solution to the best
   bool constructed = false;   // the start was the engine's own construction
+  double start_time = 0.0;    // processor seconds of the solve when the engine took over
 };
 
 }  // namespace velmora

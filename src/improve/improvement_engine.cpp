@@ -15,7 +15,7 @@ constexpr double kBlink = 0.01;
 // Share of the ruins that remove a target's nearest targets instead of strings.
 constexpr double kRadialShare = 0.3;
 // Annealing temperatures, in units of the typical leg between neighbours.
-constexpr double kStartTemperature = 1.0;
+constexpr double kStartTemperature = 3.0;
 constexpr double kFinalTemperature = 0.01;
 // Without a budget or an iteration cap the temperature falls over this many
 // iterations and starts again.
@@ -38,6 +38,7 @@ ImprovementEngine::ImprovementEngine(const RoutingContext& context, const Improv
       removal_(random_, context.AgentCount(), kAverageRemoved, kLongestString),
       radial_(random_, kAverageRemoved) {
   removed_.reserve(model_.Targets().size());
+  absent_.reserve(model_.Targets().size());
 }
 
 double ImprovementEngine::Scalar(const Objective& o) const {
@@ -258,7 +259,7 @@ bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<b
       // Fewer targets out, or as many that are left out less often: the
       // targets that are hard to place get in first, the easy ones follow.
       accept = work_absent.size() < absent_.size() ||
-               (work_absent.size() == absent_.size() && AbsenceOf(work_absent) < AbsenceOf(absent_));
+               (work_absent.size() == absent_.size() && AbsenceOf(work_absent) <= AbsenceOf(absent_));
     } else {
       const double threshold = Scalar(current.Value()) - temperature * std::log(1.0 - random_.Unit());
       accept = Scalar(work.Value()) < threshold;

@@ -58,6 +58,7 @@ void Solver::RunImprovement() {
   ImprovementEngine engine(context_, settings);
   const bool solved = engine.Run(have ? &initial : nullptr, out_of_time, on_best);
   improve_counts_ = engine.counts();
+  improve_counts_.start_time = phase_start;
   if (solved && out) result_.timeout = true;
 }
 

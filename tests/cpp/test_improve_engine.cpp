@@ -331,7 +331,8 @@ TEST(ImproveEngine, RepairFindsPlantedSolutionsThatInsertionMisses) {
       }
       ImprovementEngine solver(context, settings);
       std::vector<EngineSolution> bests;
-      ASSERT_TRUE(solver.Run(nullptr, [] { return false; }, [&](const EngineSolution& s) { bests.push_back(s); }))
+      ASSERT_TRUE(solver.Run(
+          nullptr, [] { return false; }, [&](const EngineSolution& s) { bests.push_back(s); }))
           << "seed " << seed << (min_max ? " min_max" : " min_sum");
       ASSERT_FALSE(bests.empty());
       for (const EngineSolution& s : bests) {

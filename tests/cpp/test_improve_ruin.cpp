@@ -149,6 +149,8 @@ const RuinCase kRuins[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Ruins, ImproveRuin, ::testing::ValuesIn(kRuins),
-                         [](const ::testing::TestParamInfo<RuinCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<RuinCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

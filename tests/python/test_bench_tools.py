@@ -452,6 +452,30 @@ def test_pyvrp_child_gives_valid_routes():
 # --- rows, tables and result files -----------------------------------------------------------------
 
 
+@pytest.mark.parametrize(
+    "start, objective, expected",
+    [
+        (0.005, "min_max", 0.025),  # the engine beats 190 at 0.030
+        (0.005, "min_sum", None),  # 580 is no better than 560
+        (0.001, "min_max", 0.003),  # no solution before the hand-over: the engine's first one counts
+        (0.030, "min_max", None),  # nothing after the hand-over
+    ],
+)
+def test_first_improvement_after_the_hand_over(start, objective, expected):
+    anytime = [
+        {"time": 0.004, "max_cost": 200.0, "sum_cost": 600.0},
+        {"time": 0.005, "max_cost": 190.0, "sum_cost": 560.0},
+        {"time": 0.030, "max_cost": 180.0, "sum_cost": 580.0},
+    ]
+    improve = {"status": "ok", "anytime": anytime, "statistics": {"improve_start_time": start}}
+    got = run_bench.after_handover(improve, objective)
+    assert got == (None if expected is None else pytest.approx(expected, abs=1e-12))
+
+
+def test_no_hand_over_without_the_start_time():
+    assert run_bench.after_handover({"anytime": [{"time": 0.1, "max_cost": 1.0, "sum_cost": 1.0}]}, "min_max") is None
+
+
 def test_first_improvement_time():
     anytime = [
         {"time": 0.004, "max_cost": 200.0, "sum_cost": 600.0},

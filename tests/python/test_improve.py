@@ -16,7 +16,14 @@ from routecheck import check_solution
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BERLIN = ROOT / "bench" / "data" / "berlin52.tsp"
-ENGINE_KEYS = ["improve_iterations", "improve_moves", "improve_accepted", "improve_improvements", "improve_restarts"]
+ENGINE_KEYS = [
+    "improve_iterations",
+    "improve_moves",
+    "improve_accepted",
+    "improve_improvements",
+    "improve_restarts",
+    "improve_start_time",
+]
 
 
 def euclid(points, speed=1.0):
@@ -173,6 +180,11 @@ def test_statistics_carry_the_engine_counts_after_the_documented_keys():
     assert keys[: len(plain["statistics"])] == list(plain["statistics"])
     assert keys[len(plain["statistics"]) :] == ENGINE_KEYS
     assert result["statistics"]["improve_iterations"] == 100
+    # The engine takes over once the focal search has recorded its first solution.
+    start = result["statistics"]["improve_start_time"]
+    assert isinstance(start, float)
+    assert result["anytime"][0]["time"] <= start <= result["statistics"]["solve_time"]
+    assert start < 0.5 * doc["options"]["time_limit"]
 
 
 def test_solver_class_improves_through_options():
