@@ -61,7 +61,8 @@ def unsolvable():
 
 def comparable(result):
     """What a solve fixes given its options: everything but its timings."""
-    stats = {k: v for k, v in result["statistics"].items() if k not in ("solve_time", "last_update_time", "improve_start_time")}
+    timings = ("solve_time", "last_update_time", "improve_start_time")
+    stats = {k: v for k, v in result["statistics"].items() if k not in timings}
     return (
         result["status"],
         result["timeout"],
