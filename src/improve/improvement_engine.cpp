@@ -85,8 +85,7 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
       std::stable_sort(order.begin(), order.end(),
                        [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
     } else {
-      for (size_t i = order.size(); i > 1; --i)
-        std::swap(order[i - 1], order[random_.Below(static_cast<uint32_t>(i))]);
+      random_.Shuffle(order);
     }
     const bool least_added = (attempt & 1) == 1;
     routes.Clear();
@@ -109,8 +108,7 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
 bool ImprovementEngine::Recreate(RouteSet& routes, bool partial) {
   if (partial) {
     // Most often absent first; ties in random order.
-    for (size_t i = removed_.size(); i > 1; --i)
-      std::swap(removed_[i - 1], removed_[random_.Below(static_cast<uint32_t>(i))]);
+    random_.Shuffle(removed_);
     std::stable_sort(removed_.begin(), removed_.end(),
                      [&](uint32_t a, uint32_t b) { return absence_[a] > absence_[b]; });
     const bool least_added = random_.Unit() < 0.5;
@@ -122,8 +120,7 @@ bool ImprovementEngine::Recreate(RouteSet& routes, bool partial) {
   // Order of reinsertion: random, farthest first or nearest first.
   const uint32_t pick = random_.Below(9);
   if (pick < 4) {
-    for (size_t i = removed_.size(); i > 1; --i)
-      std::swap(removed_[i - 1], removed_[random_.Below(static_cast<uint32_t>(i))]);
+    random_.Shuffle(removed_);
   } else if (pick < 8) {
     std::sort(removed_.begin(), removed_.end(),
               [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
@@ -256,8 +253,9 @@ bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<b
 
     bool accept;
     if (repairing) {
-      // Fewer targets out, or as many that are left out less often: the
-      // targets that are hard to place get in first, the easy ones follow.
+      // Fewer targets out, or as many that are left out no more often: the
+      // targets that are hard to place get in first, the easy ones follow,
+      // and equal ones let the search wander instead of sticking.
       accept = work_absent.size() < absent_.size() ||
                (work_absent.size() == absent_.size() && AbsenceOf(work_absent) <= AbsenceOf(absent_));
     } else {

@@ -45,8 +45,7 @@ int64_t LocalSearch::Run(RouteSet& routes, const std::function<bool()>* stop) {
   bool improved = true;
   while (improved) {
     improved = false;
-    for (size_t i = order_.size(); i > 1; --i)
-      std::swap(order_[i - 1], order_[random_.Below(static_cast<uint32_t>(i))]);
+    random_.Shuffle(order_);
     for (size_t i = 0; i < order_.size(); ++i) {
       if (stop != nullptr && (i & 63) == 63 && (*stop)()) return moves;
       const uint32_t u = order_[i];

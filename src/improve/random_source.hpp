@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -30,6 +33,11 @@ class RandomSource {
   }
   // Uniform in [0, 1).
   double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+  // Fisher-Yates shuffle of the whole vector.
+  template <typename T>
+  void Shuffle(std::vector<T>& items) {
+    for (size_t i = items.size(); i > 1; --i) std::swap(items[i - 1], items[Below(static_cast<uint32_t>(i))]);
+  }
 
  private:
   static uint64_t Rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
