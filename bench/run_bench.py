@@ -230,8 +230,15 @@ def first_improvement(improve: dict, focal: dict | None, objective: str):
     anytime = improve.get("anytime") or []
     if focal is not None and focal.get("status") in ("ok", "invalid") and focal.get("value") is not None:
         bound = min([focal["value"]] + [e[key] for e in focal.get("anytime") or []])
-        return next((e["time"] for e in anytime if e[key] < bound - 1e-9 * max(1.0, abs(bound))), None)
+        return first_below(anytime, key, bound)
     return anytime[1]["time"] if len(anytime) > 1 else None
+
+
+def first_below(anytime: list, key: str, bound: float, after: float = -math.inf):
+    """Time of the first anytime entry later than `after` whose `key` is below `bound` by more than
+    rounding; None when there is none."""
+    slack = 1e-9 * max(1.0, abs(bound)) if math.isfinite(bound) else 0.0
+    return next((e["time"] for e in anytime if e["time"] > after and e[key] < bound - slack), None)
 
 
 def after_handover(improve: dict, objective: str):
@@ -243,10 +250,9 @@ def after_handover(improve: dict, objective: str):
         return None
     key = "max_cost" if objective == "min_max" else "sum_cost"
     anytime = improve.get("anytime") or []
-    before = [e[key] for e in anytime if e["time"] <= start]
-    bound = min(before) if before else math.inf
-    slack = 1e-9 * max(1.0, abs(bound)) if before else 0.0
-    return next((e["time"] - start for e in anytime if e["time"] > start and e[key] < bound - slack), None)
+    bound = min((e[key] for e in anytime if e["time"] <= start), default=math.inf)
+    found = first_below(anytime, key, bound, after=start)
+    return None if found is None else found - start
 
 
 def make_row(row: dict, budget: float, bks: dict, results: dict) -> dict:
