@@ -1,5 +1,7 @@
 #include "core/routing_context.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -46,6 +48,61 @@ RoutingContext::RoutingContext(RoutingTables tables)
     window_open_[v] = window.first;
     window_close_[v] = window.second;
     has_windows_ = true;
+  }
+}
+
+namespace {
+// Relative slack of the triangle-inequality test: real-valued distances that
+// differ from a detour by rounding alone still count as metric.
+constexpr double kMetricSlack = 1e-9;
+}  // namespace
+
+void RoutingContext::FindShortcuts() {
+  const size_t n = n_;
+  metric_.assign(types_, 1);
+  all_metric_ = true;
+  shortest_.clear();
+  std::vector<uint8_t> used(types_, 0);
+  for (int64_t type : agent_type_) {
+    if (type >= 0 && static_cast<size_t>(type) < types_) used[static_cast<size_t>(type)] = 1;
+  }
+  std::vector<double> d(n * n);
+  for (size_t t = 0; t < types_; ++t) {
+    if (used[t] == 0) continue;
+    const int64_t type = static_cast<int64_t>(t);
+    for (size_t u = 0; u < n; ++u) {
+      for (size_t v = 0; v < n; ++v) d[u * n + v] = u == v ? 0.0 : CostOr(type, u, v, 0.0);
+    }
+    // Only targets lie inside a route: depots are where routes start and close.
+    bool metric = true;
+    for (size_t k = 0; k < n && metric; ++k) {
+      if (!IsTarget(k)) continue;
+      const double* from_k = &d[k * n];
+      for (size_t u = 0; u < n && metric; ++u) {
+        if (u == k) continue;
+        const double uk = d[u * n + k];
+        const double* from_u = &d[u * n];
+        for (size_t v = 0; v < n; ++v) {
+          if (v == u || v == k) continue;
+          if (uk + from_k[v] < from_u[v] - kMetricSlack * std::max(1.0, std::abs(from_u[v]))) {
+            metric = false;
+            break;
+          }
+        }
+      }
+    }
+    if (metric) continue;
+    metric_[t] = 0;
+    all_metric_ = false;
+    for (size_t k = 0; k < n; ++k) {
+      if (!IsTarget(k)) continue;
+      for (size_t u = 0; u < n; ++u) {
+        const double uk = d[u * n + k];
+        for (size_t v = 0; v < n; ++v) d[u * n + v] = std::min(d[u * n + v], uk + d[k * n + v]);
+      }
+    }
+    if (shortest_.empty()) shortest_.assign(types_ * n * n, 0.0);
+    std::copy(d.begin(), d.end(), shortest_.begin() + static_cast<std::ptrdiff_t>(t * n * n));
   }
 }
 

@@ -145,14 +145,15 @@ class RoutingContext {
     if (v != s && InStartSet(v)) return false;
     return v == e || !InEndSet(v);
   }
-  // The time-window check's admissibility: the agent's type may serve v
-  // (its own depots included), v is no end node but the agent's own end and
-  // no start node but its own start. Stricter than MayVisit: a node where
-  // the agent starts and another agent ends is not admissible.
+  // The time-window check's admissibility: v is no end node but the agent's
+  // own end and no start node but its own start, and the agent's type may
+  // serve it (an assignment does not keep an agent from its own depots).
+  // Stricter than MayVisit: a node where the agent starts and another agent
+  // ends is not admissible.
   bool MayServe(uint64_t agent, uint64_t v) const {
-    if (!AllowsType(v, agent_type_[agent])) return false;
     if (InEndSet(v) && v != ends_[agent]) return false;
-    return !(InStartSet(v) && v != starts_[agent]);
+    if (InStartSet(v) && v != starts_[agent]) return false;
+    return IsOwnDepot(agent, v) || AllowsType(v, agent_type_[agent]);
   }
   // Travel time of the time-window check from x to y: 0 onto the agent's
   // start, 0 onto its end without return-to-end, 0 without an arc.
@@ -160,6 +161,24 @@ class RoutingContext {
     if (y == starts_[agent]) return 0.0;
     if (!return_to_end_ && y == ends_[agent]) return 0.0;
     return CostOr(agent_type_[agent], x, y, 0.0);
+  }
+
+  // --- Shortcuts: where a detour through targets beats the direct arc ---
+
+  // Finds, per agent type in use, whether some path through targets is
+  // shorter than the direct arc (rounded travel times and missing arcs often
+  // allow it), and the shortest paths through targets for the types where
+  // one is. O(n^3) per type; the owner calls it only where windows or limits
+  // make such detours matter. Until then every type counts as metric.
+  void FindShortcuts();
+  // No path through targets is shorter than the direct arc for agents of `type`.
+  bool Metric(int64_t type) const {
+    return type < 0 || static_cast<size_t>(type) >= metric_.size() || metric_[static_cast<size_t>(type)] != 0;
+  }
+  bool AllMetric() const { return all_metric_; }
+  // Shortest travel time from u to v through targets for a non-metric type.
+  double ShortestTravel(int64_t type, uint64_t u, uint64_t v) const {
+    return shortest_[(static_cast<size_t>(type) * n_ + u) * n_ + v];
   }
 
   // --- Set-up products the owner adds before handing the context out ---
@@ -194,6 +213,9 @@ class RoutingContext {
   std::vector<uint8_t> has_window_;
   std::vector<double> window_open_;
   std::vector<double> window_close_;
+  std::vector<uint8_t> metric_;    // per type, after FindShortcuts
+  bool all_metric_ = true;
+  std::vector<double> shortest_;  // [(type * n + u) * n + v], filled for non-metric types
   std::vector<WeightedPair> edges_;
   const Diagnostics* diagnostics_ = &Diagnostics::Console();
 };

@@ -54,11 +54,16 @@ void DefaultConstraintChecker::Configure(const RoutingContext& context) {
   type0_agents_.clear();
   for (size_t a = 0; a < agent_count_; ++a) {
     const int64_t type = context.AgentType(a);
-    for (size_t i = 0; i < n; ++i) forbidden_[a * n + i] = context.AllowsType(i, type) ? 0 : 1;
+    // An assignment says who may serve a node; the agent's own start and end
+    // are where its route begins and closes, whoever serves them otherwise.
+    for (size_t i = 0; i < n; ++i) {
+      forbidden_[a * n + i] = context.AllowsType(i, type) || context.IsOwnDepot(a, i) ? 0 : 1;
+    }
     if (type == 0) type0_agents_.push_back(a);
   }
   type0_only_nodes_.clear();
   for (size_t i = 0; i < std::min<size_t>(n, NodeSet::kBits); ++i) {
+    if (context.IsDepot(i)) continue;  // closed by its own agents, never served
     const std::vector<int64_t>& types = context.NodeTypes(i);
     if (types.size() == 1 && types[0] == 0) type0_only_nodes_.push_back(i);
   }

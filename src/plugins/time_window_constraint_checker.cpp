@@ -46,6 +46,7 @@ void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) {
 
 void TimeWindowConstraintChecker::Rebuild() {
   own_ = RoutingContext(TablesFromGraph(graph_, nodes_, agents_, starts_, ends_, windows_, return_to_end_));
+  if (graph_ != nullptr && !windows_.empty()) own_.FindShortcuts();
   Apply(own_, nodes_.size(), !ends_.empty(), windows_.empty(), graph_ != nullptr);
 }
 
@@ -61,6 +62,16 @@ void TimeWindowConstraintChecker::Apply(const RoutingContext& context, size_t no
   for (uint64_t j = 0; j < agent_count_; ++j) {
     for (size_t i = 0; i < node_span_; ++i) admissible_[j * node_span_ + i] = context.MayServe(j, i) ? 1 : 0;
   }
+}
+
+bool TimeWindowConstraintChecker::Metric(uint64_t j) const { return ctx_->Metric(ctx_->AgentType(j)); }
+
+double TimeWindowConstraintChecker::ReachTime(uint64_t j, uint64_t x, uint64_t y) const {
+  if (x == y) return 0.0;
+  if (Metric(j)) return Travel(j, x, y);
+  const RoutingContext& ctx = *ctx_;
+  if (y == ctx.Start(j) || (!ctx.ReturnToEnd() && y == ctx.End(j))) return 0.0;
+  return ctx.ShortestTravel(ctx.AgentType(j), x, y);
 }
 
 CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state, uint64_t agent,
@@ -116,7 +127,8 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
     const double e = n == d ? 0.0 : Travel(a, d, n);
     const uint64_t start_a = ctx.Start(a);
     const uint64_t end_a = ctx.End(a);
-    for (uint64_t i = 0; i < node_span_; ++i) {
+    const uint64_t span = Metric(a) ? node_span_ : 0;
+    for (uint64_t i = 0; i < span; ++i) {
       if (i == n || i == d || state.visited.test(i) || !Admissible(a, i) || i == start_a) continue;
       if (!ctx.ReturnToEnd() && i == end_a) continue;
       const bool i_has_window = ctx.HasWindow(i);
@@ -163,7 +175,7 @@ CheckResult TimeWindowConstraintChecker::CheckExtension(const SearchState& state
           p = state.positions[j];
           g = state.costs[j];
         }
-        const double h = p == i ? 0.0 : Travel(j, p, i);
+        const double h = ReachTime(j, p, i);
         served = g + h <= ctx.WindowClose(i);
       }
       if (!served) return kReject;

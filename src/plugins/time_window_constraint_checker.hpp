@@ -41,6 +41,13 @@ class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
 
   // Travel time of agent j from x to y (RoutingContext::WindowTravel).
   double Travel(uint64_t j, uint64_t x, uint64_t y) const { return ctx_->WindowTravel(j, x, y); }
+  // A lower bound of the time agent j needs from x to y over any route: the
+  // direct travel where its type's times obey the triangle inequality over
+  // targets, else the shortest path through targets (RoutingContext::FindShortcuts).
+  double ReachTime(uint64_t j, uint64_t x, uint64_t y) const;
+  // The dominance and coverage tests rest on the triangle inequality: for a
+  // type without it the dominance test is off and coverage reads shortest paths.
+  bool Metric(uint64_t j) const;
   bool Admissible(uint64_t j, uint64_t i) const { return admissible_[j * node_span_ + i] != 0; }
   void Rebuild();
   void Apply(const RoutingContext& context, size_t nodes, bool skip_done, bool no_windows, bool has_graph);

@@ -37,10 +37,11 @@ std::vector<double> Solver::DenseCostTables(const Problem& problem) const {
       }
       double* out = costs.data() + (t * n + i) * n;
       for (size_t j = 0; j < row.size(); ++j) {
-        if (std::isnan(row[j])) {
-          throw std::invalid_argument("cost matrix of agent type '" + name +
-                                      "' holds a value that is not a number at (" + std::to_string(i) + ", " +
-                                      std::to_string(j) + ")");
+        // NaN and minus infinity would poison every sum and comparison of route costs.
+        if (std::isnan(row[j]) || row[j] == -std::numeric_limits<double>::infinity()) {
+          throw std::invalid_argument("cost matrix of agent type '" + name + "' holds " +
+                                      (std::isnan(row[j]) ? "a value that is not a number" : "minus infinity") +
+                                      " at (" + std::to_string(i) + ", " + std::to_string(j) + ")");
         }
         out[j] = row[j];
       }

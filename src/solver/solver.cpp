@@ -262,6 +262,9 @@ void Solver::ConfigurePlugins() {
 int Solver::Initialize() {
   if (engine_only_) return 1;  // its context, built with the solver, is all there is
   BuildContext();
+  // Detours through targets matter only where a later arrival can fail.
+  if (context_.HasWindows() || context_.HasTimeLimits()) context_.FindShortcuts();
+  exact_visits_ = !context_.AllMetric();
   BuildTimeWindowEdges();
   CheckReachability();
   context_.SetEdges(edges_);

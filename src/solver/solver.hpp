@@ -159,6 +159,7 @@ class Solver {
   bool OutOfBudget(MemoryGuard& memory);
   Step ExpandNext(double weight);
   void RefreshFocalBound(double weight);
+  void RefillFocal(double weight);
   void NextWeight();
   int FinishSearch();
   // With improve on: the focal search has recorded a solution or used half the budget.
@@ -242,6 +243,7 @@ class Solver {
   // Frontier keys: one byte per agent position (node indices are below 256).
   std::unordered_map<std::string, uint64_t> frontier_index_;
   std::string key_;
+  bool exact_visits_ = false;  // frontier keys hold the visited set (see FrontierFor)
   uint64_t frontier_count_ = 0;
   std::vector<std::unique_ptr<Frontier>> frontiers_;
 

@@ -2,6 +2,7 @@
 // archives, successor generation and solution recording.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -39,9 +40,21 @@ uint64_t Solver::NewStateId() {
   return id;
 }
 
+// The key holds the agents' positions and which routes are closed: a state
+// with a route still open must not prune one where it is closed (the closing
+// move onto a depot already visited changes neither costs nor visits, so the
+// parent would prune its own successor), nor the reverse (an agent still free
+// can serve more). Where a detour through targets can be faster than the
+// direct arc and windows or limits make lateness fatal, having served more is
+// not better (an unserved target may be the shortcut): the key then holds the
+// visited set too, so that only states with equal visits meet.
 size_t Solver::FrontierFor(const SearchState& state, bool* created) {
-  key_.resize(state.positions.size());
-  for (size_t k = 0; k < state.positions.size(); ++k) key_[k] = static_cast<char>(state.positions[k]);
+  const size_t m = state.positions.size();
+  const size_t visits = exact_visits_ ? sizeof(state.visited.words) : 0;
+  key_.resize(2 * m + visits);
+  for (size_t k = 0; k < m; ++k) key_[k] = static_cast<char>(state.positions[k]);
+  for (size_t k = 0; k < m; ++k) key_[m + k] = static_cast<char>(k < state.done.size() && state.done[k] != 0);
+  if (visits > 0) std::memcpy(&key_[2 * m], state.visited.words, visits);
   auto it = frontier_index_.find(key_);
   if (it != frontier_index_.end()) {
     *created = false;
@@ -345,6 +358,24 @@ void Solver::RefreshFocalBound(double weight) {
   }
 }
 
+// The focal list ran empty while the open list still holds states (focal
+// entries equal under the comparator are not stored twice, and the bound
+// moves only after a surviving pop): it takes again every open state within
+// the bound of the smallest open f, at least that state itself.
+void Solver::RefillFocal(double weight) {
+  const double fmin = open_.begin()->first;
+  focal_bound_ = fmin * weight;
+  const double bound = std::max(focal_bound_, fmin);
+  for (auto it = open_.begin(); it != open_.end() && it->first <= bound; ++it) {
+    const uint64_t id = static_cast<uint64_t>(it->second);
+    const double* costs = arena_.Costs(id);
+    double total = 0.0;
+    for (size_t k = 0; k < arena_.agents(); ++k) total += costs[k];
+    focal_.insert(FocalEntry{it->second, CountVisitedBits(arena_.Visited(id), n_nodes_), arena_.AgentsLeft(id),
+                             it->first, total});
+  }
+}
+
 // Takes the best focal state: skips it when dominated or no better than the
 // incumbent, records it when it is a goal, else generates its successors.
 Solver::Step Solver::ExpandNext(double weight) {
@@ -418,7 +449,11 @@ int Solver::solve() {
   if (max_iterations_ >= 1) {
     for (size_t i = 0;;) {
       const double weight = weights_[i];
-      while (!result_.timeout && !focal_.empty()) {
+      while (!result_.timeout) {
+        if (focal_.empty()) {
+          if (open_.empty()) break;
+          RefillFocal(weight);
+        }
         if (OutOfBudget(memory)) {
           result_.timeout = true;
           break;

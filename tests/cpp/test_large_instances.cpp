@@ -289,6 +289,11 @@ TEST(LargeInstanceSetup, RefusesWhatTheSmallSetUpRefuses) {
        [](size_t) {
          return std::string("cost matrix of agent type 'truck' holds a value that is not a number at (1, 0)");
        }},
+      {"minus infinity",
+       [](Problem& p, size_t) {
+         p.set_cost_matrix("truck", Matrix{{0.0, -std::numeric_limits<double>::infinity()}, {1.0, 0.0}});
+       },
+       [](size_t) { return std::string("cost matrix of agent type 'truck' holds minus infinity at (0, 1)"); }},
       {"unknown type", [](Problem& p, size_t) { p.set_cost_matrix("bike", Matrix{{0.0}}); },
        [](size_t) { return std::string("unordered_map::at: key not found"); }},
   };

@@ -151,34 +151,45 @@ TEST(TimeWindowDominance, WindowOfTheDetourNodeDelaysTheDetour) {
   EXPECT_RESULT(in.checker.CheckExtension(Move(3, {0, 1}, {0}, {10.0}, {0}), 0, 1), kAccept);
 }
 
+namespace {
+
+// Depot 0, targets 1 and 2, metric (no path through a target is shorter than
+// the direct arc): 0 -> 1 costs 10, 0 -> 2 -> 1 also 10, and serving 2 right
+// after 1 costs `one_two`. Optional depot 3 one unit from 2.
+Instance MetricDetour(double one_two, bool depot3 = false) {
+  Instance in(depot3 ? 4 : 3,
+              depot3 ? std::vector<SolverAgent>{Agent(), Agent()} : std::vector<SolverAgent>{Agent()});
+  in.graph.FillFromMatrix(depot3 ? std::vector<std::vector<double>>{{0, 10, 5, 6},
+                                                                    {5, 0, one_two, 1 + one_two},
+                                                                    {5, 5, 0, 1},
+                                                                    {6, 6, 1, 0}}
+                                 : std::vector<std::vector<double>>{{0, 10, 5}, {5, 0, one_two}, {5, 5, 0}});
+  return in;
+}
+
+}  // namespace
+
 TEST(TimeWindowDominance, DetourEquallyLateIsToleratedOnlyWhenServingAfterIsFree) {
   // Target 1 opens at 12, so arriving at 10 waits until 12, and the detour
-  // 0 -> 2 -> 1 (arriving at 5) also waits until 12. Without an arc 1 -> 2,
+  // 0 -> 2 -> 1 (arriving at 10) also waits until 12. With 1 -> 2 free,
   // serving 2 right after 1 is also at 12: o = u, accepted with the wait.
-  Instance free_after(3, {Agent()});
-  free_after.graph.Link(0, 1, 10.0);
-  free_after.graph.Link(0, 2, 2.0);
-  free_after.graph.AddArc(2, 1, {3.0});
+  Instance free_after = MetricDetour(0.0);
   free_after.Setup({0}, {{1, {12.0, 40.0}}}, {0}, true);
   EXPECT_RESULT(free_after.checker.CheckExtension(Move(3, {0, 1}, {0}, {10.0}, {0}), 0, 1),
                 (CheckResult{true, 12.0, true}));
 
   // With the arc 1 -> 2 costing 3, serving 2 after 1 takes until 15 > 12.
-  Instance in = Triangle();
+  Instance in = MetricDetour(3.0);
   in.Setup({0}, {{1, {12.0, 40.0}}}, {0}, true);
   EXPECT_RESULT(in.checker.CheckExtension(Move(3, {0, 1}, {0}, {10.0}, {0}), 0, 1), kReject);
 }
 
 TEST(TimeWindowDominance, ServingAfterTooLateRejects) {
-  // As above without the arc 1 -> 2 (o = u = 12), but node 2 closes at 11, so
+  // As above with 1 -> 2 free (o = u = 12), but node 2 closes at 11, so
   // serving it after 1 is impossible while the detour is not later: reject.
   // A second agent at depot 3 reaches node 2 at 1, so coverage holds.
   for (double close : {11.0, 20.0}) {
-    Instance in(4, {Agent(), Agent()});
-    in.graph.Link(0, 1, 10.0);
-    in.graph.Link(0, 2, 2.0);
-    in.graph.AddArc(2, 1, {3.0});
-    in.graph.Link(3, 2, 1.0);
+    Instance in = MetricDetour(0.0, true);
     in.Setup({0, 3}, {{1, {12.0, 40.0}}, {2, {0.0, close}}}, {0, 3}, true);
     const CheckResult r = in.checker.CheckExtension(Move(4, {0, 1, 3}, {0, 3}, {10.0, 0.0}, {0, 0}), 0, 1);
     if (close == 11.0) {
@@ -186,6 +197,30 @@ TEST(TimeWindowDominance, ServingAfterTooLateRejects) {
     } else {
       EXPECT_RESULT(r, (CheckResult{true, 12.0, true}));
     }
+  }
+}
+
+TEST(TimeWindowDominance, OffWhereADetourBeatsTheDirectArc) {
+  // In the triangle 0 -> 2 -> 1 (5) beats 0 -> 1 (10). With windows, serving 2
+  // first is no proof that the move to 1 is useless: a later leg may need 2 as
+  // its shortcut. The test applies only to metric travel times.
+  for (bool windows : {false, true}) {
+    Instance in = Triangle();
+    in.Setup({0}, windows ? WindowTable{{1, {0.0, 40.0}}} : WindowTable{}, {0}, true);
+    EXPECT_RESULT(in.checker.CheckExtension(Move(3, {0, 1}, {0}, {10.0}, {0}), 0, 1), windows ? kAccept : kReject);
+  }
+}
+
+TEST(TimeWindowCoverage, ReadsShortestPathsWhereADetourBeatsTheDirectArc) {
+  // Agent 1 at depot 3 reaches target 2 directly at 9, through target 1 at 4.
+  // Agent 0 reaches 1 at 5 and could serve 2 only at 7. Node 2 closes at 6:
+  // the detour keeps it coverable; closing at 3, nothing reaches it.
+  for (double close : {6.0, 3.0}) {
+    Instance in(4, {Agent(), Agent()});
+    in.graph.FillFromMatrix({{0, 1, 50, 50}, {50, 0, 2, 50}, {50, 50, 0, 50}, {50, 2, 9, 0}});
+    in.Setup({0, 3}, {{2, {0.0, close}}}, {0, 3}, true);
+    const CheckResult r = in.checker.CheckExtension(Move(4, {0, 1, 3}, {0, 3}, {5.0, 0.0}, {0, 0}), 0, 1);
+    EXPECT_RESULT(r, close == 6.0 ? kAccept : kReject);
   }
 }
 

@@ -141,12 +141,13 @@ def test_same_seed_and_iterations_give_the_same_routes_also_in_parallel_threads(
         ("only_a_depot", instance(n=1, agents=2)),
     ],
 )
-def test_instances_the_focal_search_fails_on_are_solved(name, doc):
-    assert solve(doc)["status"] != "success"
-    result = solve(improved(doc, improve_iterations=50))
-    assert result["status"] == "success", name
-    check_solution(doc, result)
-    assert len(result["anytime"]) >= 1
+def test_instances_with_idle_agents_are_solved_with_and_without_improve(name, doc):
+    # Agents left at home close their routes in place (the focal search once lost those states).
+    for variant in (doc, improved(doc, improve_iterations=50)):
+        result = solve(variant)
+        assert result["status"] == "success", name
+        check_solution(doc, result)
+        assert len(result["anytime"]) >= 1
 
 
 def test_only_a_depot_gives_empty_routes():
