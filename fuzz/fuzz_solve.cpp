@@ -1,19 +1,25 @@
-// libFuzzer target: a whole solve from instance text with a 10 ms processor-time
-// budget, as the JSON entry points run it.
+// libFuzzer target: a whole solve from instance text, as the JSON entry points
+// run it, with options drawn from the input.
 //
 // Instances above kMaxFuzzNodes nodes or kMaxFuzzAgents agents are rejected
-// before solving so that every run stays short. After the search, every route
-// of the final result must be a valid route for its agent whose cost is the
-// recorded one, and the report must list one route per agent. The instance is then
-// solved again with the improvement engine (an iteration cap keeps it short), whose
-// result must be valid too and serve every target exactly once.
+// before solving so that every run stays short. A hash of the text draws the
+// options the document does not fix: whether the improvement engine runs, its
+// seed and its iteration cap. The focal search runs with a 10 ms budget, then
+// the improvement engine (capped). Every recorded solution of both is checked
+// by a literal walk of the routes over the problem as given (ids, matrices,
+// windows, assignments): start and closing node, no other agent's depot on the
+// way, allowed types, windows with waiting, limits, the recorded cost, and
+// every target served exactly once; the report lists one route per agent and
+// its anytime list improves strictly.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,7 +29,6 @@
 #include "app/solve_report.hpp"
 #include "io/instance_reader.hpp"
 #include "model/problem.hpp"
-#include "postopt/route_evaluator.hpp"
 #include "solver/solver.hpp"
 
 namespace {
@@ -31,7 +36,7 @@ namespace {
 constexpr size_t kMaxFuzzNodes = 24;
 constexpr size_t kMaxFuzzAgents = 6;
 constexpr double kBudgetSeconds = 0.01;
-constexpr int64_t kImproveIterations = 50;
+constexpr int64_t kImproveIterations = 200;
 
 [[noreturn]] void Fail(const char* what, const std::string& detail) {
   std::fprintf(stderr, "fuzz_solve: %s: %s\n", what, detail.c_str());
@@ -44,65 +49,126 @@ bool SameCost(double a, double b) {
   return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::max(std::fabs(a), std::fabs(b)));
 }
 
-void CheckResult(velmora::Solver& solver, bool return_to_end) {
-  velmora::RouteEvaluator evaluator;
-  evaluator.SetReturnToEnd(return_to_end);
-  evaluator.SetAgentStarts(solver.starts());
-  evaluator.SetAgentEnds(solver.ends());
-  evaluator.SetTimeWindows(solver.windows());
-  const velmora::Result result = solver.get_result();
-  if (std::getenv("KVT_FUZZ_DUMP") != nullptr) {  // decoded result, to turn a finding into a unit test
-    for (const velmora::AnytimeEntry& entry : solver.get_result_process()) {
-      std::fprintf(stderr, "anytime %g:", entry.time);
-      for (const auto& [agent, path] : entry.result.paths) {
-        std::fprintf(stderr, " %lld[", static_cast<long long>(agent));
-        for (int64_t v : path) std::fprintf(stderr, " %lld", static_cast<long long>(v));
-        const auto t = entry.result.times.find(agent);
-        std::fprintf(stderr, " ]=%g", t == entry.result.times.end() ? -1.0 : t->second);
-      }
-      std::fprintf(stderr, "\n");
-    }
-    for (const auto& [agent, path] : result.paths) {
-      std::string text;
-      for (int64_t v : path) text += std::to_string(v) + " ";
-      const auto t = result.times.find(agent);
-      std::fprintf(stderr, "agent %lld type %lld limit %g: [ %s] cost %.17g\n", static_cast<long long>(agent),
-                   static_cast<long long>(solver.agents()[agent].type), solver.agents()[agent].time_limit,
-                   text.c_str(), t == result.times.end() ? -1.0 : t->second);
-    }
-  }
-  for (const auto& [agent, path] : result.paths) {
-    if (agent < 0 || static_cast<size_t>(agent) >= solver.agents().size()) {
-      Fail("path of unknown agent", std::to_string(agent));
-    }
-    const auto time = result.times.find(agent);
-    if (time == result.times.end()) Fail("path without cost", std::to_string(agent));
-    const velmora::RouteCost rc = evaluator.EvaluateRoute(solver.graph(), solver.nodes(), solver.agents(), path,
-                                                          static_cast<uint64_t>(agent));
-    if (!rc.valid) Fail("invalid route in the result", "agent " + std::to_string(agent));
-    if (!SameCost(rc.cost, time->second)) {
-      Fail("route cost", "agent " + std::to_string(agent) + ": evaluated " + std::to_string(rc.cost) +
-                             ", recorded " + std::to_string(time->second));
-    }
-  }
+uint64_t Fnv1a(const std::string& text) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+  return h;
 }
 
-// A found solution serves every target once and no target twice.
-void CheckCoverage(velmora::Solver& solver) {
-  const velmora::Result result = solver.get_result();
-  if (result.paths.empty()) return;
-  const velmora::RoutingContext& context = solver.context();
-  std::vector<int> served(context.NodeCount(), 0);
-  for (const auto& entry : result.paths) {
-    for (int64_t v : entry.second) {
-      if (v >= 0 && static_cast<size_t>(v) < served.size() && context.IsTarget(static_cast<uint64_t>(v))) {
-        ++served[static_cast<size_t>(v)];
+// The problem as the document states it, by node position: what a route may do.
+struct Literal {
+  const velmora::Problem& problem;
+  bool return_to_end;
+  std::map<uint64_t, size_t> index;  // node id -> position
+  std::set<size_t> depots;
+
+  explicit Literal(const velmora::Problem& p) : problem(p), return_to_end(p.options().return_to_end) {
+    for (size_t i = 0; i < p.nodes().size(); ++i) index[p.nodes()[i].id] = i;
+    for (const velmora::Agent& a : p.agents_ordered()) {
+      depots.insert(index.at(a.start_node));
+      depots.insert(index.at(a.end_node));
+    }
+  }
+
+  // Ids shared by two nodes or two agents make routes ambiguous: such documents are not walked.
+  bool Unambiguous() const {
+    return index.size() == problem.nodes().size() && problem.agents().size() == problem.agents_ordered().size();
+  }
+
+  double Leg(const velmora::Agent& agent, size_t u, size_t v) const {
+    const auto it = problem.cost_matrices().find(agent.type);
+    if (it == problem.cost_matrices().end() || u >= it->second.size() || v >= it->second[u].size()) return 9999.0;
+    return it->second[u][v];
+  }
+
+  bool Allowed(const velmora::Agent& agent, size_t v) const {
+    const auto& table = problem.assignment_constraint().assignments;
+    const auto it = table.find(problem.nodes()[v].id);
+    if (it == table.end()) return true;
+    return std::find(it->second.begin(), it->second.end(), agent.type) != it->second.end();
+  }
+
+  // Walks agent k's path; fails the run on the first broken rule.
+  void Walk(size_t k, const std::vector<int64_t>& path, double recorded) const {
+    const velmora::Agent& agent = problem.agents_ordered()[k];
+    const std::string who = "agent " + std::to_string(k);
+    if (path.empty()) Fail("empty route", who);
+    for (int64_t v : path) {
+      if (v < 0 || static_cast<size_t>(v) >= problem.nodes().size()) Fail("unknown node", who);
+    }
+    const size_t s = index.at(agent.start_node);
+    const size_t e = index.at(agent.end_node);
+    const size_t last = static_cast<size_t>(path.back());
+    if (static_cast<size_t>(path.front()) != s) Fail("start", who);
+    if (last != e && (return_to_end || last != s)) Fail("closing node", who);
+    const auto& windows = problem.timewindow_constraint().windows;
+    double t = 0.0;
+    for (size_t i = 0; i < path.size(); ++i) {
+      const size_t v = static_cast<size_t>(path[i]);
+      const bool own = v == s || v == e;
+      if (i > 0) {
+        const size_t u = static_cast<size_t>(path[i - 1]);
+        if (!own && depots.count(v) != 0) Fail("another agent's depot", who);
+        if (!own && !Allowed(agent, v)) Fail("assignment", who);
+        if (!(u == v || (!return_to_end && own))) t += Leg(agent, u, v);
+      }
+      const auto w = windows.find(problem.nodes()[v].id);
+      if (w != windows.end()) {
+        if (t > w->second.second) Fail("window", who + " at position " + std::to_string(i));
+        t = std::max(t, w->second.first);
+      }
+      if (i > 0 && agent.time_limit > 0 && t > agent.time_limit) Fail("limit", who);
+    }
+    if (!SameCost(t, recorded)) {
+      Fail("route cost", who + ": walked " + std::to_string(t) + ", recorded " + std::to_string(recorded));
+    }
+  }
+
+  // Every route of a solution, and every target served exactly once.
+  void Check(const velmora::Result& result) const {
+    if (result.paths.empty()) return;
+    if (result.paths.size() != problem.agents_ordered().size()) Fail("routes", "one per agent expected");
+    std::vector<int> served(problem.nodes().size(), 0);
+    for (const auto& [agent, path] : result.paths) {
+      if (agent < 0 || static_cast<size_t>(agent) >= problem.agents_ordered().size()) {
+        Fail("path of unknown agent", std::to_string(agent));
+      }
+      const auto time = result.times.find(agent);
+      if (time == result.times.end()) Fail("path without cost", std::to_string(agent));
+      Walk(static_cast<size_t>(agent), path, time->second);
+      for (int64_t v : path) {
+        if (depots.count(static_cast<size_t>(v)) == 0) ++served[static_cast<size_t>(v)];
+      }
+    }
+    for (size_t v = 0; v < served.size(); ++v) {
+      if (depots.count(v) == 0 && served[v] != 1) {
+        Fail("coverage", "target " + std::to_string(v) + " served " + std::to_string(served[v]) + " times");
       }
     }
   }
-  for (size_t v = 0; v < served.size(); ++v) {
-    if (context.IsTarget(v) && served[v] != 1) {
-      Fail("coverage", "target " + std::to_string(v) + " served " + std::to_string(served[v]) + " times");
+};
+
+void CheckSolver(velmora::Solver& solver, const Literal& literal) {
+  if (std::getenv("KVT_FUZZ_DUMP") != nullptr) {  // decoded result, to turn a finding into a unit test
+    for (const auto& [agent, path] : solver.get_result().paths) {
+      std::string text;
+      for (int64_t v : path) text += std::to_string(v) + " ";
+      std::fprintf(stderr, "agent %lld: [ %s]\n", static_cast<long long>(agent), text.c_str());
+    }
+  }
+  for (const velmora::AnytimeEntry& entry : solver.get_result_process()) literal.Check(entry.result);
+  literal.Check(solver.get_result());
+}
+
+void CheckReport(const velmora::Problem& problem, velmora::Solver& solver) {
+  const velmora::SolveReport report = velmora::BuildSolveReport(problem, solver, 0.0);
+  if (report.routes.size() != problem.agents_ordered().size()) Fail("report routes", "count");
+  const bool min_sum = problem.options().objective == velmora::ObjectiveType::MinSum;
+  for (size_t i = 1; i < report.anytime.size(); ++i) {
+    const auto& a = report.anytime[i - 1];
+    const auto& b = report.anytime[i];
+    if (!((min_sum ? b.sum_cost : b.max_cost) < (min_sum ? a.sum_cost : a.max_cost))) {
+      Fail("anytime list", "not strictly improving");
     }
   }
 }
@@ -126,8 +192,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (problem.nodes().size() > kMaxFuzzNodes || problem.agents_ordered().size() > kMaxFuzzAgents) return -1;
 
   problem.options().time_limit = kBudgetSeconds;
+  const uint64_t draw = Fnv1a(text);
+  const bool improve = problem.options().improve || (draw & 1) != 0;
+
   std::unique_ptr<velmora::Solver> solver;
   try {
+    problem.options().improve = false;
     solver = std::make_unique<velmora::Solver>(problem, problem.options());
   } catch (const std::out_of_range& e) {
     if (std::strcmp(e.what(), "unordered_map::at: key not found") != 0) Fail("out_of_range", e.what());
@@ -135,30 +205,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const std::invalid_argument&) {
     return 0;
   }
-
+  const Literal literal(problem);  // the solver has accepted every id
   solver->solve();
-  CheckResult(*solver, problem.options().return_to_end);
-  if (problem.options().improve) return 0;  // the document asked for the improvement: checked above
+  if (literal.Unambiguous()) CheckSolver(*solver, literal);
+  CheckReport(problem, *solver);
+  if (!improve) return 0;
 
-  // The same instance with the improvement engine, capped so that the run stays short: every
-  // recorded solution must be valid, and the final one must serve every target exactly once.
+  // The improvement engine with a drawn seed and cap (the document's own when it sets them).
   problem.options().improve = true;
-  problem.options().improve_iterations = kImproveIterations;
+  if (problem.options().seed == 0) problem.options().seed = draw >> 8;
+  const int64_t cap = problem.options().improve_iterations;
+  problem.options().improve_iterations =
+      cap > 0 && cap <= kImproveIterations ? cap : 1 + static_cast<int64_t>((draw >> 40) % kImproveIterations);
   auto improved = std::make_unique<velmora::Solver>(problem, problem.options());
   improved->solve();
-  CheckResult(*improved, problem.options().return_to_end);
-  CheckCoverage(*improved);
-  problem.options().improve = false;
-
-  const velmora::SolveReport report = velmora::BuildSolveReport(problem, *solver, 0.0);
-  if (report.routes.size() != problem.agents_ordered().size()) Fail("report routes", "count");
-  for (size_t i = 1; i < report.anytime.size(); ++i) {
-    const auto& a = report.anytime[i - 1];
-    const auto& b = report.anytime[i];
-    const bool min_sum = problem.options().objective == velmora::ObjectiveType::MinSum;
-    if (!((min_sum ? b.sum_cost : b.max_cost) < (min_sum ? a.sum_cost : a.max_cost))) {
-      Fail("anytime list", "not strictly improving");
-    }
-  }
+  if (literal.Unambiguous()) CheckSolver(*improved, literal);
+  CheckReport(problem, *improved);
   return 0;
 }

@@ -179,6 +179,8 @@ def main() -> None:
         out = ROOT / "corpus" / target / "seeds"
         out.mkdir(parents=True, exist_ok=True)
         for path in sorted(EXAMPLES.glob("*.json")):
+            if path.name.endswith(".solution.json"):
+                continue
             doc = json.loads(path.read_text())
             if target == "fuzz_solve" and len(doc["nodes"]) > 24:
                 continue
@@ -194,6 +196,12 @@ def main() -> None:
             '"agents":[{"id":0,"type":"t","start_node":1e400,"end_node":18446744073709551616}],'
             '"options":{"time_limit":1e400}}'
         )
+    # Large generated instances (fuzz_instance's "L" inputs): 257 and 2000 nodes, and 512 nodes
+    # with two bytes of the text overwritten.
+    out = ROOT / "corpus" / "fuzz_instance" / "seeds"
+    (out / "large_257.bin").write_bytes(b"L\x00\x00")
+    (out / "large_2000.bin").write_bytes(b"L\x06\xcf")
+    (out / "large_broken.bin").write_bytes(b'L\x01\x00\x00\x10"\x12\x34:')
     out = ROOT / "corpus" / "fuzz_postopt" / "seeds"
     out.mkdir(parents=True, exist_ok=True)
     rng = random.Random(7)

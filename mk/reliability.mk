@@ -3,11 +3,13 @@
 #   make test-sanitize          C++ tests and the Python suite under ASan + UBSan
 #   make fuzz FUZZ_SECONDS=60   every libFuzzer target for FUZZ_SECONDS seconds
 #   make fuzz-regress           every fuzzer once over its committed inputs
+#   make soak                   10,000 small solves through solve_many and 2,000 through one
+#                               Solver per call, with the resident memory after every 1,000
 
 SAN_BUILD   ?= build/san
 FUZZ_BUILD  ?= build/fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_instance fuzz_solve fuzz_postopt
+FUZZ_TARGETS ?= fuzz_instance fuzz_solve fuzz_postopt
 # Memory cap per fuzzer process (MB); a larger allocation is reported as a finding.
 FUZZ_RSS_MB ?= 2048
 
@@ -19,7 +21,7 @@ SAN_PYENV := ASAN_OPTIONS=abort_on_error=1:detect_leaks=0 UBSAN_OPTIONS=print_st
 # Patterns of a sanitizer report in a log.
 SAN_REPORT := ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer
 
-.PHONY: san-build test-sanitize cpp-test-sanitize py-test-sanitize fuzz-build fuzz fuzz-regress
+.PHONY: soak san-build test-sanitize cpp-test-sanitize py-test-sanitize fuzz-build fuzz fuzz-regress
 
 san-build: venv
 	@scripts/ensure_gtest.sh
@@ -49,30 +51,37 @@ py-test-sanitize: san-build
 
 test-sanitize: cpp-test-sanitize py-test-sanitize
 
-# libFuzzer needs clang: apt-get install clang libclang-rt-14-dev (Debian 12).
+# libFuzzer needs clang and its runtime: installed from Debian's packages when
+# missing and the user may (scripts/ensure_clang.sh).
 fuzz-build: venv
+	@scripts/ensure_clang.sh
 	CC=clang CXX=clang++ $(VENV)/bin/cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_BUILD_FUZZERS=ON -DKVT_BUILD_TESTS=OFF -DKVT_BUILD_MODULE=OFF \
 	    -DKVT_WERROR=$(WERROR)
 	$(VENV)/bin/cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
 
 # New inputs go to fuzz/corpus/<target>/generated (not committed); seeds/ and
-# crashes/ are read only. Crash, leak and timeout inputs land in
-# $(FUZZ_BUILD)/artifacts/<target>/.
+# crashes/ are read only. A crash, leak or timeout stops the run with a non-zero
+# status and leaves its input in fuzz/corpus/<target>/crashes/ (commit it with
+# the fix and a regression test).
 fuzz: fuzz-build
 	@set -e; for t in $(FUZZ_TARGETS); do \
-	  mkdir -p fuzz/corpus/$$t/generated fuzz/corpus/$$t/crashes $(FUZZ_BUILD)/artifacts/$$t; \
-	  dict=-dict=fuzz/instance.dict; [ $$t != fuzz_postopt ] || dict=; \
+	  mkdir -p fuzz/corpus/$$t/generated fuzz/corpus/$$t/seeds fuzz/corpus/$$t/crashes; \
+	  dict=-dict=fuzz/instance.dict; case $$t in fuzz_postopt|fuzz_moves) dict=;; esac; \
 	  echo "== $$t: $(FUZZ_SECONDS) s"; \
 	  $(FUZZ_BUILD)/$$t fuzz/corpus/$$t/generated fuzz/corpus/$$t/seeds fuzz/corpus/$$t/crashes $$dict \
 	    -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=$(FUZZ_RSS_MB) -malloc_limit_mb=$(FUZZ_RSS_MB) \
-	    -max_len=16384 -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t/; \
+	    -max_len=16384 -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=fuzz/corpus/$$t/crashes/; \
 	done
 
 # Replays the committed seeds and crash inputs once through every target.
 fuzz-regress: fuzz-build
 	@set -e; for t in $(FUZZ_TARGETS); do \
-	  mkdir -p fuzz/corpus/$$t/crashes; echo "== $$t"; \
+	  mkdir -p fuzz/corpus/$$t/seeds fuzz/corpus/$$t/crashes; echo "== $$t"; \
 	  $(FUZZ_BUILD)/$$t fuzz/corpus/$$t/seeds fuzz/corpus/$$t/crashes -runs=0 -timeout=10 \
 	    -rss_limit_mb=$(FUZZ_RSS_MB) -close_fd_mask=3; \
 	done
+
+# Not in CI: takes minutes; its figures go into the notes of changes that touch memory.
+soak: module
+	$(PY) scripts/soak.py
