@@ -1,5 +1,6 @@
 """KVT MTSP Solver: the Python package around the native core `_kvt_core`.
 
+- `kvt_mtsp.solve`: the front door; the best routes by default (improvement on), as a `Solution`.
 - `kvt_mtsp.instance`: JSON instances read into plain records.
 - `kvt_mtsp.check`: what the solver will make of an instance, before it is solved.
 - `kvt_mtsp.validate`: recompute the routes of a result and list the rules they break.
@@ -18,6 +19,7 @@ from typing import TYPE_CHECKING
 from .check import Finding, check_instance
 from .instance import Agent, Instance, InstanceError, Node, load_instance
 from .results import AnytimeEntry, RouteEntry, SolveResult, Statistics
+from .solution import Route, Solution, Stop, solve
 from .validate import ResultError, Violation, validate_result
 
 if TYPE_CHECKING:
@@ -33,12 +35,16 @@ __all__ = [
     "InstanceError",
     "Node",
     "ResultError",
+    "Route",
     "RouteEntry",
+    "Solution",
     "SolveResult",
     "Statistics",
+    "Stop",
     "Violation",
     "check_instance",
     "load_instance",
+    "solve",
     "solve_json_file",
     "solve_json_str",
     "validate_result",

@@ -51,12 +51,12 @@ def _num(value: float) -> str:
     return f"{value:.10g}"
 
 
-def time_route(instance: Instance, agent: Agent, path: Sequence[int], route: int | None = None) -> RouteTiming:
-    """Arrival time at the last node of `path`, with the windows and limit it breaks on the way.
+def walk_route(instance: Instance, agent: Agent, path: Sequence[int]) -> list[tuple[int, float, float, float]]:
+    """(node id, arrival, wait, start of service) per stop of `path`: the route walk of the rules above.
 
-    A broken window does not stop the clock: later arrivals are timed as if the agent went on."""
-    violations = []
-    limit = agent.max_length
+    Arriving before a window opens waits until it opens; a broken window or limit does not stop the
+    clock (`time_route` lists them)."""
+    stops = []
     t = 0.0
     for i, v in enumerate(path):
         if i > 0:
@@ -65,18 +65,32 @@ def time_route(instance: Instance, agent: Agent, path: Sequence[int], route: int
             if not free:
                 t += instance.arc_cost(agent.type, u, v)
         window = instance.windows.get(v)
-        if window is not None:
-            start, end = window
-            if t > end:
-                violations.append(
-                    Violation(
-                        "window",
-                        f"arrives at node {v} at {_num(t)}, after its window [{_num(start)}, {_num(end)}] closes",
-                        route,
-                        agent.id,
-                    )
+        start = max(t, window[0]) if window is not None else t
+        stops.append((v, t, start - t, start))
+        t = start
+    return stops
+
+
+def time_route(instance: Instance, agent: Agent, path: Sequence[int], route: int | None = None) -> RouteTiming:
+    """Arrival time at the last node of `path`, with the windows and limit it breaks on the way.
+
+    A broken window does not stop the clock: later arrivals are timed as if the agent went on."""
+    violations = []
+    limit = agent.max_length
+    t = 0.0
+    for i, (v, arrival, _, start) in enumerate(walk_route(instance, agent, path)):
+        window = instance.windows.get(v)
+        if window is not None and arrival > window[1]:
+            violations.append(
+                Violation(
+                    "window",
+                    f"arrives at node {v} at {_num(arrival)}, after its window [{_num(window[0])}, "
+                    f"{_num(window[1])}] closes",
+                    route,
+                    agent.id,
                 )
-            t = max(t, start)
+            )
+        t = start
         if i > 0 and limit > 0 and t > limit:
             violations.append(
                 Violation("limit", f"has cost {_num(t)} at node {v}, over its max_length {limit}", route, agent.id)
