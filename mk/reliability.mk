@@ -9,7 +9,7 @@
 SAN_BUILD   ?= build/san
 FUZZ_BUILD  ?= build/fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= fuzz_instance fuzz_solve fuzz_postopt
+FUZZ_TARGETS ?= fuzz_instance fuzz_solve fuzz_postopt fuzz_moves
 # Memory cap per fuzzer process (MB); a larger allocation is reported as a finding.
 FUZZ_RSS_MB ?= 2048
 
