@@ -73,7 +73,8 @@ class ProblemReader {
         if (own != problem_.type_index().end()) t = static_cast<int64_t>(own->second);
       }
       if (std::isnan(agent.time_limit)) {
-        throw std::invalid_argument("agent " + std::to_string(agent.id) + " has a time limit that is not a number");
+        throw std::invalid_argument("agent " + std::to_string(agent.id) +
+                                    " has a time limit that is not a number");
       }
       out_.agents.push_back(
           SolverAgent{static_cast<int64_t>(agent.id), t, agent.capacity_limit, agent.time_limit});
@@ -133,8 +134,9 @@ class ProblemReader {
       if (known == problem_.type_index().end()) KeyNotFound();
       const size_t t = static_cast<size_t>(known->second);
       if (matrix.size() > n) {
-        throw std::invalid_argument("cost matrix of agent type '" + name + "' has " + std::to_string(matrix.size()) +
-                                    " rows but the problem has " + std::to_string(n) + " nodes");
+        throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
+                                    std::to_string(matrix.size()) + " rows but the problem has " +
+                                    std::to_string(n) + " nodes");
       }
       for (size_t i = 0; i < matrix.size(); ++i) {
         const std::vector<double>& row = matrix[i];

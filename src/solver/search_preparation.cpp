@@ -57,8 +57,8 @@ std::vector<WeightedPair> TimeWindowEdges(const PlannerGraph& graph, const Windo
     }
   }
   if (blocked > 0) {
-    diagnostics.Out("[TW-MST] blocked edges: " + std::to_string(blocked) + " / " + std::to_string(n * (n - 1) / 2) +
-                    " (set MTSP_DEBUG_TW_EDGES=1 for details)");
+    diagnostics.Out("[TW-MST] blocked edges: " + std::to_string(blocked) + " / " +
+                    std::to_string(n * (n - 1) / 2) + " (set MTSP_DEBUG_TW_EDGES=1 for details)");
   }
   // A stable sort keeps the order of equal weights reproducible.
   std::stable_sort(edges.begin(), edges.end(),
