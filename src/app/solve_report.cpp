@@ -84,27 +84,38 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
   return report;
 }
 
-SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release,
-                               const DiagnosticsSink& sink, const SolverSetup& setup) {
+namespace {
+
+// Runs `step` through `hook`, or directly without one.
+void RunThrough(const std::function<void(const std::function<void()>&)>& hook, const std::function<void()>& step) {
+  if (hook) {
+    hook(step);
+  } else {
+    step();
+  }
+}
+
+}  // namespace
+
+SolveReport SolveFilledProblem(Problem& problem, double time_limit, const SolveHooks& hooks) {
   if (time_limit > 0) problem.options().time_limit = time_limit;
   const auto start = std::chrono::steady_clock::now();
-  auto solver = std::make_unique<Solver>(problem, problem.options(), sink);
-  if (setup) setup(*solver, problem);
-  release([&] { solver->solve(); });
+  auto solver = std::make_unique<Solver>(problem, problem.options(), hooks.sink);
+  if (hooks.setup) hooks.setup(*solver, problem);
+  RunThrough(hooks.run_search, [&] { solver->solve(); });
   const auto end = std::chrono::steady_clock::now();
   const double seconds =
       static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count()) / 1e9;
   SolveReport report = BuildSolveReport(problem, *solver, seconds);
-  release([&] { solver.reset(); });
+  RunThrough(hooks.destroy_solver, [&] { solver.reset(); });
   return report;
 }
 
-SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release,
-                              const DiagnosticsSink& sink, const SolverSetup& setup) {
+SolveReport SolveInstanceText(const std::string& text, double time_limit, const SolveHooks& hooks) {
   const nlohmann::json document = ParseInstanceText(text);
   Problem problem;
   ReadInstance(document, problem);
-  return SolveFilledProblem(problem, time_limit, release, sink, setup);
+  return SolveFilledProblem(problem, time_limit, hooks);
 }
 
 }  // namespace velmora

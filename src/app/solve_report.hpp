@@ -66,23 +66,28 @@ class ImprovementFilter {
 // describes agents_ordered[k]; its path lists node ids.
 SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solve_time);
 
-// Runs `work` where the caller chooses; the Python bindings run it with the
-// interpreter lock released.
-using LockReleaser = std::function<void(const std::function<void()>& work)>;
-
-// Sees the solver and the filled problem before the search starts (to attach hooks).
-using SolverSetup = std::function<void(Solver& solver, const Problem& problem)>;
+// What the caller of a JSON solve decides: where the solver's console lines go
+// and how the steps of the solver's life run. An empty hook runs its step on
+// the calling thread; the Python bindings run both steps without the
+// interpreter lock, the search on a worker thread.
+struct SolveHooks {
+  // The solver's console lines; standard output and error without one.
+  DiagnosticsSink sink;
+  // Sees the solver and the filled problem before the search starts (to attach hooks).
+  std::function<void(Solver& solver, const Problem& problem)> setup;
+  // Runs `search` (the solver's solve()) and returns when it has ended.
+  std::function<void(const std::function<void()>& search)> run_search;
+  // Runs `destroy` (the solver's destruction, after the report is read).
+  std::function<void(const std::function<void()>& destroy)> destroy_solver;
+};
 
 // Solves a filled problem as the JSON entry points do: a positive `time_limit`
 // overrides the problem's budget; the solver is built from a copy of the problem
-// and its options, runs, is reported on and destroyed. The search and the
-// destruction run through `release`. The solver's console lines go to `sink`
-// (standard output and error without one); `setup` sees the solver first.
-SolveReport SolveFilledProblem(Problem& problem, double time_limit, const LockReleaser& release,
-                               const DiagnosticsSink& sink = {}, const SolverSetup& setup = {});
+// and its options, searches (through hooks.run_search), is reported on and
+// destroyed (through hooks.destroy_solver).
+SolveReport SolveFilledProblem(Problem& problem, double time_limit, const SolveHooks& hooks = {});
 
 // Parse, fill, solve and report in one call.
-SolveReport SolveInstanceText(const std::string& text, double time_limit, const LockReleaser& release,
-                              const DiagnosticsSink& sink = {}, const SolverSetup& setup = {});
+SolveReport SolveInstanceText(const std::string& text, double time_limit, const SolveHooks& hooks = {});
 
 }  // namespace velmora

@@ -169,29 +169,24 @@ py::dict SolveJsonStr(const std::string& json_str, double time_limit, const py::
   Solver* solver = nullptr;
   SolveRunner runner(callback, [&solver] { solver->RequestStop(); });
   std::optional<velmora::ImprovementFilter> filter;
-  bool searched = false;
-  const SolveReport report = velmora::SolveInstanceText(
-      json_str, time_limit,
-      [&](const std::function<void()>& work) {
-        if (!searched) {  // the search; then the solver's destruction
-          searched = true;
-          runner.Run(work);
-          return;
-        }
-        py::gil_scoped_release release;
-        work();
-      },
-      PythonSink(diagnostics),
-      [&](Solver& s, const Problem& problem) {
-        solver = &s;
-        if (!runner.has_callback()) return;
-        filter.emplace(problem.options().objective);
-        s.set_on_record([&runner, &filter, &problem](const velmora::AnytimeEntry& entry) {
-          const velmora::AnytimePoint point = velmora::PointOf(entry);
-          if (!filter->Improves(point)) return false;
-          return runner.Deliver([&] { return ImprovementArgument(point, entry, problem); });
-        });
-      });
+  velmora::SolveHooks hooks;
+  hooks.sink = PythonSink(diagnostics);
+  hooks.setup = [&](Solver& s, const Problem& problem) {
+    solver = &s;
+    if (!runner.has_callback()) return;
+    filter.emplace(problem.options().objective);
+    s.set_on_record([&runner, &filter, &problem](const velmora::AnytimeEntry& entry) {
+      const velmora::AnytimePoint point = velmora::PointOf(entry);
+      if (!filter->Improves(point)) return false;
+      return runner.Deliver([&] { return ImprovementArgument(point, entry, problem); });
+    });
+  };
+  hooks.run_search = [&runner](const std::function<void()>& search) { runner.Run(search); };
+  hooks.destroy_solver = [](const std::function<void()>& destroy) {
+    py::gil_scoped_release release;
+    destroy();
+  };
+  const SolveReport report = velmora::SolveInstanceText(json_str, time_limit, hooks);
   std::cout.flush();
   return ToDict(report);
 }

@@ -61,4 +61,22 @@ RoutingTables TablesFromGraph(const PlannerGraph* graph, const std::vector<Solve
   return tables;
 }
 
+std::unique_ptr<SparseGraph> CompleteGraph(const RoutingContext& context, const Diagnostics* diagnostics) {
+  const uint64_t n = context.NodeCount();
+  const uint64_t types = context.TypeCount();
+  auto graph = std::make_unique<SparseGraph>();
+  graph->SetDiagnostics(diagnostics);
+  graph->ChangeCostDim(types, kMissingCost);
+  for (uint64_t v = 0; v < n; ++v) graph->AddVertex(v);
+  CostVector cost(types);
+  for (uint64_t u = 0; u < n; ++u) {
+    for (uint64_t v = 0; v < n; ++v) {
+      if (u == v) continue;
+      for (uint64_t t = 0; t < types; ++t) cost[t] = context.Cost(static_cast<int64_t>(t), u, v);
+      graph->AddArc(u, v, cost);
+    }
+  }
+  return graph;
+}
+
 }  // namespace velmora

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/routing_context.hpp"
@@ -8,6 +9,7 @@
 #include "core/solver_node.hpp"
 #include "core/window_table.hpp"
 #include "graph/planner_graph.hpp"
+#include "graph/sparse_graph.hpp"
 
 namespace velmora {
 
@@ -21,5 +23,10 @@ namespace velmora {
 RoutingTables TablesFromGraph(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                               const std::vector<SolverAgent>& agents, const std::vector<uint64_t>& starts,
                               const std::vector<uint64_t>& ends, const WindowTable& windows, bool return_to_end);
+
+// The complete graph of a context's tables: vertices 0 .. n-1 and an arc u -> v
+// for every u != v, whose cost vector holds the context's cost of each type.
+// Its failures echo to `diagnostics` (the console when null).
+std::unique_ptr<SparseGraph> CompleteGraph(const RoutingContext& context, const Diagnostics* diagnostics);
 
 }  // namespace velmora

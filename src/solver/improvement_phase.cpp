@@ -2,6 +2,7 @@
 // first solution (or ended, or used half of the budget), the improvement engine
 // works on the best routes so far, or on a construction of its own, for the
 // rest of the budget. Every new best is recorded like a solution of the search.
+// Without a graph (beyond the focal search's node limit) the engine runs alone.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -23,14 +24,15 @@ void Solver::RunImprovement() {
   settings.progress = [this, phase_start, span] { return span > 0.0 ? (Elapsed() - phase_start) / span : 1.0; };
 
   const size_t m = context_.AgentCount();
+  Result& result = output_.result();
   EngineSolution initial;
-  const bool have = found_ != 0 && !result_.paths.empty();
+  const bool have = found_ != 0 && !result.paths.empty();
   if (have) {
     initial.paths.resize(m);
     initial.costs.assign(m, 0.0);
     for (size_t k = 0; k < m; ++k) {
-      const auto path = result_.paths.find(static_cast<int64_t>(k));
-      if (path == result_.paths.end()) continue;
+      const auto path = result.paths.find(static_cast<int64_t>(k));
+      if (path == result.paths.end()) continue;
       for (int64_t v : path->second) initial.paths[k].push_back(v < 0 ? UINT64_MAX : static_cast<uint64_t>(v));
     }
   }
@@ -40,13 +42,13 @@ void Solver::RunImprovement() {
     if (!out && (stop_requested() || Elapsed() > time_limit_)) out = true;
     return out;
   };
-  const auto on_best = [this, m](const EngineSolution& s) {
-    result_.paths.clear();
-    result_.times.clear();
+  const auto on_best = [this, m, &result](const EngineSolution& s) {
+    result.paths.clear();
+    result.times.clear();
     double largest = 0.0;
     for (size_t k = 0; k < m; ++k) {
-      result_.paths[static_cast<int64_t>(k)].assign(s.paths[k].begin(), s.paths[k].end());
-      result_.times[static_cast<int64_t>(k)] = s.costs[k];
+      result.paths[static_cast<int64_t>(k)].assign(s.paths[k].begin(), s.paths[k].end());
+      result.times[static_cast<int64_t>(k)] = s.costs[k];
       largest = std::max(largest, s.costs[k]);
     }
     found_ = 1;
@@ -59,7 +61,19 @@ void Solver::RunImprovement() {
   const bool solved = engine.Run(have ? &initial : nullptr, out_of_time, on_best);
   improve_counts_ = engine.counts();
   improve_counts_.start_time = phase_start;
-  if (solved && out) result_.timeout = true;
+  if (solved && out) result.timeout = true;
+}
+
+// The engine starts from its own construction and has the whole budget.
+int Solver::SolveEngineOnly() {
+  if (searched_) ResetSearch();
+  searched_ = true;
+  goal_id_ = -1;
+  improved_ = false;
+  output_.ClearLog();
+  timer_.start();
+  RunImprovement();
+  return FinishSearch();
 }
 
 }  // namespace velmora

@@ -7,7 +7,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -36,14 +35,20 @@
 #include "solver/frontier.hpp"
 #include "solver/memory_guard.hpp"
 #include "solver/node_pool.hpp"
+#include "solver/result_log.hpp"
 #include "solver/search_statistics.hpp"
 #include "solver/simple_timer.hpp"
 #include "solver/state_arena.hpp"
 
 namespace velmora {
 
-// The search engine: built from a copy of a problem, it owns dense tables, the
-// planning graph, one plugin of each family and all search structures.
+// The search engine. Set-up: the problem is read into the solver's records and
+// routing tables (TablesFromProblem), the tables become the routing context,
+// and when the focal search runs (at most kMaxNodes nodes) the complete graph
+// is built from the context and the search prepared on it (edge list,
+// unreachable depots, plugins). Beyond kMaxNodes, with improvement on, there is
+// no graph: solve() runs the improvement engine alone on the context. It owns
+// one plugin of each family, all search structures and its ResultLog.
 class Solver {
  public:
   // `sink` receives every console line of the solver and its plugins; without
@@ -63,9 +68,9 @@ class Solver {
   virtual SearchStatistics GetStatistics() const;
   virtual std::vector<AnytimeEntry> get_result_process() const;
   virtual int solve();
+  // Rebuilds the context from the current graph and records and prepares the
+  // search on it; without a graph the set-up's context is all there is.
   virtual int Initialize();
-  virtual void CheckReachability();
-  virtual void BuildTimeWindowEdges();
   virtual uint64_t NewStateId();
   virtual bool CheckDominated(const SearchState& state);
   virtual void ArchiveState(const SearchState& state);
@@ -110,8 +115,8 @@ class Solver {
 
   // Called with every anytime entry as it is recorded, on the thread running the
   // search; answering true ends the search as an exhausted budget does.
-  using RecordHook = std::function<bool(const AnytimeEntry&)>;
-  void set_on_record(RecordHook hook) { on_record_ = std::move(hook); }
+  using RecordHook = ResultLog::RecordHook;
+  void set_on_record(RecordHook hook) { output_.set_on_record(std::move(hook)); }
   // Ends the search at its next budget check as an exhausted budget does; safe
   // from any thread. The request holds, for later searches too, until ClearStop().
   void RequestStop() noexcept { stop_requested_.store(true, std::memory_order_relaxed); }
@@ -122,32 +127,20 @@ class Solver {
   bool improve() const { return improve_; }
   const ImproveCounts& improve_counts() const { return improve_counts_; }
 
-  // Text key of a state's agent positions, e.g. "3_0_7_" (for diagnostics).
-  static std::string FrontierKey(const SearchState& state);
-
  private:
   struct FocalOrder {
     const FocalComparatorPlugin* comparator;
     bool operator()(const FocalEntry& a, const FocalEntry& b) const { return comparator->Compare(a, b); }
   };
 
-  // Set-up from a problem, one section each.
-  void BuildFromProblem(const Problem& problem, const Options& options);
-  void ReadTypes(const Problem& problem);
-  void ReadNodes(const Problem& problem);
-  void ReadAgents(const Problem& problem);
-  void ReadAssignments(const Problem& problem);
-  void ReadWindows(const Problem& problem);
-  void BuildCompleteGraph(const Problem& problem);
+  // Set-up: problem -> records and routing tables -> context -> graph.
+  void SetUp(const Problem& problem, const Options& options);
   void ChoosePlugins(const Options& options);
-  void BuildContext();
-  RoutingTables OwnTables(std::vector<double> costs) const;
-  std::vector<double> DenseCostTables(const Problem& problem) const;
-  // Instances beyond kMaxNodes with improvement on (large_instance_setup.cpp).
-  void BuildEngineContext(const Problem& problem);
-  void ReportUnreachableDepots();
-  int SolveEngineOnly();
+  // On the graph and the context: shortcuts, edge list, unreachable depots, plugins.
+  void PrepareSearch();
   void ConfigurePlugins();
+  // Without a graph: the improvement engine from its own construction (improvement_phase.cpp).
+  int SolveEngineOnly();
 
   // Steps of the search.
   enum class Step { kContinue, kGoal, kStuck };
@@ -171,7 +164,6 @@ class Solver {
   // Appends {t, result} to the anytime log and hands it to the record hook;
   // every anytime entry goes through here.
   void RecordAnytime(double t);
-  void WritePathDump() const;
   size_t FrontierFor(const SearchState& state, bool* created);
   void ArchiveArenaState(const SearchState& state);
   int64_t CountVisitedBits(const NodeSet& visited, int32_t n_nodes) const;
@@ -188,31 +180,20 @@ class Solver {
   std::unique_ptr<ExpansionPlugin> expansion_;
   std::unique_ptr<ObjectivePlugin> objective_;
 
-  std::vector<double> own_costs_;  // [(type * n + u) * n + v] of the owned graph; NaN without an arc
   const double* leg_row_ = nullptr;  // costs from the expanded agent's node, for its type
-  PlannerGraph* graph_ = nullptr;
+  PlannerGraph* graph_ = nullptr;     // null: no focal search, the improvement engine alone
+  std::unique_ptr<SparseGraph> owned_graph_;
   std::vector<SolverNode> nodes_;
   std::vector<SolverAgent> agents_;
-  std::unordered_map<std::string, uint64_t> type_index_;
-  std::unordered_map<uint64_t, std::string> type_names_;
-  uint64_t num_types_ = 0;
-  std::unordered_map<uint64_t, uint64_t> node_index_;
-  std::unordered_map<uint64_t, uint64_t> agent_index_;
-  std::unordered_map<uint64_t, int64_t> agent_type_;
-  std::unique_ptr<SparseGraph> owned_graph_;
-  std::vector<WeightedPair> edges_;
-  Result result_;
-  SearchStatistics statistics_;
   std::vector<uint64_t> starts_;
-  std::unordered_set<uint64_t> start_set_;
-  std::unordered_set<uint64_t> end_set_;
-  int32_t num_agents_ = 0;
   std::vector<uint64_t> ends_;
-  std::vector<uint64_t> unreachable_;
+  int32_t num_agents_ = 0;
   WindowTable windows_;
+  std::vector<WeightedPair> edges_;
+  std::vector<uint64_t> unreachable_;
+  ResultLog output_;
   double time_limit_ = SearchDefaults::kTimeLimit;
   bool return_to_end_ = true;
-  double last_update_time_ = 0.0;
   SimpleTimer timer_;
 
   // State arena.
@@ -247,13 +228,10 @@ class Solver {
   uint64_t frontier_count_ = 0;
   std::vector<std::unique_ptr<Frontier>> frontiers_;
 
-  std::vector<AnytimeEntry> anytime_;
-  RecordHook on_record_;
   std::atomic<bool> stop_requested_{false};
   uint64_t next_state_id_ = 0;
   std::string instance_name_;
   bool searched_ = false;
-  bool engine_only_ = false;  // no graph: solve() runs the improvement engine alone
 
   ObjectiveType objective_type_ = ObjectiveType::MinSum;
   bool improve_ = false;

@@ -186,10 +186,7 @@ void Solver::ResetSearch() {
   frontiers_.clear();
   frontier_count_ = 0;
   archived_ = 0;
-  anytime_.clear();
-  result_ = Result{};
-  statistics_ = SearchStatistics{};
-  last_update_time_ = 0.0;
+  output_.Reset();
 }
 
 void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) {
@@ -250,26 +247,42 @@ void Solver::GenerateSuccessor(const SearchState& x, int64_t agent, uint64_t v) 
   const int64_t left = w.agents_left;
   const double total = TotalCost(w);
   arena_.Append(w, x.id);
-  ++result_.n_generated;
+  ++output_.result().n_generated;
   open_.emplace(f, static_cast<int64_t>(id));
   if (f <= focal_bound_) focal_.insert(FocalEntry{static_cast<int64_t>(id), visited, left, f, total});
 }
 
+void Solver::ExtractSolution(int64_t goal) {
+  std::vector<std::pair<int64_t, int64_t>> moves;
+  for (int64_t id = goal; id > 0; id = arena_.Parent(static_cast<uint64_t>(id))) {
+    const uint64_t u = static_cast<uint64_t>(id);
+    const int64_t agent = arena_.LastAgent(u);
+    moves.emplace_back(agent, static_cast<int64_t>(arena_.Position(u, static_cast<size_t>(agent))));
+  }
+  for (int32_t k = 0; k < num_agents_; ++k) moves.emplace_back(k, static_cast<int64_t>(starts_[k]));
+  std::reverse(moves.begin(), moves.end());
+
+  Result& result = output_.result();
+  const double* costs = arena_.Costs(static_cast<uint64_t>(goal));
+  for (int32_t k = 0; k < num_agents_; ++k) result.times[k] = costs[k];
+  std::vector<std::vector<int64_t>> routes(static_cast<size_t>(num_agents_));
+  for (const auto& [k, v] : moves) routes[static_cast<size_t>(k)].push_back(v);
+  for (int32_t k = 0; k < num_agents_; ++k) result.paths[k] = std::move(routes[static_cast<size_t>(k)]);
+}
+
 void Solver::RecordAnytime(double t) {
-  anytime_.push_back(AnytimeEntry{t, result_});
-  last_update_time_ = t;
-  if (on_record_ && on_record_(anytime_.back())) RequestStop();
+  if (output_.Record(t)) RequestStop();
 }
 
 void Solver::RecordSolution(const SearchState& goal) {
   found_ = 1;
   ExtractSolution(goal.id);
   RecordAnytime(Elapsed());
-  post_optimizer_->Optimize(graph_, nodes_, agents_, result_);
+  post_optimizer_->Optimize(graph_, nodes_, agents_, output_.result());
   RecordAnytime(Elapsed());
 
   double largest = 0.0;
-  for (const auto& entry : result_.times) largest = std::max(largest, entry.second);
+  for (const auto& entry : output_.result().times) largest = std::max(largest, entry.second);
   largest_route_cost_ = largest;
   UpdateStatistics();
   SetIncumbent(largest);
@@ -282,7 +295,7 @@ size_t Solver::BeginSearch() {
   searched_ = true;
   goal_id_ = -1;
 
-  anytime_.clear();
+  output_.ClearLog();
   timer_.start();
   ResetFrontiers();
 
@@ -338,7 +351,7 @@ void Solver::PushRoot(size_t m) {
   const double root_f = root.f;
   const FocalEntry root_entry{root.id, CountVisited(root), root.agents_left, root_f, TotalCost(root)};
   arena_.Append(root, -1);
-  ++result_.n_generated;
+  ++output_.result().n_generated;
   focal_bound_ = root_f * weights_[0];
   open_.emplace(root_f, static_cast<int64_t>(root_id));
   focal_.insert(root_entry);
@@ -391,7 +404,7 @@ Solver::Step Solver::ExpandNext(double weight) {
     RecordSolution(x);
     return Step::kGoal;
   }
-  ++result_.n_expanded;
+  ++output_.result().n_expanded;
   const int64_t a = expansion_->SelectAgent(x);
   if (a == -1) {
     diagnostics_.Err("can't find next expanded agent");
@@ -422,7 +435,7 @@ void Solver::NextWeight() {
     if (d >= 0.001) {
       exact = false;
       weights_.push_back(r - d);
-      statistics_.cost_ratio = r;
+      output_.statistics().cost_ratio = r;
     }
   }
   if (exact) {
@@ -432,36 +445,39 @@ void Solver::NextWeight() {
 }
 
 int Solver::FinishSearch() {
-  result_.end_marker = -1;
-  result_.search_time = Elapsed();
+  Result& result = output_.result();
+  result.end_marker = -1;
+  result.search_time = Elapsed();
   if (goal_id_ != -1 || improved_) {
-    if (!instance_name_.empty()) WritePathDump();
+    if (!instance_name_.empty()) {
+      output_.WritePathDump(instance_name_, num_agents_, starts_, ends_, largest_route_cost_, diagnostics_);
+    }
     return 1;
   }
   return 0;
 }
 
 int Solver::solve() {
-  if (engine_only_) return SolveEngineOnly();
+  if (graph_ == nullptr) return SolveEngineOnly();
   const size_t m = BeginSearch();
   MemoryGuard memory(memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit());
   PushRoot(m);
   if (max_iterations_ >= 1) {
     for (size_t i = 0;;) {
       const double weight = weights_[i];
-      while (!result_.timeout) {
+      while (!output_.result().timeout) {
         if (focal_.empty()) {
           if (open_.empty()) break;
           RefillFocal(weight);
         }
         if (OutOfBudget(memory)) {
-          result_.timeout = true;
+          output_.result().timeout = true;
           break;
         }
         if (FocalSearchDone()) break;
         if (ExpandNext(weight) != Step::kContinue) break;
       }
-      if (result_.timeout || open_.empty() || FocalSearchDone()) break;
+      if (output_.result().timeout || open_.empty() || FocalSearchDone()) break;
       NextWeight();
       ++i;
       if (i >= static_cast<size_t>(max_iterations_)) break;

@@ -369,12 +369,6 @@ TEST(SolverState, GoalAndVisitedCount) {
   EXPECT_EQ(s.TotalCost(st), 1.5);  // one agent in this solver
 }
 
-TEST(SolverState, FrontierKeyListsPositionsInAgentOrder) {
-  SearchState st;
-  st.positions = {3, 0, 7};
-  EXPECT_EQ(Solver::FrontierKey(st), "3_0_7_");
-}
-
 // --- search -----------------------------------------------------------------------------------------
 
 TEST(SolverSearch, SingleAgentOnALineFindsTheOptimalTour) {

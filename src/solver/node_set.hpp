@@ -1,4 +1,0 @@
-#pragma once
-
-// Moved to core/; kept for existing includes.
-#include "core/node_set.hpp"
