@@ -13,8 +13,8 @@ import pytest
 
 import _kvt_core as core
 from kvt_mtsp import Finding, check_instance
-from kvt_mtsp.check import INFEASIBLE, READER_KEYS, summarise, summarise_console
-from kvt_mtsp.instance import Instance
+from kvt_mtsp.check import INFEASIBLE, summarise, summarise_console
+from kvt_mtsp.instance import READER_KEYS, Instance
 from kvt_mtsp.validate import validate_result
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
