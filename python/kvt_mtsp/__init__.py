@@ -1,7 +1,10 @@
 """KVT MTSP Solver: the Python package around the native core `_kvt_core`.
 
-- `kvt_mtsp.instance`: JSON instances read into plain records.
+- `kvt_mtsp.instance`: JSON instances read into plain records with the solver's conversions, and the
+  findings of that reading (`read_instance`).
 - `kvt_mtsp.check`: what the solver will make of an instance, before it is solved.
+- `kvt_mtsp.batch`: many instances solved on worker processes or a Dask cluster (`solve_many`).
+- `kvt_mtsp.engine`: the engine's limits and defaults, read from `_kvt_core`.
 - `kvt_mtsp.validate`: recompute the routes of a result and list the rules they break.
 - `kvt_mtsp.tsplib`: TSPLIB EUC_2D files to instances.
 - `kvt_mtsp.plot`: route maps and anytime curves (needs matplotlib).
