@@ -30,7 +30,8 @@ import time
 
 from ortools.constraint_solver import pywrapcp, routing_enums_pb2
 
-from kvt_mtsp.instance import MISSING_COST, Instance
+from kvt_mtsp.engine import MISSING_COST
+from kvt_mtsp.instance import Instance
 
 SCALE = 1000
 SPAN_COEFFICIENT = 100  # per unit of the longest route; arc costs keep weight 1 as a tie-breaker

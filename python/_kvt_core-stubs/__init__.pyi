@@ -332,3 +332,9 @@ def solve_json_str(
     diagnostics: None (the solver's console lines go to standard output and standard error), or a
     callable receiving each line of this solve as (stream, line): stream "stdout" or "stderr", the
     line without its line break; as for Solver. Solves in parallel threads each reach only their own."""
+
+# The engine's limits and defaults.
+MISSING_COST: float  # cost of an arc that no matrix cell gives
+MAX_NODES: int  # nodes a solve takes with improvement off
+MAX_IMPROVE_NODES: int  # nodes a solve takes with options.improve true
+DEFAULT_TIME_LIMIT: float  # processor seconds when the document sets no options.time_limit

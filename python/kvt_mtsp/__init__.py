@@ -1,8 +1,11 @@
 """KVT MTSP Solver: the Python package around the native core `_kvt_core`.
 
 - `kvt_mtsp.solve`: the front door; the best routes by default (improvement on), as a `Solution`.
-- `kvt_mtsp.instance`: JSON instances read into plain records.
+- `kvt_mtsp.instance`: JSON instances read into plain records with the solver's conversions, and the
+  findings of that reading (`read_instance`).
 - `kvt_mtsp.check`: what the solver will make of an instance, before it is solved.
+- `kvt_mtsp.batch`: many instances solved on worker processes or a Dask cluster (`solve_many`).
+- `kvt_mtsp.engine`: the engine's limits and defaults, read from `_kvt_core`.
 - `kvt_mtsp.validate`: recompute the routes of a result and list the rules they break.
 - `kvt_mtsp.tsplib`: TSPLIB EUC_2D files to instances.
 - `kvt_mtsp.plot`: route maps and anytime curves (needs matplotlib).
@@ -24,6 +27,9 @@ from .validate import ResultError, Violation, validate_result
 
 if TYPE_CHECKING:
     import pathlib
+    from collections.abc import Callable
+
+    from .results import Improvement
 
 __version__ = "0.1.0"
 
@@ -51,15 +57,35 @@ __all__ = [
 ]
 
 
-def solve_json_file(path: str | pathlib.Path, time_limit: float = -1.0) -> SolveResult:
-    """`_kvt_core.solve_json_file`; a positive `time_limit` overrides the instance's budget."""
+def solve_json_file(
+    path: str | pathlib.Path,
+    time_limit: float = -1.0,
+    *,
+    diagnostics: Callable[[str, str], object] | None = None,
+    callback: Callable[[Improvement], object] | None = None,
+) -> SolveResult:
+    """`_kvt_core.solve_json_file`; a positive `time_limit` overrides the instance's budget.
+
+    `diagnostics` and `callback` as for the module; a missing file raises FileNotFoundError."""
+    import os
+
     import _kvt_core
 
-    return _kvt_core.solve_json_file(str(path), time_limit)
+    if not os.path.isfile(path):
+        raise FileNotFoundError(f"no instance file {path}")
+    return _kvt_core.solve_json_file(str(path), time_limit, diagnostics=diagnostics, callback=callback)
 
 
-def solve_json_str(text: str, time_limit: float = -1.0) -> SolveResult:
-    """`_kvt_core.solve_json_str`; a positive `time_limit` overrides the instance's budget."""
+def solve_json_str(
+    text: str,
+    time_limit: float = -1.0,
+    *,
+    diagnostics: Callable[[str, str], object] | None = None,
+    callback: Callable[[Improvement], object] | None = None,
+) -> SolveResult:
+    """`_kvt_core.solve_json_str`; a positive `time_limit` overrides the instance's budget.
+
+    `diagnostics` and `callback` as for the module."""
     import _kvt_core
 
-    return _kvt_core.solve_json_str(text, time_limit)
+    return _kvt_core.solve_json_str(text, time_limit, diagnostics=diagnostics, callback=callback)

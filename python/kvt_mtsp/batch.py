@@ -25,14 +25,14 @@ import math
 import os
 import pathlib
 import signal
-import stat
-import threading
 import time
 import uuid
 from collections.abc import Callable, Generator, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, TextIO, Union
+from typing import TYPE_CHECKING, Any, Union
 
+from .inputs import InputError, as_solved, read_document, refusal, solve_settings, with_settings
+from .instance import read_instance
 from .results import SolveResult
 
 if TYPE_CHECKING:
@@ -85,75 +85,10 @@ class _Job:
     text: str
     time_limit: float
     objective: str
-    doc: Any
     attempts: int = 0
 
 
 # --- preparing the instances -------------------------------------------------------------------------
-
-MAX_INPUT_BYTES = 64 << 20  # far above any instance the solver takes; refuses endless files
-
-
-class _TooLarge(ValueError):
-    pass
-
-
-def _read_text(path: str) -> str:
-    with open(path, "rb") as handle:
-        info = os.fstat(handle.fileno())
-        if stat.S_ISREG(info.st_mode) and info.st_size > MAX_INPUT_BYTES:
-            raise _TooLarge()
-        data = handle.read(MAX_INPUT_BYTES + 1)
-    if len(data) > MAX_INPUT_BYTES:
-        raise _TooLarge()
-    return data.decode("utf-8")
-
-
-def _read_reason(err: BaseException) -> str:
-    if isinstance(err, (_TooLarge, MemoryError)):
-        return f"too large: more than {MAX_INPUT_BYTES >> 20} MiB"
-    if isinstance(err, RecursionError):
-        return "malformed JSON: nested too deeply"
-    if isinstance(err, FileNotFoundError):
-        return "no such file"
-    if isinstance(err, IsADirectoryError):
-        return "is a directory, not a file"
-    if isinstance(err, PermissionError):
-        return "permission denied"
-    if isinstance(err, UnicodeDecodeError):
-        return "not a UTF-8 text file"
-    if isinstance(err, json.JSONDecodeError):
-        return f"malformed JSON: {err.msg} (line {err.lineno}, column {err.colno})"
-    if isinstance(err, OSError):
-        return err.strerror or str(err)
-    return str(err)
-
-
-def _objective(doc: Any) -> str:
-    options = doc.get("options") if isinstance(doc, dict) else None
-    objective = options.get("objective") if isinstance(options, dict) else None
-    return "min_max" if objective in ("min_max", "MIN_MAX") else "min_sum"
-
-
-def _with_options(doc: Any, improve: bool | None, seed: int | None, default_improve: bool | None = None) -> Any:
-    """The document with "improve" and "seed" set in its "options"; itself when there is nothing to
-    set. `default_improve` applies where neither `improve` nor the document says."""
-    if not isinstance(doc, dict):
-        return doc
-    options = doc.get("options", {})
-    if not isinstance(options, dict):
-        return doc  # the solver refuses it as it stands
-    if improve is None and default_improve is not None and "improve" not in options:
-        improve = default_improve
-    if improve is None and seed is None:
-        return doc
-    doc = dict(doc)
-    doc["options"] = options = dict(options)
-    if improve is not None:
-        options["improve"] = bool(improve)
-    if seed is not None:
-        options["seed"] = int(seed)
-    return doc
 
 
 class _Names:
@@ -178,54 +113,44 @@ def _prepare(
     seed: int | None,
     default_improve: bool | None,
 ) -> _Job | Outcome:
+    """The job for one instance, or the outcome of one that cannot be solved: unreadable, or a
+    document the solver refuses (named by the finding of its reading)."""
+    source: str | None = None
     if isinstance(item, (str, os.PathLike)):
-        path = os.fspath(item)
-        name = names.take(pathlib.Path(path).stem or f"instance-{index + 1}")
+        source = os.fspath(item)
+        name = names.take(pathlib.Path(source).stem or f"instance-{index + 1}")
         try:
-            text = _read_text(path)
-            doc = json.loads(text)
-        except (OSError, ValueError, RecursionError, MemoryError) as err:
-            return Outcome(name, error=f"{path}: {_read_reason(err)}", index=index, source=path)
-        changed = _with_options(doc, improve, seed, default_improve)
-        if changed is not doc:
-            text = json.dumps(changed)
-        return _Job(index, name, path, text, time_limit, _objective(doc), changed)
-    if isinstance(item, Mapping):
+            text, parsed = read_document(source)
+        except InputError as err:
+            return Outcome(name, error=f"{source}: {err}", index=index, source=source)
+        text, doc = as_solved(text, parsed, improve, seed, default_improve)
+    elif isinstance(item, Mapping):
         label = item.get("name")
         name = names.take(label if isinstance(label, str) and label else f"instance-{index + 1}")
-        doc = _with_options(dict(item), improve, seed, default_improve)
+        doc = with_settings(dict(item), solve_settings(item, improve, seed, default_improve))
         try:
             text = json.dumps(doc)
         except (TypeError, ValueError) as err:
             return Outcome(name, error=f"not a JSON document: {err}", index=index)
-        return _Job(index, name, None, text, time_limit, _objective(doc), doc)
-    name = names.take(f"instance-{index + 1}")
-    return Outcome(
-        name, error=f"not an instance: expected a path or a parsed document, got {type(item).__name__}", index=index
-    )
-
-
-def _refusal(job: _Job, kind: str, text: str) -> str:
-    """The solver's refusal in one line, naming what it failed to find where it can."""
-    from .instance import Instance, InstanceError, unknown_references
-
-    reason = text.strip().splitlines()[0] if text.strip() else kind
-    try:
-        instance = Instance.from_document(job.doc)
-    except InstanceError as err:
-        reason = f"not a valid instance: {err}"
     else:
-        if kind == "IndexError":
-            found = unknown_references(instance)
-            if found:
-                reason = "; ".join(found)
-    where = f"{job.source}: " if job.source else ""
-    return f"{where}the solver refused the instance: {reason}"
+        name = names.take(f"instance-{index + 1}")
+        return Outcome(
+            name,
+            error=f"not an instance: expected a path or a parsed document, got {type(item).__name__}",
+            index=index,
+        )
+    reading = read_instance(doc)
+    objective = reading.instance.objective
+    if reading.refused:
+        where = f"{source}: " if source else ""
+        return Outcome(name, error=where + refusal(reading.refusal), index=index, source=source, objective=objective)
+    return _Job(index, name, source, text, time_limit, objective)
 
 
 def _outcome(job: _Job, reply: _Reply) -> Outcome:
     result, kind, text, wall, cpu, console = reply
-    error = None if result is not None else _refusal(job, kind, text)
+    where = f"{job.source}: " if job.source else ""
+    error = None if result is not None else where + refusal(None, text or kind)
     return Outcome(
         job.name,
         result=result,
@@ -546,21 +471,30 @@ def solve_many(
     seed: int | None = None,
     workers: int | None = None,
     scheduler: str | None = None,
+    default_improve: bool | None = None,
 ) -> Generator[Outcome, None, None]:
     """Solves every instance and yields its `Outcome` as soon as it finishes (not in input order).
 
     `instances`: paths of JSON instance files, or parsed documents (dicts). `time_limit`: processor
     seconds per instance, overriding each document's "time_limit" when given. `improve` and `seed` set
-    the documents' "options" of those names; None leaves each document's own. `workers`: processes
-    on this machine (default: one per core); with `scheduler` "local", the local Dask cluster's worker
-    count; ignored for an existing cluster. `scheduler`: None solves on this machine, "local" starts a
-    local Dask cluster, anything else is the address of a Dask scheduler.
+    the documents' "options" of those names; None leaves each document's own, except that
+    `default_improve`, when given, sets "improve" where neither `improve` nor the document does (the
+    command line passes True). `workers`: processes on this machine (default: one per core); with
+    `scheduler` "local", the local Dask cluster's worker count; ignored for an existing cluster.
+    `scheduler`: None solves on this machine, "local" starts a local Dask cluster, anything else is
+    the address of a Dask scheduler.
 
     An instance that cannot be read or that the solver refuses becomes an outcome with `error` set; a
     worker that dies during an instance costs it one retry, then it too becomes such an outcome.
     Interrupting the iteration (Ctrl-C, closing the generator) stops the solves still running."""
     return _solve_many(
-        instances, time_limit=time_limit, improve=improve, seed=seed, workers=workers, scheduler=scheduler
+        instances,
+        time_limit=time_limit,
+        improve=improve,
+        seed=seed,
+        workers=workers,
+        scheduler=scheduler,
+        default_improve=default_improve,
     )
 
 
@@ -572,7 +506,7 @@ def _solve_many(
     seed: int | None,
     workers: int | None,
     scheduler: str | None,
-    default_improve: bool | None = None,
+    default_improve: bool | None,
 ) -> Generator[Outcome, None, None]:
     if workers is not None and not (isinstance(workers, int) and workers >= 1):
         raise ValueError(f"workers must be at least 1, got {workers!r}")
@@ -591,12 +525,7 @@ def _solve_many(
     return _run_local(jobs, max(1, min(workers or cores(), len(items))))
 
 
-# --- the command line -------------------------------------------------------------------------------------------
-
-
-class BatchError(Exception):
-    """A fault of the command itself (no instances, an unusable output folder)."""
-
+# --- finding instances and summing up -------------------------------------------------------------------
 
 SKIPPED_SUFFIXES = (".result.json", ".solution.json")  # results and solutions beside instances
 SUMMARY_COLUMNS = ("instance", "status", "objective", "longest route", "total", "time", "reason")
@@ -615,11 +544,6 @@ def instance_paths(paths: Sequence[str]) -> list[str]:
         else:
             out.append(path)
     return out
-
-
-def _file_stem(name: str) -> str:
-    safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in name).strip(".")
-    return safe or "instance"
 
 
 def _number(value: float | None) -> str:
@@ -673,134 +597,6 @@ def summary_csv(rows: Sequence[tuple[str, ...]]) -> str:
     return buffer.getvalue()
 
 
-class _InstanceBar:
-    """The progress bar over the instances of a batch, redrawn twice a second on a terminal."""
-
-    def __init__(self, total: int, write: Callable[[str], None], live: bool) -> None:
-        from .progress import ProgressBar
-
-        self.total = total
-        self.done = 0
-        self._lock = threading.Lock()
-        self._bar = ProgressBar(float(total), write, live, label="batch")
-        self._bar.render = self._render  # type: ignore[method-assign]
-        self._stop = threading.Event()
-        self._ticker = threading.Thread(target=self._tick, name="kvt-batch-bar", daemon=True) if live else None
-        if self._ticker is not None:
-            self._ticker.start()
-
-    def _render(self, elapsed: float, done: bool) -> str:
-        width = self._bar.width
-        filled = int(round(width * self.done / self.total)) if self.total else width
-        return f"batch [{'#' * filled}{'-' * (width - filled)}] {self.done}/{self.total} instances  {elapsed:5.1f} s"
-
-    def _tick(self) -> None:
-        while not self._stop.wait(0.5):
-            with self._lock:
-                self._bar.update()
-
-    def advance(self) -> None:
-        with self._lock:
-            self.done += 1
-            self._bar.update()
-
-    def finish(self) -> None:
-        self._stop.set()
-        if self._ticker is not None:
-            self._ticker.join()
-        with self._lock:
-            self._bar.finish()
-
-
-def run_batch(
-    paths: Sequence[str],
-    out_dir: str,
-    *,
-    workers: int | None = None,
-    scheduler: str | None = None,
-    time_limit: float | None = None,
-    improve: bool | None = None,
-    seed: int | None = None,
-    quiet: bool = False,
-    out: TextIO,
-    err: TextIO,
-) -> int:
-    """`kvt-mtsp batch`: solves the instances, writes one result per instance and the summary into
-    `out_dir` and prints the summary. Exit status 0 when every instance was solved, 1 otherwise, 130
-    after Ctrl-C (with the summary of the instances that finished)."""
-    from .cli import dumps
-
-    files = instance_paths(paths)
-    if not files:
-        raise BatchError("no instances: " + " ".join(paths) + " name no .json files")
-    folder = pathlib.Path(out_dir)
-    try:
-        folder.mkdir(parents=True, exist_ok=True)
-    except OSError as error:
-        raise BatchError(f"{out_dir}: cannot create the output folder: {error.strerror or error}") from None
-    if not folder.is_dir() or not os.access(folder, os.W_OK):
-        raise BatchError(f"{out_dir}: the output folder is not writable")
-
-    def write(path: pathlib.Path, text: str) -> None:
-        try:
-            path.write_text(text, encoding="utf-8")
-        except OSError as error:
-            raise BatchError(f"{path}: cannot write: {error.strerror or error}") from None
-
-    # Like `kvt-mtsp solve`: improve unless told otherwise or the instance says.
-    try:
-        outcomes = _solve_many(
-            files,
-            time_limit=time_limit,
-            improve=improve,
-            seed=seed,
-            workers=workers,
-            scheduler=scheduler,
-            default_improve=True,
-        )
-    except ValueError as error:
-        raise BatchError(str(error)) from None
-
-    def show(text: str) -> None:
-        err.write(text)
-        err.flush()
-
-    bar = None if quiet else _InstanceBar(len(files), show, live=hasattr(err, "isatty") and err.isatty())
-    finished: list[Outcome] = []
-    taken: set[str] = set()
-    interrupted = False
-    try:
-        for outcome in outcomes:
-            finished.append(outcome)
-            if outcome.result is not None:
-                stem = _file_stem(outcome.name)
-                while stem.lower() in taken:
-                    stem += "_"
-                taken.add(stem.lower())
-                write(folder / f"{stem}.result.json", dumps(outcome.result) + "\n")
-            if bar is not None:
-                bar.advance()
-    except KeyboardInterrupt:
-        interrupted = True
-    except ConnectionError as error:
-        raise BatchError(str(error)) from None
-    finally:
-        outcomes.close()
-        if bar is not None:
-            bar.finish()
-    rows = summary_rows(finished)
-    table = summary_markdown(rows)
-    write(folder / "summary.md", table)
-    write(folder / "summary.csv", summary_csv(rows))
-    out.write(table)
-    out.flush()
-    if interrupted:
-        err.write(f"kvt-mtsp: interrupted: {len(finished)} of {len(files)} instances finished\n")
-        err.flush()
-        return 130
-    return 0 if all(o.status == "success" for o in finished) else 1
-
-
 __all__ = [
     "Outcome",
     "solve_many",
@@ -809,6 +605,4 @@ __all__ = [
     "summary_rows",
     "summary_markdown",
     "summary_csv",
-    "run_batch",
-    "BatchError",
 ]

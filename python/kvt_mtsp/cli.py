@@ -1,35 +1,39 @@
-"""The `kvt-mtsp` command line: solve, convert-tsplib, validate."""
+"""The `kvt-mtsp` command line: solve, convert-tsplib, validate, check, batch."""
 
 from __future__ import annotations
 
 import argparse
-import json
+import dataclasses
 import math
 import os
 import pathlib
-import stat
+import signal
 import sys
 import threading
 import time
 from collections.abc import Callable, Sequence
 from typing import Any, TextIO
 
-from . import __version__
-from .check import Finding, check_instance, exit_status, failure_reasons, summarise, summarise_console
-from .instance import DEFAULT_TIME_LIMIT, Instance, InstanceError, unknown_references
-from .results import Improvement, RouteEntry, SolveResult
+from . import __version__, engine
+from .batch import Outcome, instance_paths, solve_many, summary_csv, summary_markdown, summary_rows
+from .check import Finding, check_reading, exit_status, failure_reasons, summarise, summarise_console
+from .document import Parsed
+from .inputs import DEFAULT_IMPROVE, InputError, as_solved, read_document, read_text, refusal
+from .instance import Instance, Reading, read_instance
+from .results import Improvement, SolveResult, dumps
+from .solution import stopped_result
 from .tsplib import AGENT_TYPE, OBJECTIVES, ROUNDINGS, build_instance, parse_tsplib
 from .validate import ResultError, validate_result
 
 PROG = "kvt-mtsp"
-MAX_NODES = 256  # the solver's limit
-# Largest input file read: far above any instance the solver can take, small enough to refuse
-# endless files (/dev/zero) before they exhaust memory.
-MAX_INPUT_BYTES = 64 << 20
 
 
 class CliError(Exception):
     """A failure the user can act on: reported as one line, exit status 2."""
+
+
+class BatchError(CliError):
+    """A fault of the batch command itself (no instances, an unusable output folder)."""
 
 
 # --- small helpers ---------------------------------------------------------------------------------
@@ -39,70 +43,27 @@ def _fail(path: str, reason: str) -> CliError:
     return CliError(f"{path}: {reason}")
 
 
-def _read_text(path: str) -> str:
-    """The whole file as text; endless, oversized and binary files are refused without reading
-    them whole."""
+def _read(path: str) -> tuple[str, Parsed]:
+    """The file's text and document; one line naming the path when it cannot be read."""
     try:
-        with open(path, "rb") as handle:
-            info = os.fstat(handle.fileno())
-            if stat.S_ISREG(info.st_mode) and info.st_size > MAX_INPUT_BYTES:
-                raise _too_large(path)
-            data = handle.read(MAX_INPUT_BYTES + 1)
-    except FileNotFoundError:
-        raise _fail(path, "no such file") from None
-    except IsADirectoryError:
-        raise _fail(path, "is a directory, not a file") from None
-    except PermissionError:
-        raise _fail(path, "permission denied") from None
-    except MemoryError:
-        raise _too_large(path) from None
-    except OSError as err:
-        raise _fail(path, err.strerror or str(err)) from None
-    if len(data) > MAX_INPUT_BYTES:
-        raise _too_large(path)
-    if b"\0" in data:
-        raise _fail(path, "not a text file (binary data)")
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError:
-        raise _fail(path, "not a UTF-8 text file") from None
+        return read_document(path)
+    except InputError as err:
+        raise _fail(path, str(err)) from None
 
 
-def _too_large(path: str) -> CliError:
-    return _fail(path, f"too large: more than {MAX_INPUT_BYTES >> 20} MiB")
+def _read_solved(
+    path: str, improve: bool | None = None, seed: int | None = None, iterations: int | None = None
+) -> tuple[str, Any, Reading]:
+    """The text and document a solve of the file runs (improvement on unless the flags or the
+    instance say) and the solver's reading of it."""
+    text, doc = as_solved(*_read(path), improve, seed, iterations=iterations)
+    return text, doc, read_instance(doc)
 
 
-def _parse_json(path: str, text: str) -> Any:
-    try:
-        return json.loads(text)
-    except json.JSONDecodeError as err:
-        raise _fail(path, f"malformed JSON: {err.msg} (line {err.lineno}, column {err.colno})") from None
-    except RecursionError:
-        raise _fail(path, "cannot read: JSON nested too deeply") from None
-    except MemoryError:
-        raise _too_large(path) from None
-    except ValueError as err:  # e.g. an integer beyond Python's digit limit
-        reason = "a number has too many digits" if "digits" in str(err) else str(err)
-        raise _fail(path, f"cannot read: {reason}") from None
-
-
-def _read_document(path: str) -> Any:
-    return _parse_json(path, _read_text(path))
-
-
-def _read_instance(path: str) -> tuple[str, Any, Instance]:
-    """The file's text, its document and the instance it describes."""
-    text = _read_text(path)
-    doc = _parse_json(path, text)
-    try:
-        return text, doc, Instance.from_document(doc)
-    except InstanceError as err:
-        raise _fail(path, f"not a valid instance: {err}") from None
-
-
-def _load_instance(path: str) -> tuple[Any, Instance]:
-    _, doc, instance = _read_instance(path)
-    return doc, instance
+def _refused(path: str, reading: Reading) -> None:
+    """Fails with the finding the solver refuses the document for."""
+    if reading.refused:
+        raise _fail(path, refusal(reading.refusal))
 
 
 def _check_writable(path: str | None) -> None:
@@ -133,20 +94,6 @@ def _write_text(path: str, text: str) -> None:
         pathlib.Path(path).write_text(text, encoding="utf-8")
     except OSError as err:
         raise _fail(path, f"cannot write: {err.strerror or err}") from None
-
-
-def dumps(value: Any, indent: int = 0) -> str:
-    """JSON with one line per object or array of plain values: readable and still compact for
-    matrices, node lists and paths."""
-    plain = (str, int, float, bool, type(None))
-    if isinstance(value, dict) and value and not all(isinstance(v, plain) for v in value.values()):
-        pad = " " * (indent + 2)
-        items = [f"{pad}{json.dumps(k)}: {dumps(v, indent + 2)}" for k, v in value.items()]
-        return "{\n" + ",\n".join(items) + "\n" + " " * indent + "}"
-    if isinstance(value, list) and value and not all(isinstance(v, plain) for v in value):
-        pad = " " * (indent + 2)
-        return "[\n" + ",\n".join(pad + dumps(v, indent + 2) for v in value) + "\n" + " " * indent + "]"
-    return json.dumps(value)
 
 
 def _positive(text: str) -> float:
@@ -222,11 +169,11 @@ def _solve(
     except (RuntimeError, ValueError, IndexError, MemoryError) as err:
         if verbose and native.text:
             sys.stderr.write(summarise_console(native.text))
-        raise _refusal(path, err, instance) from None
+        raise _fail(path, refusal(None, err)) from None
     if verbose and native.text:
         sys.stderr.write(summarise_console(native.text))
     if interrupted:
-        raise Interrupted(_best_so_far(instance, found, time.monotonic() - start))
+        raise Interrupted(stopped_result(instance, found, time.monotonic() - start))
     return result
 
 
@@ -246,41 +193,6 @@ def _tick_every(interval: float, tick: Callable[[], None]) -> Callable[[], None]
         worker.join()
 
     return stop
-
-
-def _best_so_far(instance: Instance, found: list[Improvement], solve_time: float) -> SolveResult:
-    """A result dictionary from the improvements the solve reported before it was stopped."""
-    last = found[-1] if found else None
-    routes: list[RouteEntry] = (
-        last["routes"]
-        if last is not None
-        else [{"agent_id": agent.id, "path": [], "cost": 0.0} for agent in instance.agents]
-    )
-    costs = [route["cost"] for route in routes]
-    return {
-        "status": "success" if last is not None else "failed",
-        "timeout": True,
-        "routes": routes,
-        "statistics": {
-            "solve_time": solve_time,
-            "max_cost": max([0.0] + costs),
-            "sum_cost": sum(costs),
-            "n_generated": last["n_generated"] if last is not None else 0,
-            "n_expanded": last["n_expanded"] if last is not None else 0,
-            "last_update_time": last["time"] if last is not None else 0.0,
-        },
-        "anytime": [{"time": e["time"], "max_cost": e["max_cost"], "sum_cost": e["sum_cost"]} for e in found],
-    }
-
-
-def _refusal(path: str, err: BaseException, instance: Instance) -> CliError:
-    reason = str(err) or type(err).__name__
-    if isinstance(err, IndexError):
-        # The solver's own message is a bare lookup failure: name what it failed to find.
-        found = unknown_references(instance)
-        if found:
-            reason = "; ".join(found)
-    return _fail(path, f"the solver refused the instance: {reason}")
 
 
 def route_table(instance: Instance, result: SolveResult) -> str:
@@ -320,37 +232,13 @@ def summary(instance: Instance, result: SolveResult, ending: str | None = None) 
     )
 
 
-def _with_improvement(text: str, doc: Any, improve: bool | None, seed: int | None) -> str:
-    """The instance text with the command line's improvement settings in its options.
-
-    By default the command line improves, unless the instance itself says whether to; the text is
-    passed on unchanged when there is nothing to set or its options cannot take the keys."""
-    if not isinstance(doc, dict):
-        return text
-    options = doc.get("options", {})
-    if not isinstance(options, dict):
-        return text
-    settings: dict[str, Any] = {}
-    if improve is not None:
-        settings["improve"] = improve
-    elif "improve" not in options:
-        settings["improve"] = True
-    if seed is not None:
-        settings["seed"] = seed
-    if not settings:
-        return text
-    try:
-        return json.dumps({**doc, "options": {**options, **settings}}, allow_nan=False)
-    except ValueError:
-        return text
-
-
 def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
-    text, doc, instance = _read_instance(args.instance)
-    improved = _with_improvement(text, doc, args.improve, args.seed)
-    if improved is not text:
-        text, doc = improved, json.loads(improved)
-    findings = _pre_check(doc, args.time_limit)
+    text, doc, reading = _read_solved(args.instance, args.improve, args.seed, args.improve_iterations)
+    _refused(args.instance, reading)
+    findings = _pre_check(doc, reading, args.time_limit)
+    # The matrices are of no use past the check; the solver reads its own from the text.
+    instance = dataclasses.replace(reading.instance, costs={})
+    del doc, reading
     _check_writable(args.output)
     _check_writable(args.plot)
     if args.plot:
@@ -406,7 +294,10 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
 
 
 def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
-    text = _read_text(args.file)
+    try:
+        text = read_text(args.file)
+    except InputError as err:
+        raise _fail(args.file, str(err)) from None
     try:
         tsp = parse_tsplib(text, fallback_name=pathlib.Path(args.file).stem)
     except ValueError as err:
@@ -417,10 +308,10 @@ def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
         doc = None
     if doc is None or not all(math.isfinite(d) for row in doc["costs"][AGENT_TYPE] for d in row):
         raise _fail(args.file, "not a TSPLIB EUC_2D file: coordinates so large that distances overflow")
-    if len(tsp.points) > MAX_NODES:
+    if len(tsp.points) > engine.MAX_NODES:
         print(
-            f"{PROG}: note: {len(tsp.points)} nodes; the solver handles at most {MAX_NODES} "
-            f"(up to 2000 with improve on, the default of {PROG} solve)",
+            f"{PROG}: note: {len(tsp.points)} nodes; the solver handles at most {engine.MAX_NODES} "
+            f"(up to {engine.MAX_IMPROVE_NODES} with improve on, the default of {PROG} solve)",
             file=sys.stderr,
         )
     text = dumps(doc) + "\n"
@@ -436,8 +327,10 @@ def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
 
 
 def cmd_validate(args: argparse.Namespace, out: TextIO) -> int:
-    _, instance = _load_instance(args.instance)
-    result = _read_document(args.result)
+    _, _, reading = _read_solved(args.instance)
+    _refused(args.instance, reading)
+    instance = reading.instance
+    result = _read(args.result)[1].document
     try:
         violations = validate_result(instance, result)
     except ResultError as err:
@@ -472,8 +365,6 @@ def _workers(text: str) -> int:
 
 
 def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
-    from .batch import BatchError, run_batch
-
     try:
         return run_batch(
             args.paths,
@@ -487,28 +378,158 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
             out=out,
             err=sys.stderr,
         )
-    except BatchError as err:
-        raise CliError(str(err)) from None
     except ImportError as err:
         raise CliError(f"--scheduler: {err}") from None
+
+
+def _file_stem(name: str) -> str:
+    safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in name).strip(".")
+    return safe or "instance"
+
+
+class _InstanceBar:
+    """The progress bar over the instances of a batch, redrawn twice a second on a terminal."""
+
+    def __init__(self, total: int, write: Callable[[str], None], live: bool) -> None:
+        from .progress import ProgressBar
+
+        self.total = total
+        self.done = 0
+        self._lock = threading.Lock()
+        self._bar = ProgressBar(float(total), write, live, label="batch")
+        self._bar.render = self._render  # type: ignore[method-assign]
+        self._stop = threading.Event()
+        self._ticker = threading.Thread(target=self._tick, name="kvt-batch-bar", daemon=True) if live else None
+        if self._ticker is not None:
+            self._ticker.start()
+
+    def _render(self, elapsed: float, done: bool) -> str:
+        width = self._bar.width
+        filled = int(round(width * self.done / self.total)) if self.total else width
+        return f"batch [{'#' * filled}{'-' * (width - filled)}] {self.done}/{self.total} instances  {elapsed:5.1f} s"
+
+    def _tick(self) -> None:
+        while not self._stop.wait(0.5):
+            with self._lock:
+                self._bar.update()
+
+    def advance(self) -> None:
+        with self._lock:
+            self.done += 1
+            self._bar.update()
+
+    def finish(self) -> None:
+        self._stop.set()
+        if self._ticker is not None:
+            self._ticker.join()
+        with self._lock:
+            self._bar.finish()
+
+
+def run_batch(
+    paths: Sequence[str],
+    out_dir: str,
+    *,
+    workers: int | None = None,
+    scheduler: str | None = None,
+    time_limit: float | None = None,
+    improve: bool | None = None,
+    seed: int | None = None,
+    quiet: bool = False,
+    out: TextIO,
+    err: TextIO,
+) -> int:
+    """`kvt-mtsp batch`: solves the instances, writes one result per instance and the summary into
+    `out_dir` and prints the summary. Exit status 0 when every instance was solved, 1 otherwise, 130
+    after Ctrl-C (with the summary of the instances that finished)."""
+    files = instance_paths(paths)
+    if not files:
+        raise BatchError("no instances: " + " ".join(paths) + " name no .json files")
+    folder = pathlib.Path(out_dir)
+    try:
+        folder.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise BatchError(f"{out_dir}: cannot create the output folder: {error.strerror or error}") from None
+    if not folder.is_dir() or not os.access(folder, os.W_OK):
+        raise BatchError(f"{out_dir}: the output folder is not writable")
+
+    def write(path: pathlib.Path, text: str) -> None:
+        try:
+            path.write_text(text, encoding="utf-8")
+        except OSError as error:
+            raise BatchError(f"{path}: cannot write: {error.strerror or error}") from None
+
+    # Like `kvt-mtsp solve`: improve unless told otherwise or the instance says.
+    try:
+        outcomes = solve_many(
+            files,
+            time_limit=time_limit,
+            improve=improve,
+            seed=seed,
+            workers=workers,
+            scheduler=scheduler,
+            default_improve=DEFAULT_IMPROVE,
+        )
+    except ValueError as error:
+        raise BatchError(str(error)) from None
+
+    def show(text: str) -> None:
+        err.write(text)
+        err.flush()
+
+    bar = None if quiet else _InstanceBar(len(files), show, live=hasattr(err, "isatty") and err.isatty())
+    finished: list[Outcome] = []
+    taken: set[str] = set()
+    interrupted = False
+    try:
+        for outcome in outcomes:
+            finished.append(outcome)
+            if outcome.result is not None:
+                stem = _file_stem(outcome.name)
+                while stem.lower() in taken:
+                    stem += "_"
+                taken.add(stem.lower())
+                write(folder / f"{stem}.result.json", dumps(outcome.result) + "\n")
+            if bar is not None:
+                bar.advance()
+    except KeyboardInterrupt:
+        interrupted = True
+    except ConnectionError as error:
+        raise BatchError(str(error)) from None
+    finally:
+        outcomes.close()
+        if bar is not None:
+            bar.finish()
+    rows = summary_rows(finished)
+    table = summary_markdown(rows)
+    write(folder / "summary.md", table)
+    write(folder / "summary.csv", summary_csv(rows))
+    out.write(table)
+    out.flush()
+    if interrupted:
+        err.write(f"kvt-mtsp: interrupted: {len(finished)} of {len(files)} instances finished\n")
+        err.flush()
+        return _interrupt_status()
+    return 0 if all(o.status == "success" for o in finished) else 1
 
 
 # --- check ---------------------------------------------------------------------------------------------
 
 
-def _pre_check(doc: Any, time_limit: float | None) -> list[Finding]:
-    """The instance check before a solve: its warnings on standard error, many alike as one line.
-    Documents the solver refuses are left to the solver's own message."""
-    findings = check_instance(doc, time_limit=time_limit)
-    if exit_status(findings) < 2:
-        for line in summarise(findings):
-            print(f"{PROG}: warning: {line}", file=sys.stderr)
-        sys.stderr.flush()
+def _pre_check(doc: Any, reading: Reading, time_limit: float | None) -> list[Finding]:
+    """The instance check before a solve of a document the solver reads: its warnings on standard
+    error, many alike as one line."""
+    findings = check_reading(doc, reading, time_limit=time_limit)
+    for line in summarise(findings):
+        print(f"{PROG}: warning: {line}", file=sys.stderr)
+    sys.stderr.flush()
     return findings
 
 
 def cmd_check(args: argparse.Namespace, out: TextIO) -> int:
-    findings = check_instance(_read_document(args.instance))
+    # The document as `kvt-mtsp solve` runs it: improvement on unless the instance says.
+    _, doc, reading = _read_solved(args.instance)
+    findings = check_reading(doc, reading)
     for finding in findings:
         out.write(f"{args.instance}: {finding.severity}: {finding}\n")
     errors = sum(f.severity == "error" for f in findings)
@@ -537,7 +558,7 @@ def build_parser() -> argparse.ArgumentParser:
         type=_positive,
         metavar="S",
         help="time budget in processor seconds (default: the instance's options.time_limit, "
-        f"else {DEFAULT_TIME_LIMIT:g})",
+        f"else {engine.DEFAULT_TIME_LIMIT:g})",
     )
     solve.add_argument("--output", "-o", metavar="RESULT.json", help="write the result dictionary as JSON")
     solve.add_argument("--plot", metavar="ROUTES.png", help="draw the routes and the anytime curve (needs matplotlib)")
@@ -554,6 +575,12 @@ def build_parser() -> argparse.ArgumentParser:
         type=_seed,
         metavar="N",
         help="seed of the improvement's random choices (default: the instance's, else 0)",
+    )
+    solve.add_argument(
+        "--improve-iterations",
+        type=int,
+        metavar="N",
+        help="cap on the improvement's iterations (0: none); with --seed a run repeats exactly",
     )
     solve.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     solve.add_argument(
@@ -583,9 +610,9 @@ def build_parser() -> argparse.ArgumentParser:
     convert.add_argument(
         "--time-limit",
         type=_positive,
-        default=DEFAULT_TIME_LIMIT,
+        default=engine.DEFAULT_TIME_LIMIT,
         metavar="S",
-        help=f"the instance's time budget (default {DEFAULT_TIME_LIMIT:g})",
+        help=f"the instance's time budget (default {engine.DEFAULT_TIME_LIMIT:g})",
     )
     convert.add_argument("--output", "-o", metavar="OUT.json", help="write here instead of standard output")
     convert.set_defaults(run=cmd_convert)
@@ -646,8 +673,28 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+class Terminated(KeyboardInterrupt):
+    """SIGTERM, handled like Ctrl-C: the search stops and what was found is kept."""
+
+
+_TERMINATED = [False]  # set by the SIGTERM handler of `main`
+
+
+def _on_sigterm(signum: int, frame: Any) -> None:
+    _TERMINATED[0] = True
+    raise Terminated()
+
+
+def _interrupt_status() -> int:
+    """128 + the signal's number: 143 after SIGTERM, 130 after Ctrl-C."""
+    return 143 if _TERMINATED[0] else 130
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
+    previous = None
+    if threading.current_thread() is threading.main_thread():
+        previous = signal.signal(signal.SIGTERM, _on_sigterm)
     try:
         status: int = args.run(args, sys.stdout)
         return status
@@ -657,9 +704,13 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 2
     except (Interrupted, KeyboardInterrupt):
         sys.stdout.flush()
-        print(f"{PROG}: interrupted", file=sys.stderr)
-        return 130
+        print(f"{PROG}: {'terminated' if _TERMINATED[0] else 'interrupted'}", file=sys.stderr)
+        return _interrupt_status()
     except BrokenPipeError:
         # Output piped into a reader that stopped (e.g. `| head`).
         sys.stderr.close()
         return 1
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
+        _TERMINATED[0] = False

@@ -1,9 +1,10 @@
 """The result dictionary of `_kvt_core.solve_json_file` / `solve_json_str` and the arguments of their
-callbacks, as typed dictionaries."""
+callbacks, as typed dictionaries; `dumps` writes a result (or an instance) as JSON."""
 
 from __future__ import annotations
 
-from typing import Literal, TypedDict
+import json
+from typing import Any, Literal, TypedDict
 
 
 class RouteEntry(TypedDict):
@@ -56,3 +57,17 @@ class Record(TypedDict):
     n_expanded: int
     paths: dict[int, list[int]]  # agent index -> node indices, as in Result.paths
     times: dict[int, float]  # agent index -> route cost, as in Result.times
+
+
+def dumps(value: Any, indent: int = 0) -> str:
+    """JSON with one line per object or array of plain values: readable and still compact for
+    matrices, node lists and paths."""
+    plain = (str, int, float, bool, type(None))
+    if isinstance(value, dict) and value and not all(isinstance(v, plain) for v in value.values()):
+        pad = " " * (indent + 2)
+        items = [f"{pad}{json.dumps(k)}: {dumps(v, indent + 2)}" for k, v in value.items()]
+        return "{\n" + ",\n".join(items) + "\n" + " " * indent + "}"
+    if isinstance(value, list) and value and not all(isinstance(v, plain) for v in value):
+        pad = " " * (indent + 2)
+        return "[\n" + ",\n".join(pad + dumps(v, indent + 2) for v in value) + "\n" + " " * indent + "]"
+    return json.dumps(value)

@@ -88,9 +88,9 @@ class Solution:
 def _document(instance: InstanceInput) -> dict[str, Any]:
     """The JSON document of a path, a JSON text, a parsed document or an `Instance`."""
     if isinstance(instance, Instance):
-        document = getattr(instance, "document", None)
-        if document is None:
-            raise TypeError("this Instance does not carry its document; pass the document or its path")
+        document = instance.document
+        if not isinstance(document, Mapping):
+            raise TypeError("this Instance was not read from a document; pass the document or its path")
         return copy.deepcopy(dict(document))
     if isinstance(instance, Mapping):
         return copy.deepcopy(dict(instance))
@@ -105,7 +105,7 @@ def _document(instance: InstanceInput) -> dict[str, Any]:
     raise TypeError(f"instance must be a path, a JSON text, a document or an Instance, not {type(instance).__name__}")
 
 
-def _stopped_result(instance: Instance, found: Sequence[Improvement], solve_time: float) -> SolveResult:
+def stopped_result(instance: Instance, found: Sequence[Improvement], solve_time: float) -> SolveResult:
     """A result dictionary from the improvements a solve reported before it was stopped."""
     last = found[-1] if found else None
     routes: list[RouteEntry] = (
@@ -203,7 +203,7 @@ def solve(
     except KeyboardInterrupt:
         if not found:
             raise
-        return _solution(model, _stopped_result(model, found, time.monotonic() - start), "stopped", None)
+        return _solution(model, stopped_result(model, found, time.monotonic() - start), "stopped", None)
     reason = None
     if result["status"] != "success":
         from .check import check_instance, failure_reasons

@@ -11,8 +11,9 @@ its last node: arriving before a window opens waits, after it closes breaks the 
 
 from __future__ import annotations
 
+import itertools
 import math
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from typing import Any
 
@@ -21,6 +22,7 @@ from .instance import Agent, Instance
 REL_TOL = 1e-9
 ABS_TOL = 1e-9
 _LISTED = 20  # missing nodes named in one message before the rest is counted
+_READINGS = 256  # ways of telling apart nodes that share an id tried per route
 
 
 class ResultError(ValueError):
@@ -51,19 +53,22 @@ def _num(value: float) -> str:
     return f"{value:.10g}"
 
 
-def walk_route(instance: Instance, agent: Agent, path: Sequence[int]) -> list[tuple[int, float, float, float]]:
+def walk_route(
+    instance: Instance, agent: Agent, path: Sequence[int], positions: Sequence[int] | None = None
+) -> list[tuple[int, float, float, float]]:
     """(node id, arrival, wait, start of service) per stop of `path`: the route walk of the rules above.
 
     Arriving before a window opens waits until it opens; a broken window or limit does not stop the
-    clock (`time_route` lists them)."""
+    clock (`time_route` lists them). `positions`: the node position of each visit, for ids that
+    several nodes carry (default: the last node with the id, which is what references to it mean)."""
+    at = positions if positions is not None else [instance.index_of(v) for v in path]
     stops = []
     t = 0.0
     for i, v in enumerate(path):
         if i > 0:
-            u = path[i - 1]
-            free = u == v or (not instance.return_to_end and v in (agent.start_node, agent.end_node))
+            free = at[i - 1] == at[i] or (not instance.return_to_end and v in (agent.start_node, agent.end_node))
             if not free:
-                t += instance.arc_cost(agent.type, u, v)
+                t += instance.cost_at(agent.type, at[i - 1], at[i])
         window = instance.windows.get(v)
         start = max(t, window[0]) if window is not None else t
         stops.append((v, t, start - t, start))
@@ -71,14 +76,21 @@ def walk_route(instance: Instance, agent: Agent, path: Sequence[int]) -> list[tu
     return stops
 
 
-def time_route(instance: Instance, agent: Agent, path: Sequence[int], route: int | None = None) -> RouteTiming:
+def time_route(
+    instance: Instance,
+    agent: Agent,
+    path: Sequence[int],
+    route: int | None = None,
+    positions: Sequence[int] | None = None,
+) -> RouteTiming:
     """Arrival time at the last node of `path`, with the windows and limit it breaks on the way.
 
-    A broken window does not stop the clock: later arrivals are timed as if the agent went on."""
+    `positions` as for `walk_route`. A broken window does not stop the clock: later arrivals are
+    timed as if the agent went on."""
     violations = []
     limit = agent.max_length
     t = 0.0
-    for i, (v, arrival, _, start) in enumerate(walk_route(instance, agent, path)):
+    for i, (v, arrival, _, start) in enumerate(walk_route(instance, agent, path, positions)):
         window = instance.windows.get(v)
         if window is not None and arrival > window[1]:
             violations.append(
@@ -96,6 +108,27 @@ def time_route(instance: Instance, agent: Agent, path: Sequence[int], route: int
                 Violation("limit", f"has cost {_num(t)} at node {v}, over its max_length {limit}", route, agent.id)
             )
     return RouteTiming(t, violations)
+
+
+def _timings(instance: Instance, agent: Agent, path: Sequence[int], route: int | None) -> Iterator[RouteTiming]:
+    """The route's timing for each way of telling apart the nodes that share an id on it: every visit
+    of such an id served by a different node carrying it (at most `_READINGS` ways); the last node
+    for every visit first."""
+    yield time_route(instance, agent, path, route)
+    carriers = instance.carriers()
+    shared = [i for i, v in enumerate(path) if len(carriers.get(v, ())) > 1]
+    if not shared:
+        return
+    base = [instance.index_of(v) for v in path]
+    choices = itertools.product(*(carriers[path[i]] for i in shared))
+    for choice in itertools.islice(choices, _READINGS):
+        seen = [(path[i], p) for i, p in zip(shared, choice)]
+        if len(set(seen)) < len(seen):
+            continue  # one node served twice
+        positions = list(base)
+        for i, p in zip(shared, choice):
+            positions[i] = p
+        yield time_route(instance, agent, path, route, positions)  # type: ignore[arg-type]
 
 
 def route_cost(instance: Instance, agent: Agent, path: Sequence[int]) -> float | None:
@@ -157,7 +190,11 @@ def _check_route(
             allowed = ", ".join(types) if types else "no type"
             out.append(fault("assignment", f"serves node {v} with type {agent.type}, but only {allowed} may serve it"))
     if not unknown:
-        timing = time_route(instance, agent, path, k)
+        timings = list(_timings(instance, agent, path, k))
+        timing = next(
+            (t for t in timings if not t.violations and math.isclose(cost, t.cost, rel_tol=REL_TOL, abs_tol=ABS_TOL)),
+            timings[0],
+        )
         out.extend(timing.violations)
         if not math.isclose(cost, timing.cost, rel_tol=REL_TOL, abs_tol=ABS_TOL):
             out.append(fault("cost", f"reports cost {_num(cost)}, but the route costs {_num(timing.cost)}"))
@@ -173,13 +210,6 @@ def validate_result(instance: Instance, result: Any, require_all_visited: bool =
     if status != "success":
         return [Violation("status", f"the solver found no solution (status {status!r})")]
     violations = []
-    for node_id in instance.duplicate_node_ids():
-        violations.append(
-            Violation(
-                "instance",
-                f"node id {node_id} appears more than once in the instance, so routes naming it are ambiguous",
-            )
-        )
     if len(routes) != len(instance.agents):
         violations.append(
             Violation("routes", f"the result has {len(routes)} routes, the instance {len(instance.agents)} agents")
@@ -189,7 +219,8 @@ def validate_result(instance: Instance, result: Any, require_all_visited: bool =
         owners.setdefault(agent.start_node, f"the start node of agent {k}")
         owners.setdefault(agent.end_node, f"the end node of agent {k}")
 
-    visits: dict[int, int] = {}  # node id -> route that served it
+    carriers = instance.carriers()
+    visits: dict[int, list[int]] = {}  # node id -> the routes that served it
     costs = []
     for k, (agent, route) in enumerate(zip(instance.agents, routes)):
         path, faults = _check_route(instance, agent, k, route, owners)
@@ -198,17 +229,21 @@ def validate_result(instance: Instance, result: Any, require_all_visited: bool =
         for v in path:
             if v in owners:
                 continue  # depots: starts and closings, shared by agents
-            if v in visits:
+            served = visits.setdefault(v, [])
+            if len(served) >= len(carriers.get(v, ())) and served:
+                # Every node carrying the id was served already.
                 violations.append(
-                    Violation("twice", f"serves node {v}, already served by route {visits[v]}", k, agent.id)
+                    Violation("twice", f"serves node {v}, already served by route {served[0]}", k, agent.id)
                 )
-            else:
-                visits[v] = k
+            served.append(k)
     if require_all_visited:
         # Starts and ends are covered by the start and end checks of their routes (without
         # return-to-end a route may close at its start, so its end node needs no visit).
-        covered = set(visits) | set(owners)
-        missing = list(dict.fromkeys(n.id for n in instance.nodes if n.id not in covered))
+        missing = list(
+            dict.fromkeys(
+                n.id for n in instance.nodes if n.id not in owners and len(visits.get(n.id, ())) < len(carriers[n.id])
+            )
+        )
         if missing:
             listed = ", ".join(str(v) for v in missing[:_LISTED])
             more = f" and {len(missing) - _LISTED} more" if len(missing) > _LISTED else ""

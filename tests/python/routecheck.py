@@ -5,7 +5,7 @@ solver's own cost bookkeeping."""
 
 from __future__ import annotations
 
-from kvt_mtsp.instance import Agent, Instance
+from kvt_mtsp.instance import Instance
 from kvt_mtsp.validate import route_cost as _route_cost
 from kvt_mtsp.validate import validate_result
 
@@ -13,8 +13,10 @@ from kvt_mtsp.validate import validate_result
 def route_cost(doc, agent, path):
     """Arrival time at the last node of `path` (node ids), waits included.
 
-    Returns None when the route breaks a window or the agent's limit."""
-    return _route_cost(Instance.from_document(doc), Agent.from_document(agent), path)
+    `agent`: one of the document's agents. Returns None when the route breaks a window or the
+    agent's limit."""
+    instance = Instance.from_document(doc)
+    return _route_cost(instance, instance.agents[doc["agents"].index(agent)], path)
 
 
 def check_solution(doc, result, expect_all_visited=True):

@@ -21,8 +21,9 @@ import time
 import pytest
 
 import _kvt_core as core
-from kvt_mtsp import batch
+from kvt_mtsp import batch, cli
 from kvt_mtsp.batch import Outcome, solve_many
+from kvt_mtsp.inputs import solve_settings, with_settings
 from kvt_mtsp.instance import Instance
 from kvt_mtsp.validate import validate_result
 
@@ -169,11 +170,9 @@ def mixed(tmp_path):
         "time_windows": ("success", None),
         "malformed": ("error", f"{malformed}: malformed JSON: Expecting value (line 1, column 12)"),
         "missing": ("error", f"{missing}: no such file"),
-        "unknown-start": (
-            "error",
-            "the solver refused the instance: agent 1 (id 1) has start node 17, which is not a node id",
-        ),
-        "no-agents": ("error", "the solver refused the instance: not a valid instance: instance: missing key 'agents'"),
+        # The reader's finding, as `kvt-mtsp check` and `kvt-mtsp solve` give it.
+        "unknown-start": ("error", "agents[1].start_node: 17 is not a node id; the solver refuses the instance"),
+        "no-agents": ("error", "agents: required key is missing; the solver refuses the document"),
         "unsolvable": ("failed", None),
         "instance-8": ("error", "not an instance: expected a path or a parsed document, got int"),
         "instance-9": ("success", None),
@@ -237,18 +236,22 @@ def test_results_equal_solving_each_alone(backend, extra, keywords, request):
         assert comparable(outcomes[doc["name"]].result) == comparable(alone)
 
 
+def _with_options(doc, improve, seed, default_improve=None):
+    return with_settings(doc, solve_settings(doc, improve, seed, default_improve))
+
+
 def test_options_are_set_only_when_given():
     doc = instance(n=4)
     doc["options"]["improve"] = True
-    assert batch._with_options(doc, None, None) is doc
-    changed = batch._with_options(doc, False, 3)
+    assert _with_options(doc, None, None) is doc
+    changed = _with_options(doc, False, 3)
     assert changed["options"] == {**doc["options"], "improve": False, "seed": 3}
     assert doc["options"]["improve"] is True and "seed" not in doc["options"]  # the caller's document is kept
-    assert batch._with_options({"nodes": []}, True, None)["options"] == {"improve": True}
-    assert batch._with_options({"options": 7}, True, None) == {"options": 7}  # left for the solver to refuse
+    assert _with_options({"nodes": []}, True, None)["options"] == {"improve": True}
+    assert _with_options({"options": 7}, True, None) == {"options": 7}  # left for the solver to refuse
     # The command line's default: improve where the document does not say.
-    assert batch._with_options(doc, None, None, default_improve=False) is doc
-    assert batch._with_options(instance(n=4), None, None, default_improve=True)["options"]["improve"] is True
+    assert _with_options(doc, None, None, default_improve=False) is doc
+    assert _with_options(instance(n=4), None, None, default_improve=True)["options"]["improve"] is True
 
 
 def test_time_limit_overrides_each_document(tmp_path):
@@ -462,7 +465,7 @@ def test_summary_markdown_and_csv():
 
 def test_progress_bar_counts_instances():
     written = []
-    bar = batch._InstanceBar(4, written.append, live=True)
+    bar = cli._InstanceBar(4, written.append, live=True)
     bar.advance()
     bar.finish()
     assert re.fullmatch(r"\rbatch \[#{8}-{22}\] 1/4 instances +\d+\.\d s", written[0])

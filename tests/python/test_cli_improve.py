@@ -1,4 +1,5 @@
-"""How `kvt-mtsp solve` turns its improvement flags into the instance's options."""
+"""How `kvt-mtsp solve` and `kvt-mtsp batch` turn their improvement flags into the instance's options
+(`kvt_mtsp.inputs.as_solved`): written into the text in place of the options, the rest kept."""
 
 from __future__ import annotations
 
@@ -6,7 +7,14 @@ import json
 
 import pytest
 
-from kvt_mtsp.cli import _with_improvement, build_parser
+from kvt_mtsp.cli import build_parser
+from kvt_mtsp.document import parse_document
+from kvt_mtsp.inputs import as_solved
+
+
+def _with_improvement(text, improve, seed):
+    return as_solved(text, parse_document(text), improve, seed)[0]
+
 
 DOC = {"nodes": [], "agents": [], "options": {"objective": "min_max"}}
 
@@ -25,18 +33,34 @@ DOC = {"nodes": [], "agents": [], "options": {"objective": "min_max"}}
 )
 def test_options_the_solver_receives(doc, improve, seed, expected):
     text = json.dumps(doc)
-    assert json.loads(_with_improvement(text, doc, improve, seed))["options"] == expected
+    solved = _with_improvement(text, improve, seed)
+    assert json.loads(solved)["options"] == expected
+    assert {k: v for k, v in json.loads(solved).items() if k != "options"} == {
+        k: v for k, v in doc.items() if k != "options"
+    }
 
 
 @pytest.mark.parametrize("doc", [[1, 2], {"options": 3}, {"options": {"improve": False}}])
 def test_text_passes_unchanged_when_there_is_nothing_to_set(doc):
     text = json.dumps(doc) + "  "
-    assert _with_improvement(text, doc, None, None) == text
+    assert _with_improvement(text, None, None) == text
 
 
-def test_text_with_a_non_finite_number_passes_unchanged():
-    doc = {"nodes": [{"x": float("inf")}]}
-    assert _with_improvement("original", doc, True, 1) == "original"
+def test_only_the_options_are_written_again():
+    # Layout, numbers and repeated keys elsewhere stay as they are; the options the reader keeps
+    # (the last of repeated ones) take the settings.
+    text = '{"nodes": [ {"x": 1.50, "y": 2e0} ],\n "options": {"objective": "min_max"}, "options": {"seed": 1} }'
+    assert _with_improvement(text, None, None) == (
+        '{"nodes": [ {"x": 1.50, "y": 2e0} ],\n "options": {"objective": "min_max"}, "options": {"seed": 1, '
+        '"improve": true} }'
+    )
+    assert _with_improvement('{ "nodes": [] }', None, 3) == '{"options": {"improve": true, "seed": 3},  "nodes": [] }'
+    assert _with_improvement("{}", False, None) == '{"options": {"improve": false}}'
+
+
+def test_options_with_a_non_finite_number_pass_unchanged():
+    text = '{"options": {"time_limit": NaN}}'
+    assert _with_improvement(text, True, 1) == text
 
 
 @pytest.mark.parametrize(

@@ -14,13 +14,13 @@ import time
 
 import pytest
 
+from kvt_mtsp.inputs import max_input_bytes, too_large
 from kvt_mtsp.instance import Instance
 from kvt_mtsp.validate import validate_result
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = ROOT / "examples"
 SCRIPT = pathlib.Path(sys.executable).with_name("kvt-mtsp")
-MIB = 1 << 20
 
 
 def run(*args, cwd=None, timeout=120):
@@ -55,15 +55,15 @@ def deep_instance(path):
 
 def sparse_file(path):
     with open(path, "wb") as handle:
-        handle.truncate(65 * MIB)
+        handle.truncate(max_input_bytes() + 1)
     return path
 
 
 UNREADABLE = [
     ("deep", deep_instance, "cannot read: JSON nested too deeply"),
     ("deep-everywhere", lambda p: p.write_text(nested(100000)) and p, "cannot read: JSON nested too deeply"),
-    ("huge", sparse_file, "too large: more than 64 MiB"),
-    ("endless", lambda p: pathlib.Path("/dev/zero"), "too large: more than 64 MiB"),
+    ("huge", sparse_file, too_large()),
+    ("endless", lambda p: pathlib.Path("/dev/zero"), too_large()),
     ("binary", lambda p: p.write_bytes(b'{"nodes": \x00\x01\x02}') and p, "not a text file (binary data)"),
     ("latin-1", lambda p: p.write_bytes('{"name": "Köln"}'.encode("latin-1")) and p, "not a UTF-8 text file"),
     ("digits", lambda p: p.write_text('{"n": ' + "9" * 5000 + "}") and p, "cannot read: a number has too many digits"),

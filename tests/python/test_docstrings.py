@@ -48,6 +48,8 @@ def runtime_docs():
     out = []
     for name in sorted(n for n in dir(core) if not n.startswith("_")):
         obj = getattr(core, name)
+        if not callable(obj):
+            continue  # the engine's constants: plain values, described by comments in the stub
         if not isinstance(obj, type):
             out.append((name, prose(obj.__doc__, name)))
             continue

@@ -19,6 +19,8 @@ MODEL_NAMES = [
     "Result",
 ]
 SOLVE_NAMES = ["Solver", "solve_json_file", "solve_json_str"]
+# The engine's limits and defaults, so that the Python package reads them instead of copying them.
+CONSTANTS = {"MISSING_COST": 9999.0, "MAX_NODES": 256, "MAX_IMPROVE_NODES": 2000, "DEFAULT_TIME_LIMIT": 60.0}
 
 
 def public_names():
@@ -32,8 +34,14 @@ def test_module_docstring_exact():
 def test_registration_order_and_nothing_else():
     names = public_names()
     assert names[: len(MODEL_NAMES)] == MODEL_NAMES
-    # The solve entry points follow the model, all three in order, or not yet at all.
-    assert names[len(MODEL_NAMES) :] in ([], SOLVE_NAMES)
+    # The solve entry points follow the model, all three in order, then the engine's constants.
+    assert names[len(MODEL_NAMES) :] == SOLVE_NAMES + list(CONSTANTS)
+
+
+@pytest.mark.parametrize("name", sorted(CONSTANTS))
+def test_constants_are_the_engines(name):
+    value = getattr(_kvt_core, name)
+    assert (type(value), value) == (type(CONSTANTS[name]), CONSTANTS[name])
 
 
 @pytest.mark.parametrize("name", ["MinMax", "MinSum", "DEPOT", "TARGET"])

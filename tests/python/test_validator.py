@@ -196,3 +196,34 @@ def test_validate_command_accepts_the_valid_result(tmp_path):
         write(tmp_path, "result.json", json.dumps(grid_result())),
     )
     assert (proc.returncode, proc.stdout) == (0, "OK: 2 routes cover all 6 nodes, min_max 19.00\n")
+
+
+# --- ids that several nodes carry ---------------------------------------------------------------------
+
+# Node ids 0, 1, 2, 2 on a line (positions 0..3); the solver visits both nodes with id 2, and a route
+# lists 2 twice. References to 2 mean the last of them, as for the solver.
+DUPLICATE = {
+    "nodes": [{"id": 0, "x": 0, "y": 0, "type": "depot"}, {"id": 1, "x": 1, "y": 0}]
+    + [{"id": 2, "x": 2, "y": 0}, {"id": 2, "x": 5, "y": 0}],
+    "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0}],
+    "costs": {"t": [[float(abs(a - b)) for b in (0, 1, 2, 5)] for a in (0, 1, 2, 5)]},
+}
+
+
+def duplicate_result(path, cost):
+    return {"status": "success", "routes": [{"agent_id": 0, "path": path, "cost": cost}]}
+
+
+@pytest.mark.parametrize(
+    "path, cost, kinds",
+    [
+        ([0, 1, 2, 2, 0], 10.0, []),  # the solver's own route: 1 + 1 + 3 + 5
+        ([0, 2, 2, 1, 0], 10.0, []),  # 0 -> 5 -> 2 -> 1 -> 0 is 5 + 3 + 1 + 1
+        ([0, 1, 2, 2, 0], 9.0, ["cost"]),
+        ([0, 1, 2, 0], 4.0, ["missing"]),  # one node with id 2 left out
+        ([0, 1, 2, 2, 2, 0], 10.0, ["twice"]),
+    ],
+)
+def test_routes_through_an_id_two_nodes_carry(path, cost, kinds):
+    violations = validate_result(Instance.from_document(copy.deepcopy(DUPLICATE)), duplicate_result(path, cost))
+    assert [v.kind for v in violations] == kinds, [str(v) for v in violations]
