@@ -186,7 +186,7 @@ def _solve_text(text: str, time_limit: float) -> _Reply:
     """`solve_json_str` on the calling thread, timed, with the solver's console lines collected."""
     import _kvt_core
 
-    from .solve import ConsoleLines
+    from .console import ConsoleLines
 
     result: SolveResult | None = None
     kind = message = ""

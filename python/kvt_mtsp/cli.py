@@ -145,8 +145,8 @@ def _solve(
     """Solves on this thread, so that Ctrl-C stops the search; a helper thread redraws the bar."""
     import _kvt_core
 
+    from .console import ConsoleLines
     from .progress import ProgressBar
-    from .solve import ConsoleLines
 
     found: list[Improvement] = []
     start = time.monotonic()

@@ -88,20 +88,22 @@ class Solution:
 def _document(instance: InstanceInput) -> dict[str, Any]:
     """The JSON document of a path, a JSON text, a parsed document or an `Instance`."""
     if isinstance(instance, Instance):
-        document = instance.document
-        if not isinstance(document, Mapping):
+        source = instance.document
+        if not isinstance(source, Mapping):
             raise TypeError("this Instance was not read from a document; pass the document or its path")
-        return copy.deepcopy(dict(document))
+        return copy.deepcopy(dict(source))
     if isinstance(instance, Mapping):
         return copy.deepcopy(dict(instance))
     if isinstance(instance, (str, os.PathLike)):
         text = os.fspath(instance)
         if isinstance(instance, str) and text.lstrip("\ufeff \t\r\n").startswith("{"):
-            return json.loads(text.lstrip("\ufeff"))
+            read: dict[str, Any] = json.loads(text.lstrip("\ufeff"))
+            return read
         path = pathlib.Path(text)
         if not path.is_file():
             raise FileNotFoundError(f"no instance file {path}")
-        return json.loads(path.read_text(encoding="utf-8-sig"))
+        parsed: dict[str, Any] = json.loads(path.read_text(encoding="utf-8-sig"))
+        return parsed
     raise TypeError(f"instance must be a path, a JSON text, a document or an Instance, not {type(instance).__name__}")
 
 
@@ -173,7 +175,8 @@ def solve(
 
     Ctrl-C stops the search and returns the best solution found until then with status "stopped";
     `KeyboardInterrupt` is raised again only when there is none. Raises FileNotFoundError for a
-    missing file, ValueError / IndexError / RuntimeError when the solver refuses the instance."""
+    missing file, `InstanceError` (a ValueError) naming the first reason the solver refuses the
+    instance for, ValueError / RuntimeError for what only the engine finds."""
     import _kvt_core
 
     document = _document(instance)

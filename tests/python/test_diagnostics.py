@@ -112,7 +112,7 @@ def test_what_the_sink_raises_propagates_and_a_non_callable_is_refused():
 
 
 def test_console_lines_collects_a_solve_and_reports_a_crash():
-    from kvt_mtsp.solve import ConsoleLines
+    from kvt_mtsp.console import ConsoleLines
 
     with ConsoleLines() as console:
         core.solve_json_str(json.dumps(doc(800, n=3)), 0.2, diagnostics=console)
@@ -120,7 +120,7 @@ def test_console_lines_collects_a_solve_and_reports_a_crash():
     assert console.text.startswith(
         "[warning] node 800 has no assignment constraint; allowing all types\n[warning] node 801 "
     )
-    code = "import os\nfrom kvt_mtsp.solve import ConsoleLines\nwith ConsoleLines():\n    os.abort()\n"
+    code = "import os\nfrom kvt_mtsp.console import ConsoleLines\nwith ConsoleLines():\n    os.abort()\n"
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert proc.returncode == -signal.SIGABRT
     assert proc.stderr.startswith("Fatal Python error: Aborted")

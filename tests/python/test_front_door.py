@@ -116,7 +116,7 @@ def test_refusals_and_missing_files():
         kvt_mtsp.solve(42)  # type: ignore[arg-type]
     doc = json.loads((ROOT / "examples" / "two_types.json").read_text())
     doc["agents"][0]["start_node"] = 999
-    with pytest.raises(IndexError):
+    with pytest.raises(kvt_mtsp.InstanceError, match=r"^agents\[0\]\.start_node: 999 is not a node id"):
         kvt_mtsp.solve(doc)
 
 
@@ -201,3 +201,14 @@ def test_ctrl_c_returns_the_best_routes_so_far(tmp_path):
     assert result["status"] == "success" and result["timeout"] is True
     assert validate_result(Instance.from_document(doc), result) == []
     assert result["anytime"], "the improvements found before Ctrl-C are kept"
+
+
+def test_an_instance_read_from_a_document_is_solved_from_it():
+    doc = json.loads((ROOT / "examples" / "two_types.json").read_text())
+    instance = Instance.from_document(doc)
+    assert [r.path for r in kvt_mtsp.solve(instance, seed=4, iterations=60).routes] == [
+        r.path for r in kvt_mtsp.solve(doc, seed=4, iterations=60).routes
+    ]
+    built = Instance(nodes=instance.nodes, agents=instance.agents)
+    with pytest.raises(TypeError, match="not read from a document"):
+        kvt_mtsp.solve(built)
