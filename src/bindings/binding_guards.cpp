@@ -42,11 +42,54 @@ void ConstructOnNew(py::handle cls) {
       py::name("__new__")));
 }
 
+// The type a property's getter returns, from the signature line pybind11 writes first in its
+// docstring ("(self: Node) -> int").
+std::string ReturnedType(const py::object& getter) {
+  const std::string doc = py::str(getter.attr("__doc__"));
+  const size_t arrow = doc.find(") -> ");
+  if (arrow == std::string::npos) return "a value of the property's type";
+  const size_t end = doc.find('\n', arrow);
+  return doc.substr(arrow + 5, end == std::string::npos ? std::string::npos : end - arrow - 5);
+}
+
+// Assigning a value of the wrong type to a property raises TypeError naming the property and
+// the type it takes ("Node.id: expected int, got str") instead of pybind11's bare
+// "(): incompatible function arguments".
+void NameSetterErrors(py::handle cls) {
+  const py::object property = py::module_::import("builtins").attr("property");
+  const std::string owner = py::str(cls.attr("__name__"));
+  const py::dict members(cls.attr("__dict__"));
+  for (const auto& item : members) {
+    const py::object value = py::reinterpret_borrow<py::object>(item.second);
+    if (!py::isinstance(value, property) || value.attr("fset").is_none()) continue;
+    const py::object getter = value.attr("fget");
+    const py::object setter = value.attr("fset");
+    const std::string name = owner + "." + std::string(py::str(item.first));
+    const std::string expected = ReturnedType(getter);
+    py::cpp_function named(
+        [setter, name, expected](py::handle self, py::handle assigned) {
+          try {
+            setter(self, assigned);
+          } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_TypeError) ||
+                std::string(e.what()).find("incompatible function arguments") == std::string::npos) {
+              throw;
+            }
+            throw py::type_error(name + ": expected " + expected + ", got " +
+                                 std::string(py::str(py::type::handle_of(assigned).attr("__name__"))));
+          }
+        },
+        py::is_method(cls), py::arg("value"));
+    py::setattr(cls, item.first, property(getter, named, value.attr("fdel"), value.attr("__doc__")));
+  }
+}
+
 }  // namespace
 
 void GuardClass(py::handle cls) {
   ConstructOnNew(cls);
   RefusePickling(cls);
+  NameSetterErrors(cls);
 }
 
 void GuardEnum(py::handle cls) {

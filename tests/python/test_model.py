@@ -9,6 +9,7 @@ import weakref
 
 import pytest
 
+import _kvt_core as core
 from _kvt_core import (
     Agent,
     AssignmentConstraint,
@@ -159,7 +160,8 @@ def test_wrong_property_value_raises_type_error_and_changes_nothing(cls, attr, b
     before = getattr(obj, attr)
     if attr == "position":
         before = (before.x, before.y, before.z)
-    with pytest.raises(TypeError, match="incompatible function arguments"):
+    # The message names the property and the type it takes (not pybind11's bare signature text).
+    with pytest.raises(TypeError, match=rf"^{cls.__name__}\.{attr}: expected \S+, got {type(bad).__name__}$"):
         setattr(obj, attr, bad)
     after = getattr(obj, attr)
     if attr == "position":
@@ -676,3 +678,25 @@ def test_model_objects_refuse_pickling_and_copying(factory, how):
     with pytest.raises(TypeError) as info:
         how(obj)
     assert str(info.value) == "cannot pickle '_kvt_core.%s' object" % type(obj).__name__
+
+
+@pytest.mark.parametrize(
+    "make, name, value, text",
+    [
+        (core.Node, "id", "x", "Node.id: expected int, got str"),
+        (core.Node, "demand", "heavy", "Node.demand: expected float, got str"),
+        (core.Node, "type", 3, "Node.type: expected _kvt_core.NodeType, got int"),
+        (core.Agent, "start_node", 1.5, "Agent.start_node: expected int, got float"),
+        (core.Agent, "type", None, "Agent.type: expected str, got NoneType"),
+        (core.Options, "time_limit", "soon", "Options.time_limit: expected float, got str"),
+        (core.Options, "objective", 1, "Options.objective: expected _kvt_core.ObjectiveType, got int"),
+        (core.Options, "improve", "yes", "Options.improve: expected bool, got str"),
+    ],
+)
+def test_a_wrong_type_names_the_property_and_its_type(make, name, value, text):
+    obj = make()
+    before = getattr(obj, name)
+    with pytest.raises(TypeError) as caught:
+        setattr(obj, name, value)
+    assert str(caught.value) == text
+    assert getattr(obj, name) == before
