@@ -215,6 +215,28 @@ def route_table(instance: Instance, result: SolveResult) -> str:
     return "\n".join(lines)
 
 
+def schedule_table(instance: Instance, result: SolveResult) -> str:
+    """Every stop of every route: its arrival, the wait for its window and the start of service."""
+    from .validate import walk_route
+
+    rows = [("agent", "#", "node", "arrival", "wait", "start")]
+    for agent, route in zip(instance.agents, result["routes"]):
+        for i, (node, arrival, wait, start) in enumerate(walk_route(instance, agent, route["path"])):
+            rows.append((str(agent.id), str(i), str(node), f"{arrival:.2f}", f"{wait:.2f}", f"{start:.2f}"))
+    widths = [max(len(r[i]) for r in rows) for i in range(6)]
+    return "\n".join("  ".join(f"{c:>{w}}" for c, w in zip(r, widths)) for r in rows)
+
+
+def schedule_rows(instance: Instance, result: SolveResult) -> list[dict[str, Any]]:
+    from .validate import walk_route
+
+    return [
+        {"agent_id": agent.id, "position": i, "node": node, "arrival": arrival, "wait": wait, "start": start}
+        for agent, route in zip(instance.agents, result["routes"])
+        for i, (node, arrival, wait, start) in enumerate(walk_route(instance, agent, route["path"]))
+    ]
+
+
 def summary(instance: Instance, result: SolveResult, ending: str | None = None) -> str:
     stats = result["statistics"]
     if ending is None:
@@ -223,11 +245,12 @@ def summary(instance: Instance, result: SolveResult, ending: str | None = None) 
         return f"no solution found ({ending})"
     value = stats["max_cost"] if instance.objective == "min_max" else stats["sum_cost"]
     improvements = len(result["anytime"])
+    last = result["anytime"][-1]["time"] if result["anytime"] else stats["last_update_time"]
     return (
         f"objective {instance.objective}: {value:.2f}  (max {stats['max_cost']:.2f}, "
         f"sum {stats['sum_cost']:.2f})\n"
-        f"{improvements} improving solution{'s' if improvements != 1 else ''}, last after "
-        f"{stats['last_update_time']:.3f} s of processor time; {ending} after "
+        f"{improvements} improving solution{'s' if improvements != 1 else ''}, the last found after "
+        f"{last:.3f} s of processor time; {ending} after "
         f"{stats['solve_time']:.2f} s; {stats['n_generated']} states generated"
     )
 
@@ -236,8 +259,10 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
     text, doc, reading = _read_solved(args.instance, args.improve, args.seed, args.improve_iterations)
     _refused(args.instance, reading)
     findings = _pre_check(doc, reading, args.time_limit)
-    # The matrices are of no use past the check; the solver reads its own from the text.
-    instance = dataclasses.replace(reading.instance, costs={})
+    # The matrices are of no use past the check, but for the schedule; the solver reads its own
+    # from the text.
+    show_schedule = args.schedule if args.schedule is not None else bool(reading.instance.windows)
+    instance = reading.instance if show_schedule else dataclasses.replace(reading.instance, costs={})
     del doc, reading
     _check_writable(args.output)
     _check_writable(args.plot)
@@ -267,8 +292,13 @@ def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
             out.write(f"result written to {args.output}\n")
         out.flush()
         raise
-    out.write(route_table(instance, result) + "\n" + summary(instance, result) + "\n")
+    out.write(route_table(instance, result) + "\n")
+    if show_schedule and result["status"] == "success":
+        out.write(schedule_table(instance, result) + "\n")
+    out.write(summary(instance, result) + "\n")
     out.flush()
+    if show_schedule and result["status"] == "success":
+        result = {**result, "schedule": schedule_rows(instance, result)}  # type: ignore[typeddict-unknown-key]
     if result["status"] != "success":
         for reason in failure_reasons(findings, result, budget, len(instance.nodes), len(instance.agents)):
             print(f"{PROG}: no solution: {reason}", file=sys.stderr)
@@ -501,6 +531,14 @@ def run_batch(
         if bar is not None:
             bar.finish()
     rows = summary_rows(finished)
+    if interrupted:
+        # What the interruption left unsolved is listed as not run, after what finished.
+        done = {o.index for o in finished}
+        rows += [
+            (pathlib.Path(f).stem, "not run", "", "", "", "", "interrupted before it finished")
+            for i, f in enumerate(files)
+            if i not in done
+        ]
     table = summary_markdown(rows)
     write(folder / "summary.md", table)
     write(folder / "summary.csv", summary_csv(rows))
@@ -581,6 +619,13 @@ def build_parser() -> argparse.ArgumentParser:
         type=int,
         metavar="N",
         help="cap on the improvement's iterations (0: none); with --seed a run repeats exactly",
+    )
+    solve.add_argument(
+        "--schedule",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="list every stop's arrival, wait and start of service, and write them to --output as "
+        '"schedule" (default: on when the instance has time windows)',
     )
     solve.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     solve.add_argument(

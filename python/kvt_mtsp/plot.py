@@ -150,6 +150,19 @@ def draw_anytime(ax: Axes, instance: Instance, result: SolveResult, budget: floa
     else:
         ax.xaxis.set_major_locator(MaxNLocator(nbins=6))
     ax.annotate(f"{values[-1]:.2f}", (times[-1], values[-1]), xytext=(4, 6), textcoords="offset points", fontsize=8)
+    handover = result["statistics"].get("improve_start_time")
+    if isinstance(handover, (int, float)) and handover >= 0:
+        at = float(handover) * (1000.0 if end < 1.0 or ax.get_xlabel().endswith("(ms)") else 1.0)
+        ax.axvline(at, color="tab:orange", linestyle="--", linewidth=1.0)
+        ax.annotate(
+            "improvement engine",
+            (at, 1.0),
+            xycoords=("data", "axes fraction"),
+            xytext=(3, -12),
+            textcoords="offset points",
+            fontsize=8,
+            color="tab:orange",
+        )
 
 
 def make_figure(instance: Instance, result: SolveResult, title: str = "", budget: float | None = None) -> Figure:

@@ -596,9 +596,10 @@ def test_cli_faults_of_the_command_are_one_line(tmp_path, args, message):
 
 
 @linux_only
-def test_cli_interrupt_keeps_the_finished_results(tmp_path):
+@pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+def test_cli_interrupt_keeps_the_finished_results(tmp_path, signum, status):
     for k in range(2):
-        (tmp_path / f"quick{k}.json").write_text(json.dumps(instance(n=5, seed=k)))
+        (tmp_path / f"quick{k}.json").write_text(json.dumps(instance(n=5, seed=k, time_limit=1.0)))
     (tmp_path / "slow.json").write_text(json.dumps(instance(n=60, agents=3, time_limit=120.0)))
     out = tmp_path / "out"
     # A child of a background job inherits an ignored SIGINT; give it the default a terminal would.
@@ -625,12 +626,17 @@ def test_cli_interrupt_keeps_the_finished_results(tmp_path):
     time.sleep(0.5)  # the slow instance is solving now
     workers = worker_pids(proc.pid)
     start = time.monotonic()
-    proc.send_signal(signal.SIGINT)
+    proc.send_signal(signum)
     stdout, stderr = proc.communicate(timeout=60)
     assert time.monotonic() - start < 30
-    assert proc.returncode == 130, stderr
+    assert proc.returncode == status, stderr
     assert stderr.endswith("kvt-mtsp: interrupted: 2 of 3 instances finished\n") and "Traceback" not in stderr
-    assert [r["instance"] for r in read_csv(out / "summary.csv")] == ["quick0", "quick1"]
+    rows = read_csv(out / "summary.csv")
+    assert [(r["instance"], r["status"]) for r in rows] == [
+        ("quick0", "success"),
+        ("quick1", "success"),
+        ("slow", "not run"),
+    ]
     assert stdout == (out / "summary.md").read_text()
     assert sorted(p.name for p in out.iterdir()) == [
         "quick0.result.json",

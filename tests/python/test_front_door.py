@@ -212,3 +212,27 @@ def test_an_instance_read_from_a_document_is_solved_from_it():
     built = Instance(nodes=instance.nodes, agents=instance.agents)
     with pytest.raises(TypeError, match="not read from a document"):
         kvt_mtsp.solve(built)
+
+
+@pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+def test_a_stopped_command_line_solve_writes_its_best_routes(tmp_path, signum, status):
+    doc = large_doc()
+    instance = tmp_path / "instance.json"
+    instance.write_text(json.dumps(doc))
+    output = tmp_path / "out.json"
+    child = subprocess.Popen(
+        [sys.executable, "-m", "kvt_mtsp", "solve", str(instance), "--time-limit", "60", "--quiet", "-o", str(output)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
+    time.sleep(2.5)
+    child.send_signal(signum)
+    out, err = child.communicate(timeout=60)
+    assert child.returncode == status, err
+    assert "Traceback" not in err
+    result = json.loads(output.read_text())
+    assert result["status"] == "success" and result["timeout"] is True
+    assert validate_result(Instance.from_document(doc), result) == []
+    assert "interrupted" in out
