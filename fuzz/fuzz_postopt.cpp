@@ -82,7 +82,8 @@ struct Setup {
 };
 
 // The routing context a solve hands its plugins, read from the same records.
-velmora::RoutingContext MakeContext(const velmora::PlannerGraph* graph, const std::vector<velmora::SolverNode>& nodes,
+velmora::RoutingContext MakeContext(const velmora::PlannerGraph* graph,
+                                    const std::vector<velmora::SolverNode>& nodes,
                                     const std::vector<velmora::SolverAgent>& agents, const Setup& s) {
   return velmora::RoutingContext(
       velmora::TablesFromGraph(graph, nodes, agents, s.starts, s.ends, s.windows, s.return_to_end));
