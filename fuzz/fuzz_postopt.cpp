@@ -1,5 +1,6 @@
 // libFuzzer target: the post-optimizers on fuzzed routes over a small fuzzed
-// graph (at most 12 vertices, 3 agent types, 5 agents).
+// graph (at most 12 vertices, 3 agent types, 5 agents), configured with the
+// routing context of these records as a solve configures them.
 //
 // Invariants checked after Optimize:
 //  - every written route that is valid for its agent costs what is written;
@@ -18,6 +19,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "core/routing_context.hpp"
+#include "graph/graph_tables.hpp"
 #include "graph/sparse_graph.hpp"
 #include "model/result.hpp"
 #include "postopt/composite_post_optimizer.hpp"
@@ -78,12 +81,12 @@ struct Setup {
   velmora::WindowTable windows;
 };
 
-template <class Optimizer>
-void Configure(Optimizer& optimizer, const Setup& s) {
-  optimizer.SetReturnToEnd(s.return_to_end);
-  optimizer.SetAgentStarts(s.starts);
-  optimizer.SetAgentEnds(s.ends);
-  optimizer.SetTimeWindows(s.windows);
+// The routing context a solve hands its plugins, read from the same records.
+velmora::RoutingContext MakeContext(const velmora::PlannerGraph* graph,
+                                    const std::vector<velmora::SolverNode>& nodes,
+                                    const std::vector<velmora::SolverAgent>& agents, const Setup& s) {
+  return velmora::RoutingContext(
+      velmora::TablesFromGraph(graph, nodes, agents, s.starts, s.ends, s.windows, s.return_to_end));
 }
 
 std::string RouteText(const Route& r) {
@@ -229,9 +232,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Incoming costs as the solver records them: a valid route carries its own
   // cost (the route-merging optimizer leaves the result untouched when every
   // route costs 0 or less); other entries carry anything.
-  velmora::RouteEvaluator evaluator;
-  Configure(evaluator, setup);
+  // Configured as a solve configures its plugins (Solver::ConfigurePlugins).
   const velmora::PlannerGraph* g = no_graph ? nullptr : &graph;
+  const velmora::RoutingContext context = MakeContext(g, nodes, agents, setup);
+  velmora::RouteEvaluator evaluator;
+  evaluator.Configure(context);
   for (const auto& [k, r] : result.paths) {
     const velmora::RouteCost rc = k >= 0 ? evaluator.EvaluateRoute(g, nodes, agents, r, static_cast<uint64_t>(k))
                                          : velmora::RouteCost{false};
@@ -254,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       optimizer = std::move(composite);
     }
   }
-  Configure(*optimizer, setup);
+  optimizer->Configure(context);
   Dump(graph, no_graph, nodes, agents, setup, result, "input");
   optimizer->Optimize(g, nodes, agents, result);
   Dump(graph, no_graph, nodes, agents, setup, result, optimizer->GetName().c_str());

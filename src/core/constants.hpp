@@ -20,7 +20,7 @@ constexpr uint64_t kMaxImproveNodes = 2000;
 constexpr double kLargest = std::numeric_limits<double>::max();
 
 // A route cost counts as improved only when it beats the current one by more
-// than this (post-optimizers, anytime list).
+// than this (post-optimizers, anytime list, the improvement engine's objective).
 constexpr double kImprovementTolerance = 1e-9;
 
 // An incumbent keeps open states whose f lies up to this much above it.

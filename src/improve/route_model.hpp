@@ -44,6 +44,20 @@ class RouteModel {
   double Limit(uint32_t agent) const { return limit_[agent]; }
   uint32_t StartNode(uint32_t agent) const { return start_[agent]; }
 
+  // One step along a route: the leg, then the arrival, rejected after the
+  // window's close, the wait for its opening, and the agent's limit. False
+  // when the step is infeasible (t is then meaningless).
+  static bool Step(double leg, double open, double close, double limit, double& t) {
+    t += leg;
+    if (t > close) return false;
+    if (t < open) t = open;
+    return !(t > limit);
+  }
+  // The step from x onto target v for an agent of `slot` with `limit`.
+  bool StepTo(uint32_t slot, uint32_t x, uint32_t v, double limit, double& t) const {
+    return Step(Leg(slot, x, v), open_[v], close_[v], limit, t);
+  }
+
   // Cost of closing the route of `agent` whose last node is x, reached at t
   // (the best of its closing nodes); false when no closing node can be reached
   // in time or within the limit. `close` receives the node.
@@ -51,13 +65,10 @@ class RouteModel {
     bool found = false;
     for (uint32_t c = 0; c < close_count_[agent]; ++c) {
       const uint32_t node = close_node_[2 * agent + c];
+      // Staying put, and without return-to-end every closing move, is free.
+      const double leg = (x != node && return_to_end_) ? Leg(agent_slot_[agent], x, node) : 0.0;
       double tt = t;
-      if (x != node && return_to_end_) tt += Leg(agent_slot_[agent], x, node);
-      const double open = close_open_[2 * agent + c];
-      const double shut = close_shut_[2 * agent + c];
-      if (tt > shut) continue;
-      if (tt < open) tt = open;
-      if (tt > limit_[agent]) continue;
+      if (!Step(leg, close_open_[2 * agent + c], close_shut_[2 * agent + c], limit_[agent], tt)) continue;
       if (!found || tt < cost) {
         cost = tt;
         if (close != nullptr) *close = node;

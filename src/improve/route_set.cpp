@@ -118,12 +118,7 @@ void RouteSet::Refresh(uint32_t r) {
     const uint32_t v = d.seq[p];
     route_of_[v] = r;
     pos_of_[v] = static_cast<uint32_t>(p);
-    if (ok) {
-      t += m.Leg(slot, d.seq[p - 1], v);
-      if (t > m.Close(v)) ok = false;
-      if (t < m.Open(v)) t = m.Open(v);
-      if (t > limit) ok = false;
-    }
+    if (ok) ok = m.StepTo(slot, d.seq[p - 1], v, limit, t);
     d.time[p] = t;
     d.ok[p] = ok ? 1 : 0;
   }
@@ -205,10 +200,7 @@ inline bool RouteSet::Walk(uint32_t slot, double limit, const RouteData& q, cons
                            double& t) const {
   const RouteModel& m = *model_;
   auto step = [&](uint32_t v) {
-    t += m.Leg(slot, x, v);
-    if (t > m.Close(v)) return false;
-    if (t < m.Open(v)) t = m.Open(v);
-    if (t > limit) return false;
+    if (!m.StepTo(slot, x, v, limit, t)) return false;
     x = v;
     return true;
   };

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/constants.hpp"
 #include "improve/improve_settings.hpp"
 #include "improve/route_model.hpp"
 #include "improve/segment.hpp"
@@ -80,11 +81,11 @@ class RouteSet {
   Objective After(uint32_t a, double cost_a, uint32_t b, double cost_b) const;
   // Longest route other than a and b (-inf when there is none).
   double LongestOther(uint32_t a, uint32_t b) const;
-  // x beats y by more than 1e-9.
+  // x beats y by more than kImprovementTolerance.
   bool Better(const Objective& x, const Objective& y) const {
-    if (!min_max_) return x.total < y.total - 1e-9;
-    if (x.longest < y.longest - 1e-9) return true;
-    return x.longest <= y.longest && x.total < y.total - 1e-9;
+    if (!min_max_) return x.total < y.total - kImprovementTolerance;
+    if (x.longest < y.longest - kImprovementTolerance) return true;
+    return x.longest <= y.longest && x.total < y.total - kImprovementTolerance;
   }
 
   // Replace routes a (and b) by the pieces; false, with nothing changed, when

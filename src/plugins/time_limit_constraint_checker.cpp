@@ -19,8 +19,6 @@ void TimeLimitConstraintChecker::Configure(const RoutingContext& context) {
   for (uint64_t k = 0; k < context.AgentCount(); ++k) limits_.push_back(context.TimeLimit(k));
 }
 
-void TimeLimitConstraintChecker::SetAgentEnds(const std::vector<uint64_t>& ends) { inner_.SetAgentEnds(ends); }
-
 bool TimeLimitConstraintChecker::IsForbidden(uint64_t agent, uint64_t node) const {
   return inner_.IsForbidden(agent, node);
 }

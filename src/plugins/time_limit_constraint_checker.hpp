@@ -22,8 +22,6 @@ class TimeLimitConstraintChecker : public ConstraintCheckerPlugin {
   bool CheckAgent(const SearchState& state, uint64_t agent) const override;
   bool IsDeadEnd(const SearchState& state) const override;
 
-  void SetAgentEnds(const std::vector<uint64_t>& ends);
-
  private:
   DefaultConstraintChecker inner_;
   std::vector<double> limits_;  // per agent; 0 or less: unlimited

@@ -24,7 +24,6 @@ void TimeWindowConstraintChecker::Init(const PlannerGraph* graph, const std::vec
 }
 
 void TimeWindowConstraintChecker::SetAgentEnds(const std::vector<uint64_t>& ends) {
-  inner_.SetAgentEnds(ends);
   ends_ = ends;
   Rebuild();
 }

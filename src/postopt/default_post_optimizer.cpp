@@ -52,6 +52,7 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
   graph_ = graph;
   nodes_ = nodes;
   agents_ = agents;
+  evaluator_.Refresh();  // the copies above may hold another instance at the same addresses
   GroupRoutes(result);
   ImproveWithinGroups();
   RelocateAcrossGroups();

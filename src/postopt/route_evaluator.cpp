@@ -1,5 +1,6 @@
 #include "postopt/route_evaluator.hpp"
 
+#include "graph/graph_tables.hpp"
 #include "postopt/segment_reversal.hpp"
 
 #include <algorithm>
@@ -19,12 +20,9 @@ constexpr size_t kMaxBoundedLength = 40000;
 }  // namespace
 
 struct RouteEvaluator::Context {
-  const PlannerGraph* graph = nullptr;
-  const RoutingContext* routing = nullptr;  // rules and dense costs when configured
+  const RoutingContext* routing = nullptr;  // the rules, costs and windows
   uint64_t agent = 0;
   const std::vector<SolverNode>* nodes = nullptr;
-  int64_t type = 0;
-  double time_limit = 0.0;
   bool has_start = false;
   uint64_t start = 0;
   bool has_end = false;
@@ -33,6 +31,7 @@ struct RouteEvaluator::Context {
 
 void RouteEvaluator::SetReturnToEnd(bool flag) {
   context_ = nullptr;
+  own_stale_ = true;
   return_to_end_ = flag;
 }
 
@@ -67,6 +66,7 @@ void RebuildRoles(const std::unordered_set<uint64_t>& starts, const std::unorder
 
 void RouteEvaluator::SetAgentStarts(const std::vector<uint64_t>& starts) {
   context_ = nullptr;
+  own_stale_ = true;
   starts_ = starts;
   start_set_.clear();
   start_set_.insert(starts_.begin(), starts_.end());
@@ -75,6 +75,7 @@ void RouteEvaluator::SetAgentStarts(const std::vector<uint64_t>& starts) {
 
 void RouteEvaluator::SetAgentEnds(const std::vector<uint64_t>& ends) {
   context_ = nullptr;
+  own_stale_ = true;
   ends_ = ends;
   end_set_.clear();
   end_set_.insert(ends_.begin(), ends_.end());
@@ -83,20 +84,44 @@ void RouteEvaluator::SetAgentEnds(const std::vector<uint64_t>& ends) {
 
 void RouteEvaluator::SetTimeWindows(const WindowTable& windows) {
   context_ = nullptr;
+  own_stale_ = true;
   windows_ = windows;
   has_time_windows_ = !windows_.empty();
-  uint64_t top = 0;
-  for (const auto& entry : windows_) top = std::max(top, entry.first);
-  dense_windows_.clear();
-  has_window_.clear();
-  dense_windows_ok_ = top < kDenseLimit;
-  if (!dense_windows_ok_ || windows_.empty()) return;
-  dense_windows_.assign(static_cast<size_t>(top) + 1, Window(0.0, 0.0));
-  has_window_.assign(static_cast<size_t>(top) + 1, 0);
-  for (const auto& entry : windows_) {
-    dense_windows_[entry.first] = entry.second;
-    has_window_[entry.first] = 1;
+}
+
+void RouteEvaluator::Refresh() { own_stale_ = true; }
+
+void RouteEvaluator::Rebuild(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                             const std::vector<SolverAgent>& agents) const {
+  // Depots listed beyond the agents still bar other routes: each gets an
+  // agent of no type, which no call evaluates (its index has no record).
+  const size_t listed = std::max(starts_.size(), ends_.size());
+  if (listed > agents.size()) {
+    std::vector<SolverAgent> padded = agents;
+    SolverAgent none;
+    none.type = -1;
+    padded.resize(listed, none);
+    own_ = RoutingContext(TablesFromGraph(graph, nodes, padded, starts_, ends_, windows_, return_to_end_));
+  } else {
+    own_ = RoutingContext(TablesFromGraph(graph, nodes, agents, starts_, ends_, windows_, return_to_end_));
   }
+  own_stale_ = false;
+  own_graph_ = graph;
+  own_nodes_ = &nodes;
+  own_agents_ = &agents;
+  own_node_count_ = nodes.size();
+  own_agent_count_ = agents.size();
+}
+
+const RoutingContext& RouteEvaluator::Rules(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                                            const std::vector<SolverAgent>& agents, uint64_t agent) const {
+  // The configured rules hold for the agents it knows, on the graph it was built from.
+  if (context_ != nullptr && graph != nullptr && agent < context_->AgentCount()) return *context_;
+  if (own_stale_ || graph != own_graph_ || &nodes != own_nodes_ || &agents != own_agents_ ||
+      nodes.size() != own_node_count_ || agents.size() != own_agent_count_) {
+    Rebuild(graph, nodes, agents);
+  }
+  return own_;
 }
 
 bool RouteEvaluator::InStartSet(uint64_t v) const {
@@ -109,12 +134,6 @@ bool RouteEvaluator::InEndSet(uint64_t v) const {
   return end_set_.count(v) != 0;
 }
 
-const RouteEvaluator::Window* RouteEvaluator::FindWindow(uint64_t v) const {
-  if (dense_windows_ok_) return (v < has_window_.size() && has_window_[v]) ? &dense_windows_[v] : nullptr;
-  auto it = windows_.find(v);
-  return it == windows_.end() ? nullptr : &it->second;
-}
-
 bool RouteEvaluator::IsForeignDepot(uint64_t v, uint64_t agent) const {
   if (!starts_.empty() && InStartSet(v) && (agent >= starts_.size() || v != starts_[agent])) return true;
   if (!ends_.empty() && InEndSet(v) && (agent >= ends_.size() || v != ends_[agent])) return true;
@@ -123,15 +142,10 @@ bool RouteEvaluator::IsForeignDepot(uint64_t v, uint64_t agent) const {
 
 bool RouteEvaluator::MakeContext(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                                  const std::vector<SolverAgent>& agents, uint64_t agent, Context& ctx) const {
-  ctx.graph = graph;
   ctx.nodes = &nodes;
   ctx.agent = agent;
   // An agent without a record, start or end cannot have a valid route.
   if (agent >= agents.size()) return false;
-  // The context's rules hold for the agents it knows, on the graph it was built from.
-  ctx.routing = (context_ != nullptr && graph != nullptr && agent < context_->AgentCount()) ? context_ : nullptr;
-  ctx.type = agents[agent].type;
-  ctx.time_limit = agents[agent].time_limit;
   ctx.has_start = !starts_.empty();
   ctx.has_end = !ends_.empty();
   if (ctx.has_start) {
@@ -142,6 +156,7 @@ bool RouteEvaluator::MakeContext(const PlannerGraph* graph, const std::vector<So
     if (agent >= ends_.size()) return false;
     ctx.end = ends_[agent];
   }
+  ctx.routing = &Rules(graph, nodes, agents, agent);
   return true;
 }
 
@@ -153,13 +168,7 @@ bool RouteEvaluator::EndsMatch(const Context& ctx, int64_t first, int64_t last) 
 }
 
 inline double RouteEvaluator::Leg(const Context& ctx, int64_t u, int64_t v) const {
-  if (ctx.routing != nullptr)
-    return ctx.routing->RouteLeg(ctx.agent, static_cast<uint64_t>(u), static_cast<uint64_t>(v));
-  if (u == v || ctx.graph == nullptr) return 0.0;
-  const uint64_t w = static_cast<uint64_t>(v);
-  // Without return-to-end the move back to the own start or end is free.
-  if (!return_to_end_ && ((ctx.has_start && w == ctx.start) || (ctx.has_end && w == ctx.end))) return 0.0;
-  return ctx.graph->GetArcCostComponent(static_cast<uint64_t>(u), w, ctx.type, 0.0);
+  return ctx.routing->RouteLeg(ctx.agent, static_cast<uint64_t>(u), static_cast<uint64_t>(v));
 }
 
 inline bool RouteEvaluator::Visit(const Context& ctx, size_t p, size_t n, int64_t v, int64_t prev,
@@ -167,33 +176,11 @@ inline bool RouteEvaluator::Visit(const Context& ctx, size_t p, size_t n, int64_
   const uint64_t w = static_cast<uint64_t>(v);
   if (ctx.has_start && p > 0 && p + 1 < n && w == ctx.start) return false;
   if (v < 0 || w >= ctx.nodes->size()) return false;
-  if (ctx.routing != nullptr) {
-    const RoutingContext& rc = *ctx.routing;
-    if (!rc.MayVisit(ctx.agent, w)) return false;
-    if (p > 0) c += rc.RouteLeg(ctx.agent, static_cast<uint64_t>(prev), w);
-    if (!rc.Arrive(w, c)) return false;
-    return p == 0 || rc.WithinLimit(ctx.agent, c);
-  }
-  // The agent's own start and end node are where it stands, not nodes it
-  // serves: they are exempt from the type assignment (the search starts every
-  // agent at its start whatever the assignment says), and from the rule that no
-  // route passes through another agent's start or end node (a depot where one
-  // agent starts and another ends must not invalidate either route).
-  const bool own_depot = (ctx.has_start && w == ctx.start) || (ctx.has_end && w == ctx.end);
-  if (!own_depot) {
-    const std::vector<int64_t>& types = (*ctx.nodes)[w].types;
-    if (std::find(types.begin(), types.end(), ctx.type) == types.end()) return false;
-    if ((ctx.has_start && InStartSet(w)) || (ctx.has_end && InEndSet(w))) return false;
-  }
-  if (p > 0) c += Leg(ctx, prev, v);
-  if (has_time_windows_) {
-    if (const Window* window = FindWindow(w)) {
-      if (c > window->second) return false;
-      if (c < window->first) c = window->first;
-    }
-  }
-  if (p > 0 && ctx.time_limit > 0 && c > ctx.time_limit) return false;
-  return true;
+  const RoutingContext& rc = *ctx.routing;
+  if (!rc.MayVisit(ctx.agent, w)) return false;
+  if (p > 0) c += rc.RouteLeg(ctx.agent, static_cast<uint64_t>(prev), w);
+  if (!rc.Arrive(w, c)) return false;
+  return p == 0 || rc.WithinLimit(ctx.agent, c);
 }
 
 template <class At>

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <limits>
 #include <unordered_set>
-#include <utility>
 #include <vector>
 
 #include "core/routing_context.hpp"
@@ -49,14 +48,21 @@ class RouteEvaluator {
 
   // Takes the depots, windows and return-to-end flag from the context and
   // evaluates legs and visits by its rules (RouteLeg, MayVisit, Arrive,
-  // WithinLimit); the context outlives the evaluator. A later setter call
-  // goes back to the setters' data and the graph handed to each call.
+  // WithinLimit) for the calls with a graph and an agent it knows; the context
+  // outlives the evaluator. A later setter call drops it.
   void Configure(const RoutingContext& context);
 
+  // Without a configured context (and for the calls it does not cover) the
+  // evaluator reads a context of its own, built from the setters' data and the
+  // graph, nodes and agents of the call (graph/TablesFromGraph): it is rebuilt
+  // after a setter or Refresh call, or when a call names other records.
   void SetReturnToEnd(bool flag);
   void SetAgentStarts(const std::vector<uint64_t>& starts);
   void SetAgentEnds(const std::vector<uint64_t>& ends);
   void SetTimeWindows(const WindowTable& windows);
+  // The graph, nodes or agents of the calls have changed in place: the own
+  // context is built again on the next call.
+  void Refresh();
 
   bool ReturnToEnd() const { return return_to_end_; }
   bool HasTimeWindows() const { return has_time_windows_; }
@@ -95,8 +101,12 @@ class RouteEvaluator {
 
  private:
   struct Context;
-  using Window = std::pair<double, double>;
 
+  // The context whose rules hold for `agent` on these records.
+  const RoutingContext& Rules(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+                              const std::vector<SolverAgent>& agents, uint64_t agent) const;
+  void Rebuild(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
+               const std::vector<SolverAgent>& agents) const;
   bool MakeContext(const PlannerGraph* graph, const std::vector<SolverNode>& nodes,
                    const std::vector<SolverAgent>& agents, uint64_t agent, Context& ctx) const;
   bool EndsMatch(const Context& ctx, int64_t first, int64_t last) const;
@@ -106,7 +116,6 @@ class RouteEvaluator {
   RouteCost Walk(const Context& ctx, const At& at, size_t n, size_t from, double c, double limit) const;
   bool InStartSet(uint64_t v) const;
   bool InEndSet(uint64_t v) const;
-  const Window* FindWindow(uint64_t v) const;
 
   const RoutingContext* context_ = nullptr;
   bool return_to_end_ = false;
@@ -117,13 +126,19 @@ class RouteEvaluator {
   std::unordered_set<uint64_t> start_set_;
   std::unordered_set<uint64_t> end_set_;
 
-  // Dense copies of the sets and windows for O(1) look-ups in the evaluation
-  // loop; used while every key is below kDenseLimit, else the hash tables are.
+  // Dense copy of the depot sets for O(1) look-ups; used while every key is
+  // below kDenseLimit, else the hash tables are.
   std::vector<uint8_t> depot_roles_;  // bit 0: start set, bit 1: end set
   bool dense_roles_ = true;
-  std::vector<Window> dense_windows_;
-  std::vector<uint8_t> has_window_;
-  bool dense_windows_ok_ = true;
+
+  // The own context and the records it was built from (not thread-safe).
+  mutable RoutingContext own_;
+  mutable bool own_stale_ = true;
+  mutable const PlannerGraph* own_graph_ = nullptr;
+  mutable const std::vector<SolverNode>* own_nodes_ = nullptr;
+  mutable const std::vector<SolverAgent>* own_agents_ = nullptr;
+  mutable size_t own_node_count_ = 0;
+  mutable size_t own_agent_count_ = 0;
 };
 
 }  // namespace velmora

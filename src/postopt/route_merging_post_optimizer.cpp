@@ -53,6 +53,7 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph, const std::v
   graph_ = graph;
   nodes_ = nodes;
   agents_ = agents;
+  evaluator_.Refresh();  // the copies above may hold another instance at the same addresses
   const size_t n_agents = agents_.size();
   routes_.assign(n_agents, Route());
   costs_.assign(n_agents, 0.0);

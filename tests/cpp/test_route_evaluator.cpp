@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/routing_context.hpp"
+#include "graph/graph_tables.hpp"
 #include "postopt/route_evaluator.hpp"
 #include "postopt/route_view.hpp"
 #include "test_fixtures.hpp"
@@ -164,6 +166,44 @@ TEST_F(LineFixture, SettersReplaceTheirState) {
   EXPECT_EQ(ev.StartSet().size(), 2u);
   EXPECT_TRUE(ev.EvaluateRoute(&graph, nodes, agents, Route{0, 5, 4}, 0).valid);
   EXPECT_FALSE(ev.EvaluateRoute(&graph, nodes, agents, Route{0, 3, 4}, 0).valid);
+}
+
+TEST_F(LineFixture, RefreshRereadsRecordsChangedInPlace) {
+  Configure(ev, cfg);
+  ExpectCost(ev.EvaluateRoute(&graph, nodes, agents, Route{0, 1, 2, 4}, 0), true, 4.0);
+  agents[0].time_limit = 3.5;
+  ev.Refresh();
+  ExpectCost(ev.EvaluateRoute(&graph, nodes, agents, Route{0, 1, 2, 4}, 0), false, 0);
+  nodes[2].types = {1};  // other records at other addresses are read without a Refresh
+  const std::vector<SolverAgent> unlimited{MakeAgent(10, 0), MakeAgent(11, 0)};
+  ExpectCost(ev.EvaluateRoute(&graph, nodes, unlimited, Route{0, 1, 3, 4}, 0), true, 4.0);
+  ExpectCost(ev.EvaluateRoute(&graph, nodes, unlimited, Route{0, 2, 3, 4}, 0), false, 0);
+}
+
+// The rules a solve configures (a context of the same records) and the
+// setters' own context agree on every route and view.
+TEST(RouteEvaluation, ConfiguredContextMatchesSetters) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 100; ++round) {
+    RandomInstance inst = RandomInstance::Make(rng, round % 2 == 0);
+    RouteEvaluator own;
+    Configure(own, inst.cfg);
+    const RoutingContext context(TablesFromGraph(&inst.graph, inst.nodes, inst.agents, inst.cfg.starts,
+                                                 inst.cfg.ends, inst.cfg.windows, inst.cfg.return_to_end));
+    RouteEvaluator configured;
+    configured.Configure(context);
+    for (const auto& entry : inst.result.paths) {
+      const Route& base = entry.second;
+      const uint64_t k = static_cast<uint64_t>(entry.first);
+      for (size_t i = 0; i < base.size(); ++i) {
+        const Route copy = RouteView::Removed(base, i).Materialise();
+        const RouteCost a = own.EvaluateRoute(&inst.graph, inst.nodes, inst.agents, copy, k);
+        const RouteCost b = configured.EvaluateRoute(&inst.graph, inst.nodes, inst.agents, copy, k);
+        ASSERT_EQ(a.valid, b.valid);
+        if (a.valid) ASSERT_EQ(a.cost, b.cost);
+      }
+    }
+  }
 }
 
 // Every view, with and without a profile and with random limits, against the
