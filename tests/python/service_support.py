@@ -20,7 +20,7 @@ def example(name: str) -> dict[str, Any]:
     return doc
 
 
-def long_instance(n: int = 150, agents: int = 4, seed: int = 7) -> dict[str, Any]:
+def long_instance(n: int = 150, agents: int = 4, seed: int = 7, objective: str = "min_sum") -> dict[str, Any]:
     """Uniform random points, one depot: the improvement engine keeps finding better routes for
     seconds, and a 60 s budget outlasts any test."""
     rng = random.Random(seed)
@@ -33,7 +33,7 @@ def long_instance(n: int = 150, agents: int = 4, seed: int = 7) -> dict[str, Any
         ],
         "agents": [{"id": k, "type": "car", "start_node": 0, "end_node": 0} for k in range(agents)],
         "costs": {"car": matrix},
-        "options": {"objective": "min_sum", "time_limit": 60, "improve": True},
+        "options": {"objective": objective, "time_limit": 60, "improve": True},
     }
 
 
