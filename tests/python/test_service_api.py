@@ -11,8 +11,10 @@ import pytest
 pytest.importorskip("fastapi", reason="the service's tests need the 'serve' extra (fastapi, httpx2)")
 pytest.importorskip("httpx2", reason="FastAPI's test client needs httpx2")
 
-import _kvt_core  # noqa: E402
 from fastapi.testclient import TestClient  # noqa: E402
+
+import _kvt_core  # noqa: E402
+from kvt_mtsp.service.app import ServiceConfig, create_app  # noqa: E402
 from service_support import (  # noqa: E402
     EXAMPLE_NAMES,
     ROOT,
@@ -22,8 +24,6 @@ from service_support import (  # noqa: E402
     parse_events,
     wait_for,
 )
-
-from kvt_mtsp.service.app import ServiceConfig, create_app  # noqa: E402
 
 RESULT_KEYS = ["status", "timeout", "routes", "statistics", "anytime"]
 
@@ -335,7 +335,9 @@ def test_the_job_carries_the_checks_findings(client):
     doc = example("two_types")
     doc["nodes"][1]["demand"] = 4
     job_id = client.post("/jobs", json={"instance": doc, "time_limit": 0.3}).json()["id"]
-    assert ("nodes[1].demand", "demand_not_enforced") in {(f["path"], f["code"]) for f in finished(client, job_id)["findings"]}
+    assert ("nodes[1].demand", "demand_not_enforced") in {
+        (f["path"], f["code"]) for f in finished(client, job_id)["findings"]
+    }
 
 
 def test_unknown_jobs_answer_404(client):
@@ -346,7 +348,9 @@ def test_unknown_jobs_answer_404(client):
 
 def test_finished_jobs_beyond_the_count_are_forgotten(client, jobs, monkeypatch):
     monkeypatch.setattr(jobs, "keep_jobs", 2)
-    ids = [client.post("/jobs", json={"instance": example("two_types"), "time_limit": 0.2}).json()["id"] for _ in range(3)]
+    ids = [
+        client.post("/jobs", json={"instance": example("two_types"), "time_limit": 0.2}).json()["id"] for _ in range(3)
+    ]
     for job_id in ids:
         finished(client, job_id)
     client.post("/jobs", json={"instance": example("two_types"), "time_limit": 0.2})  # prunes

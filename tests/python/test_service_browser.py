@@ -18,7 +18,9 @@ import pytest
 
 pytest.importorskip("fastapi", reason="the service's tests need the 'serve' extra (fastapi, uvicorn)")
 pytest.importorskip("uvicorn", reason="the service's tests need the 'serve' extra (fastapi, uvicorn)")
-sync_api = pytest.importorskip("playwright.sync_api", reason="the browser test needs Playwright (pip install playwright)")
+sync_api = pytest.importorskip(
+    "playwright.sync_api", reason="the browser test needs Playwright (pip install playwright)"
+)
 httpx = pytest.importorskip("httpx2", reason="the service's tests need httpx2")
 
 from service_support import ROOT, example, long_instance  # noqa: E402
@@ -27,7 +29,9 @@ CHROMIUM = pathlib.Path(os.environ.get("KVT_CHROMIUM", "/usr/bin/chromium"))
 SCREENSHOT = ROOT / "build" / "service-page.png"
 
 if not os.access(CHROMIUM, os.X_OK):
-    pytest.skip(f"no browser at {CHROMIUM}: install Debian's chromium (make py-test does, as root)", allow_module_level=True)
+    pytest.skip(
+        f"no browser at {CHROMIUM}: install Debian's chromium (make py-test does, as root)", allow_module_level=True
+    )
 if "libasan" in os.environ.get("LD_PRELOAD", ""):
     pytest.skip("the browser does not run under the sanitizer's preloaded runtime", allow_module_level=True)
 

@@ -15,9 +15,8 @@ pytest.importorskip("fastapi", reason="the service's tests need the 'serve' extr
 pytest.importorskip("uvicorn", reason="the service's tests need the 'serve' extra (fastapi, uvicorn)")
 httpx = pytest.importorskip("httpx2", reason="the service's tests need httpx2")
 
-from service_support import example  # noqa: E402
-
 from kvt_mtsp.service import cli  # noqa: E402
+from service_support import example  # noqa: E402
 
 
 @pytest.fixture
@@ -54,7 +53,9 @@ def test_options_reach_the_service(served):
     assert (config.max_queue, config.keep_seconds, config.keep_jobs) == (5, 60.0, 7)
 
 
-@pytest.mark.parametrize(("env", "flag", "token"), [("from-env", None, "from-env"), ("from-env", "flag", "flag"), ("", None, None)])
+@pytest.mark.parametrize(
+    ("env", "flag", "token"), [("from-env", None, "from-env"), ("from-env", "flag", "flag"), ("", None, None)]
+)
 def test_the_token_comes_from_the_flag_or_the_environment(served, monkeypatch, env, flag, token):
     monkeypatch.setenv(cli.TOKEN_VARIABLE, env)
     assert cli.main(["serve"] + (["--token", flag] if flag else [])) == 0
@@ -118,4 +119,6 @@ def test_the_command_serves_on_a_loopback_port(tmp_path):
     finally:
         server.terminate()
         server.wait(10)
-    assert f"kvt-mtsp serve: http://127.0.0.1:{port}/ with 1 worker processes" in (server.stderr.read() if server.stderr else "")
+    assert f"kvt-mtsp serve: http://127.0.0.1:{port}/ with 1 worker processes" in (
+        server.stderr.read() if server.stderr else ""
+    )

@@ -12,9 +12,8 @@ import pytest
 jsonschema = pytest.importorskip("jsonschema", reason="the schema's tests need jsonschema (the 'serve-test' extra)")
 
 import _kvt_core  # noqa: E402
-from service_support import EXAMPLE_NAMES, ROOT, example  # noqa: E402
-
 from kvt_mtsp import tsplib  # noqa: E402
+from service_support import EXAMPLE_NAMES, ROOT, example  # noqa: E402
 
 BENCH = ROOT / "bench"
 sys.path.insert(0, str(BENCH))

@@ -50,12 +50,18 @@ class ServiceConfig:
 
 
 class HttpError(Exception):
-    def __init__(self, status: int, detail: str, findings: list[dict[str, str]] | None = None, **headers: str) -> None:
+    def __init__(
+        self,
+        status: int,
+        detail: str,
+        findings: list[dict[str, str]] | None = None,
+        headers: dict[str, str] | None = None,
+    ) -> None:
         super().__init__(detail)
         self.status = status
         self.detail = detail
         self.findings = findings
-        self.headers = headers
+        self.headers = headers or {}
 
 
 def _finding(severity: str, path: str, message: str, code: str) -> dict[str, str]:
@@ -112,7 +118,10 @@ def _split_request(body: Any, request: Request) -> tuple[Any, dict[str, Any], st
             raise HttpError(
                 422,
                 "the request has keys the service does not read",
-                [_finding("error", k, f"unknown key; expected one of {', '.join(_REQUEST_KEYS)}", "unknown_key") for k in unknown],
+                [
+                    _finding("error", k, f"unknown key; expected one of {', '.join(_REQUEST_KEYS)}", "unknown_key")
+                    for k in unknown
+                ],
             )
         return body["instance"], {k: body[k] for k in _REQUEST_KEYS[1:] if body.get(k) is not None}, ""
     settings = {k: _query_value(v, k) for k, v in request.query_params.items() if k in _REQUEST_KEYS[1:]}
@@ -124,17 +133,28 @@ def _settings_findings(settings: dict[str, Any], prefix: str, max_time_limit: fl
     t = settings.get("time_limit")
     if t is not None:
         if not isinstance(t, (int, float)) or isinstance(t, bool) or not math.isfinite(t) or t <= 0:
-            found.append(_finding("error", prefix + "time_limit", f"must be a positive number of seconds, got {json.dumps(t)}", "type"))
+            found.append(
+                _finding(
+                    "error", prefix + "time_limit", f"must be a positive number of seconds, got {json.dumps(t)}", "type"
+                )
+            )
         elif t > max_time_limit:
             found.append(
-                _finding("error", prefix + "time_limit", f"{t:g} s is above the service's limit of {max_time_limit:g} s", "time_limit_too_large")
+                _finding(
+                    "error",
+                    prefix + "time_limit",
+                    f"{t:g} s is above the service's limit of {max_time_limit:g} s",
+                    "time_limit_too_large",
+                )
             )
     improve = settings.get("improve")
     if improve is not None and not isinstance(improve, bool):
         found.append(_finding("error", prefix + "improve", f"must be true or false, got {json.dumps(improve)}", "type"))
     seed = settings.get("seed")
     if seed is not None and not (isinstance(seed, int) and not isinstance(seed, bool) and 0 <= seed < 2**64):
-        found.append(_finding("error", prefix + "seed", f"must be an integer from 0 to 2^64 - 1, got {json.dumps(seed)}", "type"))
+        found.append(
+            _finding("error", prefix + "seed", f"must be an integer from 0 to 2^64 - 1, got {json.dumps(seed)}", "type")
+        )
     return found
 
 
@@ -264,7 +284,9 @@ def create_app(config: ServiceConfig | None = None, manager: JobManager | None =
         try:
             job = jobs.submit(prepared.text, prepared.time_limit, prepared.name, prepared.findings, prepared.budget)
         except QueueFull:
-            raise HttpError(429, f"the queue is full ({jobs.max_queue} jobs waiting); try again later", **{"Retry-After": "1"}) from None
+            raise HttpError(
+                429, f"the queue is full ({jobs.max_queue} jobs waiting); try again later", headers={"Retry-After": "1"}
+            ) from None
         return job.id
 
     def _job(job_id: str) -> dict[str, Any]:
@@ -308,9 +330,16 @@ def create_app(config: ServiceConfig | None = None, manager: JobManager | None =
     async def create_job(request: Request) -> Response:
         prepared = prepare(await _read_json(request, config.max_body), request, config.max_time_limit)
         job_id = _submit(prepared)
-        return JSONResponse({"id": job_id, "status": "queued"}, status_code=202, headers={"Location": f"/jobs/{job_id}"})
+        return JSONResponse(
+            {"id": job_id, "status": "queued"}, status_code=202, headers={"Location": f"/jobs/{job_id}"}
+        )
 
-    @app.get("/jobs/{job_id}", response_model=models.JobStatus, responses={404: {"model": models.ErrorReply}}, summary="A job's state")
+    @app.get(
+        "/jobs/{job_id}",
+        response_model=models.JobStatus,
+        responses={404: {"model": models.ErrorReply}},
+        summary="A job's state",
+    )
     async def get_job(job_id: str) -> Response:
         return JSONResponse(_job(job_id))
 
@@ -328,7 +357,10 @@ def create_app(config: ServiceConfig | None = None, manager: JobManager | None =
 
     @app.get(
         "/jobs/{job_id}/events",
-        responses={200: {"content": {"text/event-stream": {}}, "description": "server-sent events"}, 404: {"model": models.ErrorReply}},
+        responses={
+            200: {"content": {"text/event-stream": {}}, "description": "server-sent events"},
+            404: {"model": models.ErrorReply},
+        },
         summary="Server-sent events: 'improvement' per new best solution, then 'result' (or 'error')",
     )
     async def job_events(job_id: str) -> Response:
@@ -378,11 +410,15 @@ def create_app(config: ServiceConfig | None = None, manager: JobManager | None =
         doc = body["instance"] if isinstance(body, dict) and "instance" in body else body
         findings = _findings(doc, None)
         errors = sum(f["severity"] == "error" for f in findings)
-        return JSONResponse({"findings": findings, "errors": errors, "warnings": len(findings) - errors, "refused": errors > 0})
+        return JSONResponse(
+            {"findings": findings, "errors": errors, "warnings": len(findings) - errors, "refused": errors > 0}
+        )
 
     @app.get("/health", response_model=models.Health, summary="Workers and queue")
     async def health() -> Response:
-        return JSONResponse({"status": "ok", "version": __version__, **jobs.stats(), "max_time_limit": config.max_time_limit})
+        return JSONResponse(
+            {"status": "ok", "version": __version__, **jobs.stats(), "max_time_limit": config.max_time_limit}
+        )
 
     @app.get(models.SCHEMA_URL, summary="The JSON Schema of an instance", response_class=FileResponse)
     async def schema() -> FileResponse:

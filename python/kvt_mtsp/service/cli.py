@@ -51,7 +51,11 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--host", default="127.0.0.1", help="address to bind (default: 127.0.0.1, this machine only)")
     parser.add_argument("--port", type=_port, default=8000, help="port to bind (default: 8000)")
     parser.add_argument(
-        "--workers", type=_count, default=cores(), metavar="N", help="solves at once, one worker process each (default: one per core)"
+        "--workers",
+        type=_count,
+        default=cores(),
+        metavar="N",
+        help="solves at once, one worker process each (default: one per core)",
     )
     parser.add_argument(
         "--max-time-limit",
@@ -60,11 +64,19 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
         metavar="S",
         help="largest budget of one job in processor seconds; longer instance budgets are cut to it (default: 300)",
     )
-    parser.add_argument("--queue", type=_count, default=64, metavar="N", help="jobs that may wait; one more gets 429 (default: 64)")
     parser.add_argument(
-        "--keep-seconds", type=_seconds, default=3600.0, metavar="S", help="how long finished jobs are kept (default: 3600)"
+        "--queue", type=_count, default=64, metavar="N", help="jobs that may wait; one more gets 429 (default: 64)"
     )
-    parser.add_argument("--keep-jobs", type=_count, default=1000, metavar="N", help="finished jobs kept at most (default: 1000)")
+    parser.add_argument(
+        "--keep-seconds",
+        type=_seconds,
+        default=3600.0,
+        metavar="S",
+        help="how long finished jobs are kept (default: 3600)",
+    )
+    parser.add_argument(
+        "--keep-jobs", type=_count, default=1000, metavar="N", help="finished jobs kept at most (default: 1000)"
+    )
     parser.add_argument(
         "--token",
         metavar="T",
@@ -83,7 +95,10 @@ def run(args: argparse.Namespace) -> int:
 
         from .app import ServiceConfig, create_app
     except ImportError as err:
-        print(f"{PROG}: error: the service needs the 'serve' extra: pip install 'kvt-mtsp[serve]' ({err})", file=sys.stderr)
+        print(
+            f"{PROG}: error: the service needs the 'serve' extra: pip install 'kvt-mtsp[serve]' ({err})",
+            file=sys.stderr,
+        )
         return 2
     if args.scheduler is not None:
         print(f"{PROG}: error: --scheduler: the service solves on its own worker processes only", file=sys.stderr)

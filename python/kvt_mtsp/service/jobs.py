@@ -266,7 +266,9 @@ class JobManager:
 
     # --- the manager's thread ----------------------------------------------------------------------------------
 
-    def _finish(self, job: Job, status: str, *, result: Any = None, error: str | None = None, console: str = "") -> None:
+    def _finish(
+        self, job: Job, status: str, *, result: Any = None, error: str | None = None, console: str = ""
+    ) -> None:
         job.status = status
         job.result = result
         job.error = error
@@ -355,19 +357,18 @@ class JobManager:
             ready = wait(list(handles), timeout=1.0)
             dead = []
             for handle in ready:
-                kind, worker = handles[handle]
+                kind, owner = handles[handle]
                 if kind == "wake":
                     try:
                         while self._wake_r.poll():
                             self._wake_r.recv()
                     except (EOFError, OSError):
                         return
-                elif kind == "conn" and worker is not None:
-                    self._receive(worker)
-                elif worker is not None:
-                    dead.append(worker)
+                elif kind == "conn" and owner is not None:
+                    self._receive(owner)
+                elif owner is not None:
+                    dead.append(owner)
             for worker in dead:
                 self._replace(worker)
             with self._lock:
                 self._prune(time.time())
-

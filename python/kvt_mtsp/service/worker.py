@@ -85,7 +85,7 @@ def worker_main(conn: Connection) -> None:
 
     tasks: queue.Queue[Any] = queue.Queue()
     current = _Current()
-    main_thread = threading.main_thread().ident
+    main_thread = threading.main_thread().ident or 0
 
     def on_signal(signum: int, frame: Any) -> None:
         if current.interruptible:
@@ -128,7 +128,7 @@ def worker_main(conn: Connection) -> None:
         _, job_id, text, time_limit = task
         log: list[Improvement] = []
 
-        def on_improvement(entry: Improvement) -> bool:
+        def on_improvement(entry: Improvement, job_id: str = job_id, log: list[Improvement] = log) -> bool:
             log.append(entry)
             conn.send(("event", job_id, entry))
             return current.stop.is_set()
