@@ -274,6 +274,7 @@ class JobManager:
         job.error = error
         job.console = console
         job.finished = time.time()
+        job.text = ""  # the instance is not needed any more; finished jobs are kept for their results
         self._finished.append(job.id)
 
     def _prune(self, now: float) -> None:
