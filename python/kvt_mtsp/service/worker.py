@@ -12,6 +12,7 @@ the wait and the result is assembled from the best solution the callback saw (`s
 
 from __future__ import annotations
 
+import json
 import queue
 import signal
 import threading
@@ -31,14 +32,17 @@ class _Stopped(Exception):
     """Raised by the stop signal's handler inside the waiting solve."""
 
 
-def stopped_result(best: Improvement | None, log: list[Improvement], wall: float) -> SolveResult:
+def stopped_result(
+    best: Improvement | None, log: list[Improvement], wall: float, agent_ids: list[int] | None = None
+) -> SolveResult:
     """The result dictionary of a search interrupted after `log` (its improvements, in order): the
-    routes and counters of the last one, "timeout" True as for any stopped search."""
+    routes and counters of the last one, "timeout" True as for any stopped search. Without a
+    solution, one empty route per agent of `agent_ids`, as a failed solve has."""
     if best is None:
         return {
             "status": "failed",
             "timeout": True,
-            "routes": [],
+            "routes": [{"agent_id": a, "path": [], "cost": 0.0} for a in agent_ids or []],
             "statistics": {
                 "solve_time": wall,
                 "max_cost": 0.0,
@@ -74,6 +78,14 @@ class _Current:
         self.stop = threading.Event()
         self.done = threading.Event()
         self.interruptible = False
+
+
+def agent_ids(text: str) -> list[int]:
+    """The agents' ids of an instance the solver read, as it reports them."""
+    agents = json.loads(text).get("agents")
+    # An object is read as its values in ascending key order.
+    items = [agents[k] for k in sorted(agents)] if isinstance(agents, dict) else agents or []
+    return [int(a["id"]) % (1 << 64) if not isinstance(a["id"], float) else max(0, int(a["id"])) for a in items]
 
 
 def worker_main(conn: Connection) -> None:
@@ -149,14 +161,24 @@ def worker_main(conn: Connection) -> None:
             except _Stopped:
                 current.interruptible = False
                 best = log[-1] if log else None
-                reply = ("result", job_id, stopped_result(best, log, time.perf_counter() - start), console.text)
+                reply = (
+                    "result",
+                    job_id,
+                    stopped_result(best, log, time.perf_counter() - start, agent_ids(text)),
+                    console.text,
+                )
             except Exception as err:  # the solver's refusal
                 current.interruptible = False
                 reply = ("refused", job_id, type(err).__name__, str(err), console.text)
         except _Stopped:  # the signal landed between the solve's end and the flag's reset
             current.interruptible = False
             best = log[-1] if log else None
-            reply = ("result", job_id, stopped_result(best, log, time.perf_counter() - start), console.text)
+            reply = (
+                "result",
+                job_id,
+                stopped_result(best, log, time.perf_counter() - start, agent_ids(text)),
+                console.text,
+            )
         with current.lock:
             current.job_id = None
             current.done.set()
