@@ -45,9 +45,16 @@ def _port(text: str) -> int:
     return value
 
 
-def add_arguments(parser: argparse.ArgumentParser) -> None:
-    from ..batch import cores
+def cores() -> int:
+    """Processors this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except (AttributeError, OSError):
+        return max(1, os.cpu_count() or 1)
 
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    """The options of `kvt-mtsp serve`, on `parser`."""
     parser.add_argument("--host", default="127.0.0.1", help="address to bind (default: 127.0.0.1, this machine only)")
     parser.add_argument("--port", type=_port, default=8000, help="port to bind (default: 8000)")
     parser.add_argument(
@@ -90,6 +97,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
+    """Serves until interrupted; 2 when the `serve` extra is missing or an option is refused."""
     try:
         import uvicorn
 
