@@ -67,3 +67,4 @@ bench-large: module
 	$(PY) bench/run_bench.py --suite large $(BENCH_ARGS)
 include mk/reliability.mk
 include mk/lint.mk
+include mk/service.mk
