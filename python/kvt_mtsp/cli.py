@@ -715,6 +715,15 @@ def build_parser() -> argparse.ArgumentParser:
     batch.add_argument("--seed", type=int, metavar="N", help="seed of the improvement search")
     batch.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     batch.set_defaults(run=cmd_batch)
+
+    from .service.cli import add_arguments as serve_arguments
+    from .service.cli import run as run_serve
+
+    serve = commands.add_parser(
+        "serve", help="serve the solver over HTTP, with a page to watch a solve (the 'serve' extra)"
+    )
+    serve_arguments(serve)
+    serve.set_defaults(run=lambda args, out: run_serve(args))
     return parser
 
 

@@ -93,7 +93,7 @@ def worker_main(conn: Connection) -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C is the service's to handle
     import _kvt_core
 
-    from ..solve import ConsoleLines
+    from ..console import ConsoleLines
 
     tasks: queue.Queue[Any] = queue.Queue()
     current = _Current()
