@@ -33,137 +33,9 @@ ImprovementEngine::ImprovementEngine(const RoutingContext& context, const Improv
   work_absent_.reserve(model_.Targets().size());
 }
 
-double ImprovementEngine::Scalar(const Objective& o) const {
-  if (!settings_.min_max) return o.total;
-  const double routes = static_cast<double>(std::max<size_t>(model_.AgentCount(), 1));
-  return o.longest + parameters().total_weight * o.total / routes;
-}
-
-bool ImprovementEngine::Load(const EngineSolution& solution, RouteSet& routes) const {
-  const size_t m = model_.AgentCount();
-  if (solution.paths.size() != m) return false;
-  routes.Clear();
-  std::vector<uint8_t> seen(model_.NodeCount(), 0);
-  std::vector<uint32_t> targets;
-  for (uint32_t k = 0; k < m; ++k) {
-    const std::vector<uint64_t>& path = solution.paths[k];
-    targets.clear();
-    if (!path.empty() && path.front() != context_.Start(k)) return false;
-    for (size_t p = 1; p < path.size(); ++p) {
-      const uint64_t v = path[p];
-      if (v >= model_.NodeCount()) return false;
-      if (context_.IsOwnDepot(k, v)) continue;
-      if (!context_.IsTarget(v) || !model_.Serves(k, static_cast<uint32_t>(v)) || seen[v]) return false;
-      seen[v] = 1;
-      targets.push_back(static_cast<uint32_t>(v));
-    }
-    routes.SetTargets(k, targets);
-    routes.Refresh(k);
-  }
-  routes.RefreshValue();
-  return routes.Complete();
-}
-
-bool ImprovementEngine::Construct(RouteSet& routes) {
-  std::vector<uint32_t> order(model_.Targets().begin(), model_.Targets().end());
-  std::vector<uint32_t> pending;
-  RouteSet fewest(model_, settings_.min_max);
-  size_t fewest_out = std::numeric_limits<size_t>::max();
-  // Farthest targets first: they shape the routes; then random orders. Every
-  // second attempt inserts by least added cost, which keeps slack in windows
-  // and limits that the min-max position spends.
-  for (uint32_t attempt = 0; attempt < parameters().construction_attempts; ++attempt) {
-    if (attempt == 0) {
-      std::stable_sort(order.begin(), order.end(),
-                       [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
-    } else {
-      random_.Shuffle(order);
-    }
-    const bool least_added = (attempt & 1) == 1;
-    routes.Clear();
-    pending.clear();
-    for (uint32_t v : order) {
-      if (!insertion_.Insert(routes, v, 0.0, least_added)) pending.push_back(v);
-    }
-    // Targets that fit nowhere at first are retried after the others.
-    for (uint32_t v : pending) insertion_.Insert(routes, v, 0.0, least_added);
-    if (routes.Complete()) return true;
-    if (routes.Unrouted() < fewest_out) {
-      fewest_out = routes.Unrouted();
-      fewest.CopyFrom(routes);
-    }
-  }
-  routes.CopyFrom(fewest);
-  return false;
-}
-
-void ImprovementEngine::RecreatePartly(RouteSet& routes) {
-  // Most often absent first; ties in random order.
-  random_.Shuffle(removed_);
-  std::stable_sort(removed_.begin(), removed_.end(),
-                   [&](uint32_t a, uint32_t b) { return absence_[a] > absence_[b]; });
-  const bool least_added = random_.Unit() < 0.5;
-  for (uint32_t v : removed_) {
-    if (!insertion_.Insert(routes, v, parameters().blink, least_added)) insertion_.Insert(routes, v, 0.0, least_added);
-  }
-}
-
-bool ImprovementEngine::Recreate(RouteSet& routes) {
-  // Order of reinsertion: random, farthest first or nearest first.
-  const uint32_t pick = random_.Below(9);
-  if (pick < 4) {
-    random_.Shuffle(removed_);
-  } else if (pick < 8) {
-    std::sort(removed_.begin(), removed_.end(),
-              [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
-  } else {
-    std::sort(removed_.begin(), removed_.end(),
-              [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) < model_.DepotDistance(b); });
-  }
-  for (uint32_t v : removed_) {
-    if (!insertion_.Insert(routes, v, parameters().blink) && !insertion_.Insert(routes, v, 0.0)) return false;
-  }
-  return true;
-}
-
-bool ImprovementEngine::EachTargetFitsAlone() {
-  RouteSet routes(model_, settings_.min_max);
-  for (uint32_t v : model_.Targets()) {
-    bool fits = false;
-    for (uint32_t r : model_.ServersOf(v)) {
-      const Piece pieces[2] = {Piece::Prefix(r, 0), Piece::Node(v)};
-      if (routes.Evaluate(r, pieces, 2).ok) {
-        fits = true;
-        break;
-      }
-    }
-    if (!fits) return false;
-  }
-  return true;
-}
-
-uint64_t ImprovementEngine::AbsenceOf(const std::vector<uint32_t>& targets) const {
-  uint64_t sum = 0;
-  for (uint32_t v : targets) sum += absence_[v];
-  return sum;
-}
-
-void ImprovementEngine::CollectAbsent(const RouteSet& routes, std::vector<uint32_t>& out) const {
-  out.clear();
-  if (routes.Unrouted() == 0) return;
-  for (uint32_t v : model_.Targets()) {
-    if (!routes.Routed(v)) out.push_back(v);
-  }
-}
-
-void ImprovementEngine::Report(const RouteSet& routes) {
-  EngineSolution solution = routes.Export();
-  if (!CheckSolution(context_, solution)) return;
-  best_solution_ = std::move(solution);
-  ++counts_.improvements;
-  if (*on_best_) (*on_best_)(best_solution_);
-}
-
+// Each iteration ruins and recreates a copy of the current routes: a repair
+// step while targets are left out, an annealing step once none is; a candidate
+// whose targets did not all fit back is dropped.
 bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<bool()>& out_of_time,
                             const std::function<void(const EngineSolution&)>& on_best) {
   stop_ = out_of_time ? &out_of_time : nullptr;
@@ -310,6 +182,137 @@ bool ImprovementEngine::Accept(const Objective& candidate, const Objective& curr
 bool ImprovementEngine::RepairAccepts() const {
   return work_absent_.size() < absent_.size() ||
          (work_absent_.size() == absent_.size() && AbsenceOf(work_absent_) <= AbsenceOf(absent_));
+}
+
+double ImprovementEngine::Scalar(const Objective& o) const {
+  if (!settings_.min_max) return o.total;
+  const double routes = static_cast<double>(std::max<size_t>(model_.AgentCount(), 1));
+  return o.longest + parameters().total_weight * o.total / routes;
+}
+
+void ImprovementEngine::Report(const RouteSet& routes) {
+  EngineSolution solution = routes.Export();
+  if (!CheckSolution(context_, solution)) return;
+  best_solution_ = std::move(solution);
+  ++counts_.improvements;
+  if (*on_best_) (*on_best_)(best_solution_);
+}
+
+bool ImprovementEngine::Load(const EngineSolution& solution, RouteSet& routes) const {
+  const size_t m = model_.AgentCount();
+  if (solution.paths.size() != m) return false;
+  routes.Clear();
+  std::vector<uint8_t> seen(model_.NodeCount(), 0);
+  std::vector<uint32_t> targets;
+  for (uint32_t k = 0; k < m; ++k) {
+    const std::vector<uint64_t>& path = solution.paths[k];
+    targets.clear();
+    if (!path.empty() && path.front() != context_.Start(k)) return false;
+    for (size_t p = 1; p < path.size(); ++p) {
+      const uint64_t v = path[p];
+      if (v >= model_.NodeCount()) return false;
+      if (context_.IsOwnDepot(k, v)) continue;
+      if (!context_.IsTarget(v) || !model_.Serves(k, static_cast<uint32_t>(v)) || seen[v]) return false;
+      seen[v] = 1;
+      targets.push_back(static_cast<uint32_t>(v));
+    }
+    routes.SetTargets(k, targets);
+    routes.Refresh(k);
+  }
+  routes.RefreshValue();
+  return routes.Complete();
+}
+
+bool ImprovementEngine::Construct(RouteSet& routes) {
+  std::vector<uint32_t> order(model_.Targets().begin(), model_.Targets().end());
+  std::vector<uint32_t> pending;
+  RouteSet fewest(model_, settings_.min_max);
+  size_t fewest_out = std::numeric_limits<size_t>::max();
+  // Farthest targets first: they shape the routes; then random orders. Every
+  // second attempt inserts by least added cost, which keeps slack in windows
+  // and limits that the min-max position spends.
+  for (uint32_t attempt = 0; attempt < parameters().construction_attempts; ++attempt) {
+    if (attempt == 0) {
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
+    } else {
+      random_.Shuffle(order);
+    }
+    const bool least_added = (attempt & 1) == 1;
+    routes.Clear();
+    pending.clear();
+    for (uint32_t v : order) {
+      if (!insertion_.Insert(routes, v, 0.0, least_added)) pending.push_back(v);
+    }
+    // Targets that fit nowhere at first are retried after the others.
+    for (uint32_t v : pending) insertion_.Insert(routes, v, 0.0, least_added);
+    if (routes.Complete()) return true;
+    if (routes.Unrouted() < fewest_out) {
+      fewest_out = routes.Unrouted();
+      fewest.CopyFrom(routes);
+    }
+  }
+  routes.CopyFrom(fewest);
+  return false;
+}
+
+void ImprovementEngine::RecreatePartly(RouteSet& routes) {
+  // Most often absent first; ties in random order.
+  random_.Shuffle(removed_);
+  std::stable_sort(removed_.begin(), removed_.end(),
+                   [&](uint32_t a, uint32_t b) { return absence_[a] > absence_[b]; });
+  const bool least_added = random_.Unit() < 0.5;
+  for (uint32_t v : removed_) {
+    if (!insertion_.Insert(routes, v, parameters().blink, least_added)) insertion_.Insert(routes, v, 0.0, least_added);
+  }
+}
+
+bool ImprovementEngine::Recreate(RouteSet& routes) {
+  // Order of reinsertion: random, farthest first or nearest first.
+  const uint32_t pick = random_.Below(9);
+  if (pick < 4) {
+    random_.Shuffle(removed_);
+  } else if (pick < 8) {
+    std::sort(removed_.begin(), removed_.end(),
+              [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
+  } else {
+    std::sort(removed_.begin(), removed_.end(),
+              [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) < model_.DepotDistance(b); });
+  }
+  for (uint32_t v : removed_) {
+    if (!insertion_.Insert(routes, v, parameters().blink) && !insertion_.Insert(routes, v, 0.0)) return false;
+  }
+  return true;
+}
+
+bool ImprovementEngine::EachTargetFitsAlone() {
+  RouteSet routes(model_, settings_.min_max);
+  for (uint32_t v : model_.Targets()) {
+    bool fits = false;
+    for (uint32_t r : model_.ServersOf(v)) {
+      const Piece pieces[2] = {Piece::Prefix(r, 0), Piece::Node(v)};
+      if (routes.Evaluate(r, pieces, 2).ok) {
+        fits = true;
+        break;
+      }
+    }
+    if (!fits) return false;
+  }
+  return true;
+}
+
+uint64_t ImprovementEngine::AbsenceOf(const std::vector<uint32_t>& targets) const {
+  uint64_t sum = 0;
+  for (uint32_t v : targets) sum += absence_[v];
+  return sum;
+}
+
+void ImprovementEngine::CollectAbsent(const RouteSet& routes, std::vector<uint32_t>& out) const {
+  out.clear();
+  if (routes.Unrouted() == 0) return;
+  for (uint32_t v : model_.Targets()) {
+    if (!routes.Routed(v)) out.push_back(v);
+  }
 }
 
 }  // namespace velmora
