@@ -29,7 +29,8 @@ void ImproveParameters::Validate() const {
   Require(radial_share >= 0.0 && radial_share <= 1.0, "radial_share", "in [0, 1]", radial_share);
   Require(repair_centre_share >= 0.0 && repair_centre_share <= 1.0, "repair_centre_share", "in [0, 1]",
           repair_centre_share);
-  Require(total_weight >= 0.0 && std::isfinite(total_weight), "total_weight", "finite and at least 0", total_weight);
+  Require(total_weight >= 0.0 && std::isfinite(total_weight), "total_weight", "finite and at least 0",
+          total_weight);
   Require(start_temperature > 0.0 && std::isfinite(start_temperature), "start_temperature", "finite and above 0",
           start_temperature);
   Require(final_temperature > 0.0 && final_temperature <= start_temperature, "final_temperature",

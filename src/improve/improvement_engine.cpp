@@ -263,7 +263,8 @@ void ImprovementEngine::RecreatePartly(RouteSet& routes) {
                    [&](uint32_t a, uint32_t b) { return absence_[a] > absence_[b]; });
   const bool least_added = random_.Unit() < 0.5;
   for (uint32_t v : removed_) {
-    if (!insertion_.Insert(routes, v, parameters().blink, least_added)) insertion_.Insert(routes, v, 0.0, least_added);
+    if (!insertion_.Insert(routes, v, parameters().blink, least_added))
+      insertion_.Insert(routes, v, 0.0, least_added);
   }
 }
 

@@ -4,9 +4,7 @@
 
 namespace velmora {
 
-LocalSearch::LocalSearch(RandomSource& random, MoveTable moves) : random_(random), moves_(moves) {
-  ResetCounts();
-}
+LocalSearch::LocalSearch(RandomSource& random, MoveTable moves) : random_(random), moves_(moves) { ResetCounts(); }
 
 void LocalSearch::ResetCounts() {
   counts_.assign(moves_.size(), MoveCounts());

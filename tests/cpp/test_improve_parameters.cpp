@@ -91,7 +91,9 @@ TEST_P(ImproveParametersRefused, TheEngineRefusesThemToo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, ImproveParametersRefused, ::testing::ValuesIn(kBad),
-                         [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<BadCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(ImproveParameters, DefaultsAndTheEdgesOfEveryRangePass) {
   ImproveParameters defaults;
