@@ -33,7 +33,7 @@ class LocalSearch {
   // Tries move `m` of the table for u and v on the bound routes, whatever its
   // scope; true when it applied a proposal.
   bool TryMove(size_t m, uint32_t u, uint32_t v) {
-    current_ = m;
+    judged_ = &counts_[m];
     if (!moves_[m].apply(*this, u, v)) return false;
     ++counts_[m].moves;
     return true;
@@ -70,8 +70,11 @@ class LocalSearch {
   RouteSet* s_ = nullptr;
   RandomSource& random_;
   MoveTable moves_;
+  // Rows of the table by scope, in table order: for a neighbour on u's route,
+  // on another route, and for u alone.
+  std::vector<uint32_t> same_route_rows_, other_route_rows_, route_end_rows_;
   std::vector<MoveCounts> counts_;
-  size_t current_ = 0;  // the move whose proposals Try is judging
+  MoveCounts* judged_ = nullptr;  // the counts of the move whose proposals Try judges
   std::vector<uint32_t> order_;
   std::vector<uint32_t> queue_;
   std::vector<uint8_t> queued_;
