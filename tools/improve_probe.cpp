@@ -108,5 +108,9 @@ int main(int argc, char** argv) {
       argv[1], m, min_max ? "min_max" : "min_sum", ok ? 1 : 0, objective(engine.best()), first_value, bests, first,
       last, used, static_cast<long long>(c.iterations), static_cast<long long>(c.moves),
       static_cast<long long>(c.accepted), static_cast<long long>(c.restarts));
+  for (const velmora::MoveCounts& move : c.by_move) {
+    std::printf("  %-18s attempts=%lld moves=%lld\n", move.name, static_cast<long long>(move.attempts),
+                static_cast<long long>(move.moves));
+  }
   return ok ? 0 : 1;
 }

@@ -13,7 +13,29 @@ class RouteEntry(TypedDict):
     cost: float  # arrival time at the last node, waits included
 
 
-class Statistics(TypedDict):
+class ImproveStatistics(TypedDict, total=False):
+    """The improvement phase's counts, present when it ran (`options.improve`)."""
+
+    improve_iterations: int
+    improve_moves: int  # local-search moves applied: the sum of the improve_<move>_moves
+    improve_accepted: int
+    improve_improvements: int  # new best solutions
+    improve_restarts: int
+    # Per local-search move: proposals judged, and proposals applied.
+    improve_relocate_attempts: int
+    improve_relocate_moves: int
+    improve_swap_attempts: int
+    improve_swap_moves: int
+    improve_two_opt_attempts: int
+    improve_two_opt_moves: int
+    improve_two_opt_star_attempts: int
+    improve_two_opt_star_moves: int
+    improve_relocate_to_ends_attempts: int
+    improve_relocate_to_ends_moves: int
+    improve_start_time: float  # processor seconds since the solve started
+
+
+class Statistics(ImproveStatistics):
     solve_time: float  # wall-clock seconds
     max_cost: float
     sum_cost: float

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -73,6 +74,11 @@ SolveReport BuildSolveReport(const Problem& problem, Solver& solver, double solv
                              {"improve_accepted", c.accepted},
                              {"improve_improvements", c.improvements},
                              {"improve_restarts", c.restarts}};
+    for (const MoveCounts& move : c.by_move) {
+      const std::string key = std::string("improve_") + move.name;
+      report.improve_counts.emplace_back(key + "_attempts", move.attempts);
+      report.improve_counts.emplace_back(key + "_moves", move.moves);
+    }
     report.improve_start_time = c.start_time;
   }
 

@@ -23,6 +23,10 @@ constexpr double kLargest = std::numeric_limits<double>::max();
 // than this (post-optimizers, anytime list, the improvement engine's objective).
 constexpr double kImprovementTolerance = 1e-9;
 
+// Two computations of one route cost agree when they differ by at most this,
+// relative to the cost (and absolutely below a cost of 1).
+constexpr double kCostAgreementTolerance = 1e-9;
+
 // An incumbent keeps open states whose f lies up to this much above it.
 constexpr double kIncumbentSlack = 0.2;
 

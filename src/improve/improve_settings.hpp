@@ -4,6 +4,8 @@
 #include <functional>
 #include <vector>
 
+#include "improve/improve_parameters.hpp"
+
 namespace velmora {
 
 struct ImproveSettings {
@@ -14,7 +16,7 @@ struct ImproveSettings {
   // schedule when there is no iteration cap. Without it the temperature falls
   // and rises again in fixed cycles.
   std::function<double()> progress;
-  size_t neighbours = 30;  // granular neighbourhood size per node
+  ImproveParameters parameters;  // tuning; validated by the engine
 };
 
 // One route per agent, as full node sequences, with the route evaluation's costs.
@@ -23,15 +25,23 @@ struct EngineSolution {
   std::vector<double> costs;
 };
 
+// What one local-search move did.
+struct MoveCounts {
+  const char* name = "";  // the move table's name
+  int64_t attempts = 0;   // proposals judged
+  int64_t moves = 0;      // proposals applied (each improved the objective)
+};
+
 // What the engine did, for the result's statistics.
 struct ImproveCounts {
   int64_t iterations = 0;     // ruin-and-recreate iterations
-  int64_t moves = 0;          // local-search moves applied
+  int64_t moves = 0;          // local-search moves applied (the sum of by_move's moves)
   int64_t accepted = 0;       // iterations whose result became the current solution
   int64_t improvements = 0;   // new best solutions
   int64_t restarts = 0;       // returns of the current solution to the best
   bool constructed = false;   // the start was the engine's own construction
   double start_time = 0.0;    // processor seconds of the solve when the engine took over
+  std::vector<MoveCounts> by_move;  // per local-search move, in the order they are tried
 };
 
 }  // namespace velmora

@@ -8,43 +8,194 @@ namespace velmora {
 
 namespace {
 
-// Ruin and recreate parameters (string removals with blinks).
-constexpr double kAverageRemoved = 10.0;
-constexpr uint32_t kLongestString = 10;
-constexpr double kBlink = 0.01;
-// Share of the ruins that remove a target's nearest targets instead of strings.
-constexpr double kRadialShare = 0.3;
-// Annealing temperatures, in units of the typical leg between neighbours.
-constexpr double kStartTemperature = 3.0;
-constexpr double kFinalTemperature = 0.01;
-// Without a budget or an iteration cap the temperature falls over this many
-// iterations and starts again.
-constexpr int64_t kCycle = 20000;
-// Iterations without a new best after which the search returns to the best.
-constexpr int64_t kPatience = 5000;
-// Repair iterations without fewer targets left out after which the instance
-// is taken to have no solution.
-constexpr int64_t kRepairPatience = 100000;
+const ImproveSettings& Validated(const ImproveSettings& settings) {
+  settings.parameters.Validate();
+  return settings;
+}
 
 }  // namespace
 
 ImprovementEngine::ImprovementEngine(const RoutingContext& context, const ImproveSettings& settings)
     : context_(context),
-      settings_(settings),
-      model_(context, settings.neighbours),
+      settings_(Validated(settings)),
+      model_(context, settings_.parameters.neighbours),
       random_(settings.seed),
       local_search_(random_),
       insertion_(random_),
-      removal_(random_, context.AgentCount(), kAverageRemoved, kLongestString),
-      radial_(random_, kAverageRemoved) {
+      removal_(random_, context.AgentCount(), settings_.parameters.average_removed,
+               settings_.parameters.longest_string),
+      radial_(random_, settings_.parameters.average_removed),
+      current_(model_, settings.min_max),
+      work_(model_, settings.min_max),
+      best_(model_, settings.min_max) {
   removed_.reserve(model_.Targets().size());
   absent_.reserve(model_.Targets().size());
+  work_absent_.reserve(model_.Targets().size());
+}
+
+// Each iteration ruins and recreates a copy of the current routes: a repair
+// step while targets are left out, an annealing step once none is; a candidate
+// whose targets did not all fit back is dropped.
+bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<bool()>& out_of_time,
+                            const std::function<void(const EngineSolution&)>& on_best) {
+  stop_ = out_of_time ? &out_of_time : nullptr;
+  on_best_ = &on_best;
+  if (Start(initial)) {
+    while (!Finished()) {
+      const int64_t it = counts_.iterations++;
+      if (Repairing()) {
+        if (RepairStalled(it)) break;
+        RepairStep(it);
+      } else if (!AnnealStep(Temperature(Progress(it)))) {
+        continue;
+      }
+      TrackBest(it);
+    }
+  }
+  counts_.by_move = local_search_.counts();
+  stop_ = nullptr;
+  on_best_ = nullptr;
+  return have_best_;
+}
+
+// The given solution, or the engine's construction, then a descent. Without a
+// complete solution the search first repairs: the routes may leave targets
+// out, and fewer left out beats any cost. False when no solution can exist.
+bool ImprovementEngine::Start(const EngineSolution* initial) {
+  counts_ = ImproveCounts();
+  local_search_.ResetCounts();
+  best_solution_ = EngineSolution();
+  have_best_ = false;
+  const bool loaded = initial != nullptr && Load(*initial, current_);
+  if (!loaded) {
+    counts_.constructed = true;
+    if (!Construct(current_) && !EachTargetFitsAlone()) return false;
+  }
+  have_best_ = current_.Complete();
+  if (have_best_) {
+    best_.CopyFrom(current_);
+    if (loaded) {
+      best_solution_ = best_.Export();  // the caller has it already
+    } else {
+      Report(best_);
+    }
+  }
+  counts_.moves += local_search_.Run(current_, stop_);
+  if (have_best_ && current_.Better(current_.Value(), best_.Value())) {
+    best_.CopyFrom(current_);
+    Report(best_);
+  }
+  absence_.assign(model_.NodeCount(), 0);
+  CollectAbsent(current_, absent_);
+  fewest_out_ = absent_.size();
+  last_best_ = 0;
+  last_fewer_ = 0;
+  const double scale = model_.TypicalLeg();
+  start_temperature_ = parameters().start_temperature * scale;
+  final_temperature_ = parameters().final_temperature * scale;
+  return true;
+}
+
+// The iteration cap, the clock (asked every 16 iterations), or nothing to route.
+bool ImprovementEngine::Finished() const {
+  const int64_t it = counts_.iterations;
+  if (settings_.max_iterations > 0 && it >= settings_.max_iterations) return true;
+  if ((it & 15) == 0 && stop_ != nullptr && (*stop_)()) return true;
+  return model_.Targets().empty();
+}
+
+void ImprovementEngine::RepairStep(int64_t it) {
+  work_.CopyFrom(current_);
+  removed_.clear();
+  // Some of the ruins make room around a target left out.
+  uint32_t centre = RouteSet::kUnrouted;
+  if (random_.Unit() < parameters().repair_centre_share) {
+    centre = absent_[random_.Below(static_cast<uint32_t>(absent_.size()))];
+  }
+  removal_.Ruin(work_, removed_, centre);
+  removed_.insert(removed_.end(), absent_.begin(), absent_.end());
+  RecreatePartly(work_);
+  counts_.moves += local_search_.RunFrom(work_, removed_, stop_);
+  CollectAbsent(work_, work_absent_);
+  for (uint32_t v : work_absent_) ++absence_[v];
+  if (work_absent_.size() < fewest_out_) {
+    fewest_out_ = work_absent_.size();
+    last_fewer_ = it;
+  }
+  if (RepairAccepts()) {
+    current_.CopyFrom(work_);
+    absent_.swap(work_absent_);
+    ++counts_.accepted;
+  }
+}
+
+bool ImprovementEngine::AnnealStep(double temperature) {
+  work_.CopyFrom(current_);
+  removed_.clear();
+  // Some of the ruins cut the routes near one target in many places.
+  if (random_.Unit() < parameters().radial_share) {
+    radial_.Ruin(work_, removed_);
+  } else {
+    removal_.Ruin(work_, removed_);
+  }
+  if (!Recreate(work_)) return false;
+  counts_.moves += local_search_.RunFrom(work_, removed_, stop_);
+  if (Accept(work_.Value(), current_.Value(), temperature)) {
+    current_.CopyFrom(work_);
+    ++counts_.accepted;
+  }
+  return true;
+}
+
+void ImprovementEngine::TrackBest(int64_t it) {
+  if (work_.Complete() && (!have_best_ || work_.Better(work_.Value(), best_.Value()))) {
+    best_.CopyFrom(work_);
+    have_best_ = true;
+    Report(best_);
+    last_best_ = it;
+  } else if (have_best_ && it - last_best_ > parameters().patience) {
+    current_.CopyFrom(best_);
+    absent_.clear();
+    last_best_ = it;
+    ++counts_.restarts;
+  }
+}
+
+double ImprovementEngine::Progress(int64_t it) const {
+  if (settings_.max_iterations > 0) return static_cast<double>(it) / static_cast<double>(settings_.max_iterations);
+  if (settings_.progress) return std::min(1.0, std::max(0.0, settings_.progress()));
+  const int64_t cycle = parameters().cycle;
+  return static_cast<double>(it % cycle) / static_cast<double>(cycle);
+}
+
+double ImprovementEngine::Temperature(double progress) const {
+  return start_temperature_ * std::pow(final_temperature_ / start_temperature_, progress);
+}
+
+bool ImprovementEngine::Accept(const Objective& candidate, const Objective& current, double temperature) {
+  const double threshold = Scalar(current) - temperature * std::log(1.0 - random_.Unit());
+  return Scalar(candidate) < threshold;
+}
+
+// The targets that are hard to place get in first, the easy ones follow, and
+// equal counts let the search wander instead of sticking.
+bool ImprovementEngine::RepairAccepts() const {
+  return work_absent_.size() < absent_.size() ||
+         (work_absent_.size() == absent_.size() && AbsenceOf(work_absent_) <= AbsenceOf(absent_));
 }
 
 double ImprovementEngine::Scalar(const Objective& o) const {
   if (!settings_.min_max) return o.total;
   const double routes = static_cast<double>(std::max<size_t>(model_.AgentCount(), 1));
-  return o.longest + 0.1 * o.total / routes;
+  return o.longest + parameters().total_weight * o.total / routes;
+}
+
+void ImprovementEngine::Report(const RouteSet& routes) {
+  EngineSolution solution = routes.Export();
+  if (!CheckSolution(context_, solution)) return;
+  best_solution_ = std::move(solution);
+  ++counts_.improvements;
+  if (*on_best_) (*on_best_)(best_solution_);
 }
 
 bool ImprovementEngine::Load(const EngineSolution& solution, RouteSet& routes) const {
@@ -80,7 +231,7 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
   // Farthest targets first: they shape the routes; then random orders. Every
   // second attempt inserts by least added cost, which keeps slack in windows
   // and limits that the min-max position spends.
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  for (uint32_t attempt = 0; attempt < parameters().construction_attempts; ++attempt) {
     if (attempt == 0) {
       std::stable_sort(order.begin(), order.end(),
                        [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
@@ -105,18 +256,19 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
   return false;
 }
 
-bool ImprovementEngine::Recreate(RouteSet& routes, bool partial) {
-  if (partial) {
-    // Most often absent first; ties in random order.
-    random_.Shuffle(removed_);
-    std::stable_sort(removed_.begin(), removed_.end(),
-                     [&](uint32_t a, uint32_t b) { return absence_[a] > absence_[b]; });
-    const bool least_added = random_.Unit() < 0.5;
-    for (uint32_t v : removed_) {
-      if (!insertion_.Insert(routes, v, kBlink, least_added)) insertion_.Insert(routes, v, 0.0, least_added);
-    }
-    return true;
+void ImprovementEngine::RecreatePartly(RouteSet& routes) {
+  // Most often absent first; ties in random order.
+  random_.Shuffle(removed_);
+  std::stable_sort(removed_.begin(), removed_.end(),
+                   [&](uint32_t a, uint32_t b) { return absence_[a] > absence_[b]; });
+  const bool least_added = random_.Unit() < 0.5;
+  for (uint32_t v : removed_) {
+    if (!insertion_.Insert(routes, v, parameters().blink, least_added))
+      insertion_.Insert(routes, v, 0.0, least_added);
   }
+}
+
+bool ImprovementEngine::Recreate(RouteSet& routes) {
   // Order of reinsertion: random, farthest first or nearest first.
   const uint32_t pick = random_.Below(9);
   if (pick < 4) {
@@ -129,7 +281,7 @@ bool ImprovementEngine::Recreate(RouteSet& routes, bool partial) {
               [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) < model_.DepotDistance(b); });
   }
   for (uint32_t v : removed_) {
-    if (!insertion_.Insert(routes, v, kBlink) && !insertion_.Insert(routes, v, 0.0)) return false;
+    if (!insertion_.Insert(routes, v, parameters().blink) && !insertion_.Insert(routes, v, 0.0)) return false;
   }
   return true;
 }
@@ -162,124 +314,6 @@ void ImprovementEngine::CollectAbsent(const RouteSet& routes, std::vector<uint32
   for (uint32_t v : model_.Targets()) {
     if (!routes.Routed(v)) out.push_back(v);
   }
-}
-
-void ImprovementEngine::Report(const RouteSet& routes, const std::function<void(const EngineSolution&)>& on_best) {
-  EngineSolution solution = routes.Export();
-  if (!CheckSolution(context_, solution)) return;
-  best_solution_ = std::move(solution);
-  ++counts_.improvements;
-  if (on_best) on_best(best_solution_);
-}
-
-bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<bool()>& out_of_time,
-                            const std::function<void(const EngineSolution&)>& on_best) {
-  counts_ = ImproveCounts();
-  best_solution_ = EngineSolution();
-  RouteSet current(model_, settings_.min_max);
-  bool loaded = initial != nullptr && Load(*initial, current);
-  if (!loaded) {
-    counts_.constructed = true;
-    if (!Construct(current) && !EachTargetFitsAlone()) return false;
-  }
-  const std::function<bool()> stop = out_of_time;
-  RouteSet best(model_, settings_.min_max);
-  // Without a complete solution the search first repairs: the routes may leave
-  // targets out, and fewer left out beats any cost.
-  bool have_best = current.Complete();
-  if (have_best) {
-    best.CopyFrom(current);
-    if (loaded) {
-      best_solution_ = best.Export();
-    } else {
-      Report(best, on_best);
-    }
-  }
-  counts_.moves += local_search_.Run(current, &stop);
-  if (have_best && current.Better(current.Value(), best.Value())) {
-    best.CopyFrom(current);
-    Report(best, on_best);
-  }
-  absence_.assign(model_.NodeCount(), 0);
-  CollectAbsent(current, absent_);
-  std::vector<uint32_t> work_absent;
-  work_absent.reserve(model_.Targets().size());
-
-  RouteSet work(model_, settings_.min_max);
-  const double scale = model_.TypicalLeg();
-  const double t0 = kStartTemperature * scale;
-  const double tf = kFinalTemperature * scale;
-  int64_t last_best = 0;
-  size_t fewest_out = absent_.size();
-  int64_t last_fewer = 0;
-  for (;;) {
-    const int64_t it = counts_.iterations;
-    if (settings_.max_iterations > 0 && it >= settings_.max_iterations) break;
-    if ((it & 15) == 0 && out_of_time && out_of_time()) break;
-    if (model_.Targets().empty()) break;
-    double progress;
-    if (settings_.max_iterations > 0) {
-      progress = static_cast<double>(it) / static_cast<double>(settings_.max_iterations);
-    } else if (settings_.progress) {
-      progress = std::min(1.0, std::max(0.0, settings_.progress()));
-    } else {
-      progress = static_cast<double>(it % kCycle) / kCycle;
-    }
-    const double temperature = t0 * std::pow(tf / t0, progress);
-    ++counts_.iterations;
-
-    const bool repairing = !absent_.empty();
-    if (repairing && it - last_fewer > kRepairPatience) break;
-    work.CopyFrom(current);
-    removed_.clear();
-    // While repairing, half of the ruins make room around a target left out;
-    // otherwise some cut the routes near one target in many places.
-    uint32_t centre = RouteSet::kUnrouted;
-    if (repairing && random_.Unit() < 0.5) centre = absent_[random_.Below(static_cast<uint32_t>(absent_.size()))];
-    if (!repairing && random_.Unit() < kRadialShare) {
-      radial_.Ruin(work, removed_);
-    } else {
-      removal_.Ruin(work, removed_, centre);
-    }
-    if (repairing) removed_.insert(removed_.end(), absent_.begin(), absent_.end());
-    if (!Recreate(work, repairing)) continue;
-    counts_.moves += local_search_.RunFrom(work, removed_, &stop);
-    CollectAbsent(work, work_absent);
-    for (uint32_t v : work_absent) ++absence_[v];
-    if (work_absent.size() < fewest_out) {
-      fewest_out = work_absent.size();
-      last_fewer = it;
-    }
-
-    bool accept;
-    if (repairing) {
-      // Fewer targets out, or as many that are left out no more often: the
-      // targets that are hard to place get in first, the easy ones follow,
-      // and equal ones let the search wander instead of sticking.
-      accept = work_absent.size() < absent_.size() ||
-               (work_absent.size() == absent_.size() && AbsenceOf(work_absent) <= AbsenceOf(absent_));
-    } else {
-      const double threshold = Scalar(current.Value()) - temperature * std::log(1.0 - random_.Unit());
-      accept = Scalar(work.Value()) < threshold;
-    }
-    if (accept) {
-      current.CopyFrom(work);
-      absent_.swap(work_absent);
-      ++counts_.accepted;
-    }
-    if (work.Complete() && (!have_best || work.Better(work.Value(), best.Value()))) {
-      best.CopyFrom(work);
-      have_best = true;
-      Report(best, on_best);
-      last_best = it;
-    } else if (have_best && it - last_best > kPatience) {
-      current.CopyFrom(best);
-      absent_.clear();
-      last_best = it;
-      ++counts_.restarts;
-    }
-  }
-  return have_best;
 }
 
 }  // namespace velmora

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include "core/routing_context.hpp"
@@ -17,12 +16,23 @@
 
 namespace velmora {
 
-// Improves complete solutions for as long as it is allowed to: a descent with
-// granular neighbourhoods, then ruin and recreate with string removals,
-// simulated annealing acceptance and a descent on every recreated solution.
-// Reads the instance only through the routing context.
+// Improves complete solutions for as long as it is allowed to. A run has three
+// phases:
+// - start: the caller's solution, or the engine's own cheapest-insertion
+//   construction when there is none (or it is not valid), and a descent on it;
+// - repair, while some targets are left out: ruins around them and partial
+//   reinsertions, accepted when fewer targets are left out (or as many, left
+//   out no more often); the instance is taken to have no solution when the
+//   count stops falling;
+// - annealing: a ruin (strings of consecutive targets, or a target's nearest
+//   targets), a reinsertion with blinks and a descent from the removed targets,
+//   accepted against a threshold that a geometrically falling temperature
+//   sets; after a long spell without a new best the search returns to the best.
+// The descent (`LocalSearch`) tries the moves of its table. The tuning lives in
+// `ImproveParameters`; the instance is read only through the routing context.
 class ImprovementEngine {
  public:
+  // Throws std::invalid_argument when settings.parameters are out of range.
   ImprovementEngine(const RoutingContext& context, const ImproveSettings& settings);
 
   // Improves `initial` (or a solution of its own construction when it is null
@@ -46,17 +56,43 @@ class ImprovementEngine {
   bool Load(const EngineSolution& solution, RouteSet& routes) const;
 
  private:
+  const ImproveParameters& parameters() const { return settings_.parameters; }
+
+  // The phases of Run.
+  bool Start(const EngineSolution* initial);
+  bool Finished() const;
+  bool Repairing() const { return !absent_.empty(); }
+  bool RepairStalled(int64_t it) const { return it - last_fewer_ > parameters().repair_patience; }
+  void RepairStep(int64_t it);
+  // False when the ruined targets did not all fit back.
+  bool AnnealStep(double temperature);
+  // Keeps a better complete candidate as the best, or returns to the best
+  // after `patience` iterations without one.
+  void TrackBest(int64_t it);
+
+  // Share of the schedule done at iteration `it`, in [0, 1].
+  double Progress(int64_t it) const;
+  double Temperature(double progress) const;
+  // Annealing acceptance of `candidate` over `current`: below the current
+  // value plus the temperature times an exponential variate.
+  bool Accept(const Objective& candidate, const Objective& current, double temperature);
+  // The repair's acceptance: fewer targets left out, or as many, left out no
+  // more often.
+  bool RepairAccepts() const;
   double Scalar(const Objective& o) const;
-  // Reinserts removed_; with `partial` a target that fits nowhere stays out
-  // (the routes keep the others), otherwise the first such target fails it.
-  bool Recreate(RouteSet& routes, bool partial);
+
+  // Reinserts removed_; false when one of them fits nowhere.
+  bool Recreate(RouteSet& routes);
+  // Reinserts removed_, the most often absent first; a target that fits
+  // nowhere stays out and the routes keep the others.
+  void RecreatePartly(RouteSet& routes);
   // Targets of `routes` that are not routed, into `out`.
   void CollectAbsent(const RouteSet& routes, std::vector<uint32_t>& out) const;
   uint64_t AbsenceOf(const std::vector<uint32_t>& targets) const;
   // Some agent may serve each target on a route of its own; when not, no
   // repair can help.
   bool EachTargetFitsAlone();
-  void Report(const RouteSet& routes, const std::function<void(const EngineSolution&)>& on_best);
+  void Report(const RouteSet& routes);
 
   const RoutingContext& context_;
   ImproveSettings settings_;
@@ -73,6 +109,22 @@ class ImprovementEngine {
   std::vector<uint32_t> absence_;
   EngineSolution best_solution_;
   ImproveCounts counts_;
+
+  // One run: the current routes, the candidate of the iteration and the best
+  // complete routes, with the iterations of the last new best and of the last
+  // fall in the targets left out.
+  RouteSet current_;
+  RouteSet work_;
+  RouteSet best_;
+  bool have_best_ = false;
+  std::vector<uint32_t> work_absent_;
+  size_t fewest_out_ = 0;
+  int64_t last_best_ = 0;
+  int64_t last_fewer_ = 0;
+  double start_temperature_ = 0.0;
+  double final_temperature_ = 0.0;
+  const std::function<bool()>* stop_ = nullptr;
+  const std::function<void(const EngineSolution&)>* on_best_ = nullptr;
 };
 
 // Literal check of a solution against the route rules: every route starts at

@@ -1,5 +1,7 @@
 #include "improve/insertion.hpp"
 
+#include "core/constants.hpp"
+
 namespace velmora {
 
 bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_added) {
@@ -22,7 +24,8 @@ bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_ad
       bool better;
       if (min_max) {
         const double longest = e.cost > others ? e.cost : others;
-        better = longest < best_longest - 1e-9 || (longest <= best_longest + 1e-9 && added < best_added);
+        better = longest < best_longest - kImprovementTolerance ||
+                 (longest <= best_longest + kImprovementTolerance && added < best_added);
         if (better) best_longest = longest;
       } else {
         better = added < best_added;

@@ -4,15 +4,34 @@
 
 namespace velmora {
 
-LocalSearch::LocalSearch(RandomSource& random) : random_(random) {}
+LocalSearch::LocalSearch(RandomSource& random, MoveTable moves) : random_(random), moves_(moves) {
+  for (uint32_t m = 0; m < moves_.size(); ++m) {
+    const MoveScope scope = moves_[m].scope;
+    if (scope == MoveScope::kRouteEnds) {
+      route_end_rows_.push_back(m);
+      continue;
+    }
+    if (scope != MoveScope::kOtherRoute) same_route_rows_.push_back(m);
+    if (scope != MoveScope::kSameRoute) other_route_rows_.push_back(m);
+  }
+  ResetCounts();
+}
+
+void LocalSearch::ResetCounts() {
+  counts_.assign(moves_.size(), MoveCounts());
+  for (size_t m = 0; m < moves_.size(); ++m) counts_[m].name = moves_[m].name;
+  judged_ = counts_.empty() ? nullptr : &counts_[0];
+}
 
 bool LocalSearch::Try(uint32_t a, const Piece* pa, int na) {
+  ++judged_->attempts;
   const RouteEval ea = Evaluate(a, pa, na);
   if (!ea.ok || !s_->Better(s_->After(a, ea.cost), s_->Value())) return false;
   return s_->Apply(a, pa, na);
 }
 
 bool LocalSearch::Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb) {
+  ++judged_->attempts;
   const RouteEval ea = Evaluate(a, pa, na);
   if (!ea.ok) return false;
   // Under min-max a route that grows past the longest one cannot help.
@@ -22,19 +41,24 @@ bool LocalSearch::Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Pie
   return s_->Apply(a, pa, na, b, pb, nb);
 }
 
-// Tries every neighbourhood of u; true when a move was applied, with the
-// neighbour it was made with in `partner` (kUnrouted for a move to a route end).
+// Tries the moves of u; true when one was applied, with the neighbour it was
+// made with in `partner` (kUnrouted for a route-end move).
 bool LocalSearch::Improve(uint32_t u, uint32_t& partner) {
   for (uint32_t v : s_->model().Neighbours(u)) {
     if (!s_->Routed(v)) continue;
-    const bool same = s_->RouteOf(u) == s_->RouteOf(v);
-    if (Relocate(u, v) || Swap(u, v) || (same ? TwoOpt(u, v) : TwoOptStar(u, v))) {
-      partner = v;
-      return true;
+    const std::vector<uint32_t>& rows = s_->RouteOf(u) == s_->RouteOf(v) ? same_route_rows_ : other_route_rows_;
+    for (uint32_t m : rows) {
+      if (TryMove(m, u, v)) {
+        partner = v;
+        return true;
+      }
     }
   }
   partner = RouteSet::kUnrouted;
-  return RelocateToEnds(u);
+  for (uint32_t m : route_end_rows_) {
+    if (TryMove(m, u, RouteSet::kUnrouted)) return true;
+  }
+  return false;
 }
 
 int64_t LocalSearch::Run(RouteSet& routes, const std::function<bool()>* stop) {

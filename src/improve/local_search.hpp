@@ -5,20 +5,22 @@
 #include <utility>
 #include <vector>
 
+#include "improve/improve_settings.hpp"
+#include "improve/move_table.hpp"
 #include "improve/random_source.hpp"
 #include "improve/route_set.hpp"
 
 namespace velmora {
 
 // First-improvement descent over granular neighbourhoods: for every target u
-// and each of its nearest targets v, moves that create an arc between u and v
-// (relocation of strings of 1-3 targets, also reversed; swaps; 2-opt within a
-// route; exchange of route tails), plus relocation to either end of every
-// route. A move is taken when the objective after it (the longest of all
-// routes, then the total; or the total) is better by more than 1e-9.
+// the moves of its table are tried in order with each of u's nearest targets
+// v (as their scope says), then the route-end moves with u alone. A proposal
+// is applied when the objective after it (the longest of all routes, then the
+// total; or the total) is better by more than kImprovementTolerance. Every move
+// keeps its own counts of proposals judged and applied.
 class LocalSearch {
  public:
-  explicit LocalSearch(RandomSource& random);
+  explicit LocalSearch(RandomSource& random, MoveTable moves = MoveTable::Default());
 
   // Descends from `routes` (complete) to a local optimum, or until `stop`
   // (polled every few dozen targets) answers true. Returns the moves applied.
@@ -28,13 +30,26 @@ class LocalSearch {
   int64_t RunFrom(RouteSet& routes, const std::vector<uint32_t>& seeds,
                   const std::function<bool()>* stop = nullptr);
 
-  // Each operator tries its moves for the pair (u, v) and applies the first
-  // improving one; true when it did.
-  bool Relocate(uint32_t u, uint32_t v);
-  bool RelocateToEnds(uint32_t u);
-  bool Swap(uint32_t u, uint32_t v);
-  bool TwoOpt(uint32_t u, uint32_t v);
-  bool TwoOptStar(uint32_t u, uint32_t v);
+  // Tries move `m` of the table for u and v on the bound routes, whatever its
+  // scope; true when it applied a proposal.
+  bool TryMove(size_t m, uint32_t u, uint32_t v) {
+    judged_ = &counts_[m];
+    if (!moves_[m].apply(*this, u, v)) return false;
+    ++counts_[m].moves;
+    return true;
+  }
+
+  // For the moves: the routes they read, and the judgement of a proposal for
+  // route a (and b) made of pieces of the current routes, applied when it
+  // improves the objective; true when it was applied.
+  const RouteSet& routes() const { return *s_; }
+  bool Try(uint32_t a, const Piece* pa, int na);
+  bool Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb);
+
+  const MoveTable& moves() const { return moves_; }
+  // Per move of the table, since construction or the last ResetCounts.
+  const std::vector<MoveCounts>& counts() const { return counts_; }
+  void ResetCounts();
 
   void Bind(RouteSet& routes) { s_ = &routes; }
   // Observer of every evaluated candidate route (agent, pieces, prediction), for tests.
@@ -42,9 +57,6 @@ class LocalSearch {
   void set_probe(Probe probe) { probe_ = std::move(probe); }
 
  private:
-  bool Try(uint32_t a, const Piece* pa, int na);
-  bool Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb);
-  bool RelocateString(uint32_t a, uint32_t s0, uint32_t s1, bool reversed, uint32_t b, uint32_t p);
   RouteEval Evaluate(uint32_t a, const Piece* pieces, int count) {
     const RouteEval e = s_->Evaluate(a, pieces, count);
     if (probe_) probe_(a, pieces, count, e);
@@ -57,6 +69,12 @@ class LocalSearch {
 
   RouteSet* s_ = nullptr;
   RandomSource& random_;
+  MoveTable moves_;
+  // Rows of the table by scope, in table order: for a neighbour on u's route,
+  // on another route, and for u alone.
+  std::vector<uint32_t> same_route_rows_, other_route_rows_, route_end_rows_;
+  std::vector<MoveCounts> counts_;
+  MoveCounts* judged_ = nullptr;  // the counts of the move whose proposals Try judges
   std::vector<uint32_t> order_;
   std::vector<uint32_t> queue_;
   std::vector<uint8_t> queued_;

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/constants.hpp"
 #include "improve/improvement_engine.hpp"
 
 namespace velmora {
@@ -27,7 +28,7 @@ bool CheckSolution(const RoutingContext& context, const EngineSolution& solution
       if (p > 0 && !context.WithinLimit(k, t)) return false;
     }
     const double reported = solution.costs[k];
-    if (!(std::fabs(reported - t) <= 1e-9 * std::max(1.0, std::fabs(t)))) return false;
+    if (!(std::fabs(reported - t) <= kCostAgreementTolerance * std::max(1.0, std::fabs(t)))) return false;
   }
   for (uint64_t v = 0; v < n; ++v) {
     if (context.IsTarget(v) && !served[v]) return false;

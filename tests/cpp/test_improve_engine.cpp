@@ -26,25 +26,6 @@ Objective ValueOf(const EngineSolution& s) {
   return o;
 }
 
-// A line of points at the given x positions (symmetric, one type), all agents
-// at node 0.
-RoutingTables Line(const std::vector<double>& x, size_t agents, bool rte = true) {
-  RoutingTables t;
-  const size_t n = x.size();
-  t.nodes = n;
-  t.types = 1;
-  t.return_to_end = rte;
-  t.costs.resize(n * n);
-  for (size_t u = 0; u < n; ++u)
-    for (size_t v = 0; v < n; ++v) t.costs[u * n + v] = std::fabs(x[u] - x[v]);
-  t.node_types.assign(n, {0});
-  t.agent_type.assign(agents, 0);
-  t.time_limit.assign(agents, 0.0);
-  t.starts.assign(agents, 0);
-  t.ends.assign(agents, 0);
-  return t;
-}
-
 struct ShapeCase {
   const char* name;
   Shape shape;

@@ -74,6 +74,7 @@ TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
   const OracleCase& c = GetParam();
   size_t built = 0;
   Tally tally;
+  std::vector<int64_t> attempts;
   for (uint64_t seed = 1; seed <= 30; ++seed) {
     const RoutingTables tables = MakeTables(seed, c.shape);
     const RoutingContext context(tables);
@@ -91,22 +92,30 @@ TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
       Compare(tables, routes, agent, pieces, count, e, tally, "operator");
     });
     const std::vector<uint32_t>& targets = engine.model().Targets();
-    // Every pair, not only neighbours, so that every operator meets long and
-    // short pieces, feasible and infeasible results.
+    // Every move of the table with every pair its scope admits, not only
+    // neighbours, so that every move meets long and short pieces, feasible and
+    // infeasible results.
+    const MoveTable& moves = search.moves();
     for (uint32_t u : targets) {
       for (uint32_t v : targets) {
         if (u == v) continue;
-        search.Relocate(u, v);
-        search.Swap(u, v);
-        if (routes.RouteOf(u) == routes.RouteOf(v)) {
-          search.TwoOpt(u, v);
-        } else {
-          search.TwoOptStar(u, v);
+        for (size_t m = 0; m < moves.size(); ++m) {
+          // An applied move may have changed whether u and v share a route.
+          const bool same = routes.RouteOf(u) == routes.RouteOf(v);
+          const MoveScope scope = moves[m].scope;
+          if (scope == MoveScope::kRouteEnds || scope == (same ? MoveScope::kOtherRoute : MoveScope::kSameRoute)) {
+            continue;
+          }
+          search.TryMove(m, u, v);
         }
       }
-      search.RelocateToEnds(u);
+      for (size_t m = 0; m < moves.size(); ++m) {
+        if (moves[m].scope == MoveScope::kRouteEnds) search.TryMove(m, u, RouteSet::kUnrouted);
+      }
       if (HasFatalFailure()) return;
     }
+    attempts.resize(moves.size());
+    for (size_t m = 0; m < moves.size(); ++m) attempts[m] += search.counts()[m].attempts;
     // The applied moves left consistent route data.
     std::string why;
     EXPECT_TRUE(ValidSolution(tables, routes.Export(), &why)) << why;
@@ -131,6 +140,9 @@ TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
     EXPECT_TRUE(ValidSolution(tables, routes.Export(), &why)) << why;
   }
   EXPECT_GE(built, 10u) << "too few instances with a solution";
+  // Every move was judged on proposals.
+  ASSERT_EQ(attempts.size(), MoveTable::Default().size());
+  for (size_t m = 0; m < attempts.size(); ++m) EXPECT_GT(attempts[m], 0) << MoveTable::Default()[m].name;
   EXPECT_GT(tally.feasible, 500u);
   if (c.shape.windows || c.shape.limits) EXPECT_GT(tally.infeasible, 50u);
 }

@@ -16,12 +16,15 @@ from routecheck import check_solution
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BERLIN = ROOT / "bench" / "data" / "berlin52.tsp"
+# The local search's moves, in the engine's order; each adds its attempts and moves.
+MOVES = ["relocate", "swap", "two_opt", "two_opt_star", "relocate_to_ends"]
 ENGINE_KEYS = [
     "improve_iterations",
     "improve_moves",
     "improve_accepted",
     "improve_improvements",
     "improve_restarts",
+    *[f"improve_{move}_{count}" for move in MOVES for count in ("attempts", "moves")],
     "improve_start_time",
 ]
 
@@ -186,6 +189,17 @@ def test_statistics_carry_the_engine_counts_after_the_documented_keys():
     assert isinstance(start, float)
     assert result["anytime"][0]["time"] <= start <= result["statistics"]["solve_time"]
     assert start < 0.5 * doc["options"]["time_limit"]
+
+
+@pytest.mark.parametrize("objective_name", ["min_max", "min_sum"])
+def test_per_move_counts_add_up_to_the_engine_moves(objective_name):
+    doc = improved(with_everything(False), objective=objective_name, seed=3, improve_iterations=300, time_limit=30.0)
+    stats = solve(doc)["statistics"]
+    applied = [stats[f"improve_{move}_moves"] for move in MOVES]
+    attempts = [stats[f"improve_{move}_attempts"] for move in MOVES]
+    assert sum(applied) == stats["improve_moves"] > 0
+    assert all(0 <= a <= t for a, t in zip(applied, attempts))
+    assert attempts[0] > 0  # relocation is tried with every neighbour
 
 
 def test_solver_class_improves_through_options():

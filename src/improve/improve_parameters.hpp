@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velmora {
+
+// The improvement engine's tuning: ruin and recreate, annealing, patience.
+// The defaults are what the benchmark was tuned with. `Validate` throws
+// std::invalid_argument naming the first field out of its range.
+struct ImproveParameters {
+  size_t neighbours = 30;            // granular neighbourhood size per node, >= 1
+  uint32_t construction_attempts = 8;  // insertion orders tried before repairing, >= 1
+  double average_removed = 10.0;     // targets a ruin removes on average, > 0
+  uint32_t longest_string = 10;      // longest string a string removal cuts, >= 1
+  double blink = 0.01;               // chance of skipping an insertion position, in [0, 1)
+  double radial_share = 0.3;         // share of the annealing ruins that remove a target's nearest, in [0, 1]
+  double repair_centre_share = 0.5;  // share of the repair ruins around a target left out, in [0, 1]
+  // Under min-max, the weight of the mean route cost beside the longest route
+  // in the objective the annealing compares, >= 0.
+  double total_weight = 0.1;
+  // Annealing temperatures at the start and the end of the schedule, in units
+  // of the typical leg between neighbours; 0 < final <= start.
+  double start_temperature = 3.0;
+  double final_temperature = 0.01;
+  // Without an iteration cap or a progress measure the temperature falls over
+  // this many iterations and starts again, >= 1.
+  int64_t cycle = 20000;
+  // Iterations without a new best after which the search returns to the best, >= 1.
+  int64_t patience = 5000;
+  // Repair iterations without fewer targets left out after which the instance
+  // is taken to have no solution, >= 1.
+  int64_t repair_patience = 100000;
+
+  void Validate() const;
+};
+
+}  // namespace velmora
