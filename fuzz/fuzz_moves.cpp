@@ -3,7 +3,8 @@
 // The first bytes choose an instance shape (nodes, agents, types, windows,
 // limits, closing of routes, depots, negative legs) and the seed of its random
 // tables; the engine builds a first route set from it. Every further three
-// bytes name an operator and two targets, and the operator is tried on them.
+// bytes name a row of the move table and two targets, and the move is tried
+// on them when its scope admits the pair.
 // Every route the operator evaluates is compared with a literal walk of the
 // same node sequence (feasibility and cost); after every applied move the
 // route set must still be a valid solution whose cached costs are the walked
@@ -17,6 +18,7 @@
 
 #include "improve/improvement_engine.hpp"
 #include "improve/local_search.hpp"
+#include "improve/move_table.hpp"
 #include "improve/random_source.hpp"
 #include "improve/route_set.hpp"
 #include "improve_test_support.hpp"
@@ -82,24 +84,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t u = targets[data[k + 1] % targets.size()];
     const uint32_t v = targets[data[k + 2] % targets.size()];
     const Objective before = routes.Value();
-    bool applied = false;
-    switch (data[k] % 5) {
-      case 0:
-        applied = u != v && search.Relocate(u, v);
+    // A row of the move table, with the pair its scope admits.
+    const size_t m = data[k] % search.moves().size();
+    bool admitted = true;
+    switch (search.moves()[m].scope) {
+      case MoveScope::kAnyRoute:
+        admitted = u != v;
         break;
-      case 1:
-        applied = u != v && search.Swap(u, v);
+      case MoveScope::kSameRoute:
+        admitted = u != v && routes.RouteOf(u) == routes.RouteOf(v);
         break;
-      case 2:
-        applied = u != v && routes.RouteOf(u) == routes.RouteOf(v) && search.TwoOpt(u, v);
+      case MoveScope::kOtherRoute:
+        admitted = routes.RouteOf(u) != routes.RouteOf(v);
         break;
-      case 3:
-        applied = u != v && routes.RouteOf(u) != routes.RouteOf(v) && search.TwoOptStar(u, v);
-        break;
-      default:
-        applied = search.RelocateToEnds(u);
+      case MoveScope::kRouteEnds:
         break;
     }
+    const bool applied = admitted && search.TryMove(m, u, v);
     if (!applied) continue;
     std::string why;
     if (!ValidSolution(tables, routes.Export(), &why)) Fail("route set after a move", why);
