@@ -6,13 +6,16 @@ unless told otherwise."""
 
 from __future__ import annotations
 
+import contextlib
 import copy
 import json
 import math
 import os
 import pathlib
+import signal
+import threading
 import time
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, TypeAlias
 
@@ -155,6 +158,27 @@ def _solution(instance: Instance, result: SolveResult, status: str, reason: str 
     )
 
 
+@contextlib.contextmanager
+def _sigterm_as_interrupt() -> Iterator[None]:
+    """During the solve, SIGTERM stops it as Ctrl-C does, where nobody else handles SIGTERM (only
+    the main thread may set handlers; a handler the program set stays)."""
+    if threading.current_thread() is not threading.main_thread() or signal.getsignal(signal.SIGTERM) not in (
+        signal.SIG_DFL,
+        None,
+    ):
+        yield
+        return
+
+    def interrupt(signum: int, frame: object) -> None:
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGTERM, interrupt)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+
+
 def solve(
     instance: InstanceInput,
     *,
@@ -173,8 +197,9 @@ def solve(
     solution as it is found and may return True to stop the search. The solver's console lines go
     to `diagnostics(stream, line)`, or are collected and dropped: never to the process's streams.
 
-    Ctrl-C stops the search and returns the best solution found until then with status "stopped";
-    `KeyboardInterrupt` is raised again only when there is none. Raises FileNotFoundError for a
+    Ctrl-C (and SIGTERM, unless the program handles it) stops the search and returns the best
+    solution found until then with status "stopped"; `KeyboardInterrupt` is raised again only when
+    there is none. Raises FileNotFoundError for a
     missing file, `InstanceError` (a ValueError) naming the first reason the solver refuses the
     instance for, ValueError / RuntimeError for what only the engine finds."""
     import _kvt_core
@@ -202,7 +227,8 @@ def solve(
     sink = diagnostics if diagnostics is not None else (lambda stream, line: None)
     start = time.monotonic()
     try:
-        result = _kvt_core.solve_json_str(json.dumps(document), -1.0, diagnostics=sink, callback=record)
+        with _sigterm_as_interrupt():
+            result = _kvt_core.solve_json_str(json.dumps(document), -1.0, diagnostics=sink, callback=record)
     except KeyboardInterrupt:
         if not found:
             raise

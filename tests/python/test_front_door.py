@@ -159,7 +159,7 @@ def large_doc(n: int = 120, agents: int = 4) -> dict:
     }
 
 
-def run_child(tmp_path, doc, mode, budget, iterations=0, interrupt_after=None):
+def run_child(tmp_path, doc, mode, budget, iterations=0, interrupt_after=None, signum=signal.SIGINT):
     instance = tmp_path / "instance.json"
     instance.write_text(json.dumps(doc))
     sink = tmp_path / "streams.txt"
@@ -170,11 +170,13 @@ def run_child(tmp_path, doc, mode, budget, iterations=0, interrupt_after=None):
         stderr=subprocess.PIPE,
         text=True,
         env=env,
+        # A child of a background job inherits an ignored SIGINT; give it the default a terminal would.
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
     )
     assert child.stdout.readline().strip() == "ready"
     if interrupt_after is not None:
         time.sleep(interrupt_after)
-        child.send_signal(signal.SIGINT)
+        child.send_signal(signum)
     out, err = child.communicate(timeout=120)
     return child.returncode, out, err, sink
 
@@ -191,9 +193,10 @@ def test_nothing_reaches_the_process_streams(tmp_path):
     assert any(text.startswith("[warning] node") for _, text in lines)
 
 
-def test_ctrl_c_returns_the_best_routes_so_far(tmp_path):
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
+def test_ctrl_c_returns_the_best_routes_so_far(tmp_path, signum):
     doc = large_doc()
-    code, out, err, _ = run_child(tmp_path, doc, "plain", 60.0, interrupt_after=2.0)
+    code, out, err, _ = run_child(tmp_path, doc, "plain", 60.0, interrupt_after=2.0, signum=signum)
     assert code == 0, err
     answer = json.loads(out.splitlines()[-1])
     assert answer["status"] == "stopped"
