@@ -235,7 +235,8 @@ def cores() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-def _cause(exitcode: int | None) -> str:
+def exit_cause(exitcode: int | None) -> str:
+    """Why a worker process ended, from its exit code (None: it stopped answering)."""
     if exitcode is None:
         return "its process stopped answering"
     if exitcode < 0:
@@ -352,7 +353,7 @@ def _run_local(jobs: Iterator[_Job | Outcome], workers: int) -> Generator[Outcom
                     yield _outcome(job, reply)
                     continue
                 wall = time.monotonic() - w.since
-                cause = _cause(w.exitcode())
+                cause = exit_cause(w.exitcode())
                 w.close(stop=True)
                 pool.remove(w)
                 if job.attempts < MAX_ATTEMPTS:

@@ -11,6 +11,8 @@ import os
 import sys
 from collections.abc import Sequence
 
+from ..batch import cores
+
 TOKEN_VARIABLE = "KVT_MTSP_TOKEN"
 PROG = "kvt-mtsp serve"
 
@@ -43,14 +45,6 @@ def _port(text: str) -> int:
     if not 0 <= value <= 65535:
         raise argparse.ArgumentTypeError(f"must be from 0 to 65535, got {value}")
     return value
-
-
-def cores() -> int:
-    """Processors this process may run on."""
-    try:
-        return max(1, len(os.sched_getaffinity(0)))
-    except (AttributeError, OSError):
-        return max(1, os.cpu_count() or 1)
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:

@@ -13,13 +13,14 @@ from __future__ import annotations
 
 import collections
 import itertools
-import signal
 import threading
 import time
 import uuid
 from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
+
+from ..batch import exit_cause
 
 if TYPE_CHECKING:
     from multiprocessing.connection import Connection
@@ -79,17 +80,6 @@ class Job:
             "error": self.error,
             "console": self.console,
         }
-
-
-def _cause(exitcode: int | None) -> str:
-    if exitcode is None:
-        return "its process stopped answering"
-    if exitcode < 0:
-        try:
-            return f"killed by {signal.Signals(-exitcode).name}"
-        except ValueError:
-            return f"killed by signal {-exitcode}"
-    return f"exit status {exitcode}"
 
 
 class _Worker:
@@ -328,7 +318,7 @@ class JobManager:
     def _replace(self, worker: _Worker) -> None:
         self._receive(worker)  # what it sent before it died
         worker.process.join(1.0)
-        cause = _cause(worker.process.exitcode)
+        cause = exit_cause(worker.process.exitcode)
         with self._lock:
             self.deaths += 1
             job = worker.job
