@@ -27,7 +27,8 @@ bool LocalSearch::Try(uint32_t a, const Piece* pa, int na) {
   ++judged_->attempts;
   const RouteEval ea = Evaluate(a, pa, na);
   if (!ea.ok || !s_->Better(s_->After(a, ea.cost), s_->Value())) return false;
-  return s_->Apply(a, pa, na);
+  const Objective before = s_->Value();
+  return s_->Apply(a, pa, na, &before);
 }
 
 bool LocalSearch::Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb) {
@@ -38,7 +39,8 @@ bool LocalSearch::Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Pie
   if (s_->MinMax() && ea.cost > s_->Value().longest) return false;
   const RouteEval eb = Evaluate(b, pb, nb);
   if (!eb.ok || !s_->Better(s_->After(a, ea.cost, b, eb.cost), s_->Value())) return false;
-  return s_->Apply(a, pa, na, b, pb, nb);
+  const Objective before = s_->Value();
+  return s_->Apply(a, pa, na, b, pb, nb, &before);
 }
 
 // Tries the moves of u; true when one was applied, with the neighbour it was
@@ -66,16 +68,20 @@ int64_t LocalSearch::Run(RouteSet& routes, const std::function<bool()>* stop) {
   const std::vector<uint32_t>& targets = routes.model().Targets();
   order_.assign(targets.begin(), targets.end());
   int64_t moves = 0;
+  uint32_t polls = 0;
+  // The clock is asked every 8 tries of a target, however small the instance.
+  auto stopped = [&]() { return (++polls & 7) == 0 && stop != nullptr && (*stop)(); };
   bool improved = true;
   while (improved) {
     improved = false;
     random_.Shuffle(order_);
     for (size_t i = 0; i < order_.size(); ++i) {
-      if (stop != nullptr && (i & 63) == 63 && (*stop)()) return moves;
       const uint32_t u = order_[i];
       if (!routes.Routed(u)) continue;
       uint32_t partner;
-      while (Improve(u, partner)) {
+      while (true) {
+        if (stopped()) return moves;
+        if (!Improve(u, partner)) break;
         ++moves;
         improved = true;
       }

@@ -281,21 +281,24 @@ void RouteSet::Materialise(const Piece* pieces, int count, std::vector<uint32_t>
   }
 }
 
-bool RouteSet::Apply(uint32_t a, const Piece* pa, int na) {
+bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, const Objective* beat) {
   Materialise(pa, na, scratch_a_);
   routes_[a].seq.swap(scratch_a_);
   Refresh(a);
-  if (!routes_[a].feasible) {
+  const bool feasible = routes_[a].feasible;
+  if (feasible) RefreshValue();
+  const bool keep = feasible && (beat == nullptr || Better(value_, *beat));
+  if (!keep) {
     routes_[a].seq.swap(scratch_a_);
     Refresh(a);
-    return false;
+    if (feasible) RefreshValue();
   }
-  RefreshValue();
-  return true;
+  return keep;
 }
 
-bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb) {
-  if (a == b) return Apply(a, pa, na);
+bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb,
+                     const Objective* beat) {
+  if (a == b) return Apply(a, pa, na, beat);
   Materialise(pa, na, scratch_a_);
   Materialise(pb, nb, scratch_b_);
   routes_[a].seq.swap(scratch_a_);
@@ -303,15 +306,17 @@ bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piec
   // Nodes that move between the routes are unrouted until their new route is refreshed.
   Refresh(a);
   Refresh(b);
-  if (!routes_[a].feasible || !routes_[b].feasible) {
+  const bool feasible = routes_[a].feasible && routes_[b].feasible;
+  if (feasible) RefreshValue();
+  const bool keep = feasible && (beat == nullptr || Better(value_, *beat));
+  if (!keep) {
     routes_[a].seq.swap(scratch_a_);
     routes_[b].seq.swap(scratch_b_);
     Refresh(a);
     Refresh(b);
-    return false;
+    if (feasible) RefreshValue();
   }
-  RefreshValue();
-  return true;
+  return keep;
 }
 
 EngineSolution RouteSet::Export() const {

@@ -89,9 +89,14 @@ class RouteSet {
   }
 
   // Replace routes a (and b) by the pieces; false, with nothing changed, when
-  // the literal walk of a new route finds it infeasible.
-  bool Apply(uint32_t a, const Piece* pa, int na);
-  bool Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb);
+  // the literal walk of a new route finds it infeasible, or when `beat` is given
+  // and the routes' recomputed value does not beat it. The prediction a move is
+  // judged by differs from the recomputed value by rounding, which legs of very
+  // different sizes make large; a descent that applies only what truly improves
+  // cannot cycle.
+  bool Apply(uint32_t a, const Piece* pa, int na, const Objective* beat = nullptr);
+  bool Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb,
+             const Objective* beat = nullptr);
 
   // Building and ruin. Removals leave the routes' data stale until Refresh.
   void Clear();

@@ -3,7 +3,9 @@
 // engine's totals on real runs).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "improve/improvement_engine.hpp"
@@ -262,3 +264,61 @@ TEST(ImproveEngineMoveCounts, EachRunCountsItsOwn) {
 }
 
 }  // namespace
+
+// One huge leg (fuzz_solve timeout huge_cost_descent_cycle: a cost of 3.6e114)
+// made the prefix sums that judge reversed pieces lose the small legs, so moves
+// predicted to improve made the routes worse and two of them undid each other for
+// ever; a descent over fewer than 64 targets never asked the clock either. The
+// descent must end by itself at every scale, only ever improve the recomputed
+// value, and stop within 8 tries once told to.
+class ImproveDescentEnds : public ::testing::TestWithParam<std::tuple<double, bool>> {};
+
+TEST_P(ImproveDescentEnds, AtEveryScaleOfCosts) {
+  const auto [huge, min_max] = GetParam();
+  for (uint64_t seed = 1; seed <= 20; ++seed) {
+    Shape shape;
+    shape.nodes = 15;
+    shape.types = 1;
+    shape.windows = false;
+    shape.limits = false;
+    shape.missing = false;
+    shape.distinct_depots = false;
+    RoutingTables tables = MakeTables(seed, shape);
+    tables.costs[1 * shape.nodes + 3] = huge;
+    tables.costs[4 * shape.nodes + 2] = huge / 3.0;
+    const RoutingContext context(tables);
+    ImproveSettings settings;
+    settings.seed = seed;
+    settings.min_max = min_max;
+    ImprovementEngine engine(context, settings);
+    RouteSet routes(engine.model(), min_max);
+    ASSERT_TRUE(engine.Construct(routes)) << "seed " << seed;
+
+    constexpr int64_t kNever = 1000000;  // polls before the test gives up on the descent
+    int64_t polls = 0;
+    Objective last = routes.Value();
+    bool worse = false;
+    const std::function<bool()> count = [&]() {
+      const Objective now = routes.Value();
+      worse = worse || routes.Better(last, now);
+      last = now;
+      return ++polls >= kNever;
+    };
+    RandomSource random(seed);
+    LocalSearch search(random);
+    search.Run(routes, &count);
+    EXPECT_LT(polls, kNever) << "the descent did not end by itself, seed " << seed;
+    EXPECT_FALSE(worse) << "the descent made the routes worse, seed " << seed;
+
+    RouteSet again(engine.model(), min_max);
+    ASSERT_TRUE(engine.Construct(again));
+    polls = 0;
+    const std::function<bool()> at_once = [&]() { return ++polls >= 1; };
+    const int64_t moves = search.Run(again, &at_once);
+    EXPECT_EQ(polls, 1) << "seed " << seed;
+    EXPECT_LE(moves, 7) << "seed " << seed;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, ImproveDescentEnds,
+                         ::testing::Combine(::testing::Values(50.0, 3.6e9, 3.6e114), ::testing::Bool()));
