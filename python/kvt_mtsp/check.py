@@ -202,12 +202,16 @@ class _Setup:
             arrival += self.cost(agent.type, j, end)
         return arrival <= agent.max_length
 
-    def allowed_types(self, node_id: int) -> set[str] | None:
+    def allowed_types(self, node_id: int, report: bool = True) -> set[str] | None:
+        """The agent types that may serve the node; None when none may. `report`: with the findings
+        about its assignment."""
         names = self.instance.assignments.get(node_id)
         if names is None:
             return set(self.types)
         path = self.places.assignments[node_id]
         known = [t for t in names if t in self.types]
+        if not report:
+            return set(known) or None
         for i, name in enumerate(names):
             if name not in self.types and known:
                 self.warn(
@@ -230,6 +234,71 @@ class _Setup:
                 "no_agent_type",
             )
         return None
+
+    def check_loads(self) -> None:
+        """With enforce_capacity on: targets heavier than every agent that may serve them, and
+        demands that the fleet cannot carry together."""
+        if not self.instance.enforce_capacity or not self.agents:
+            return
+        depots = {start for _, _, start, _ in self.agents} | {end for _, _, _, end in self.agents}
+        index = self.instance.index_of
+        total = 0.0
+        servers: set[int] = set()  # agents (by position) that may serve some target
+        for j, node in enumerate(self.nodes):
+            if j in depots or index(node.id) != j:
+                continue
+            allowed = self.allowed_types(node.id, report=False)
+            if allowed is None:
+                continue  # no agent may serve it: reported with the assignment
+            able = [k for k, (agent, _, _, _) in enumerate(self.agents) if agent.type in allowed]
+            servers.update(able)
+            total += node.demand
+            limits = [self.agents[k][0].capacity for k in able]
+            if node.demand > 0 and all(0 < c < node.demand for c in limits):
+                self.warn(
+                    key_path(self.places.nodes[j], "demand"),
+                    f"{_number(node.demand)} is above the capacity of every agent that may serve node "
+                    f"{node.id} (at most {max(limits)}); the instance has no solution",
+                    "demand_over_capacity",
+                )
+        limits = [self.agents[k][0].capacity for k in sorted(servers)]
+        if limits and all(c > 0 for c in limits) and total > sum(limits) + TOLERANCE:
+            self.warn(
+                "agents",
+                f"the targets' demands add up to {_number(total)}, above the {sum(limits)} that the "
+                "capacities of the agents that may serve them hold together; the instance has no solution",
+                "capacity_total",
+            )
+
+    def check_pairs(self) -> None:
+        """With enforce_precedence on: "same" pairs that no agent type may serve whole, and cycles of
+        plain and "diff" pairs."""
+        if not self.instance.enforce_precedence:
+            return
+        pairs = self.instance.pairs
+        for pair, path in zip(pairs, self.places.pairs):
+            if pair.kind != "same":
+                continue
+            first, second = self.allowed_types(pair.before, False), self.allowed_types(pair.after, False)
+            if first is None or second is None or first & second:
+                continue
+            self.warn(
+                path,
+                f"no agent type may serve both node {pair.before} ({quoted(sorted(first))}) and node "
+                f"{pair.after} ({quoted(sorted(second))}), which one agent must serve; the instance has no "
+                "solution",
+                "same_pair_types",
+            )
+        timed = [(k, p) for k, p in enumerate(pairs) if p.kind != "same"]
+        cycle = _cycle([(p.before, p.after, k) for k, p in timed])
+        if cycle:
+            named = ", ".join(f"({pairs[k].before}, {pairs[k].after})" for k in cycle)
+            nodes = ", ".join(str(pairs[k].before) for k in cycle)
+            self.warn(
+                self.places.pairs[cycle[0]],
+                f"the pairs {named} form a cycle: they hold only when nodes {nodes} are all served at the same time",
+                "precedence_cycle",
+            )
 
     def report_unservable(
         self,
@@ -316,6 +385,8 @@ def check_reading(doc: Any, reading: Reading, *, time_limit: float | None = None
     setup = _Setup(reading)
     setup.check_roles()
     setup.check_service()
+    setup.check_loads()
+    setup.check_pairs()
     return findings + setup.findings
 
 
@@ -325,6 +396,38 @@ def check_instance(doc: Any, *, time_limit: float | None = None) -> list[Finding
 
     `time_limit`, when above 0, is the budget the solve will use instead of options.time_limit."""
     return check_reading(doc, read_instance(doc), time_limit=time_limit)
+
+
+def _cycle(arcs: list[tuple[int, int, int]]) -> list[int]:
+    """The labels of the arcs of one directed cycle among (from, to, label) arcs, in cycle order,
+    starting with the earliest label on it; [] when there is none."""
+    out: dict[int, list[tuple[int, int]]] = {}
+    for u, v, label in arcs:
+        out.setdefault(u, []).append((v, label))
+    state: dict[int, int] = {}  # 1: on the current walk, 2: done
+    for root in out:
+        if root in state:
+            continue
+        # Iterative depth-first walk: (node, arc label into it, next arc to try).
+        stack: list[tuple[int, int, int]] = [(root, -1, 0)]
+        state[root] = 1
+        while stack:
+            u, into, i = stack[-1]
+            if i == len(out.get(u, ())):
+                state[u] = 2
+                stack.pop()
+                continue
+            stack[-1] = (u, into, i + 1)
+            v, label = out[u][i]
+            if state.get(v) == 1:
+                labels = [entry[1] for entry in stack[next(k for k, e in enumerate(stack) if e[0] == v) + 1 :]]
+                labels.append(label)
+                first = labels.index(min(labels))
+                return labels[first:] + labels[:first]
+            if v not in state:
+                state[v] = 1
+                stack.append((v, label, 0))
+    return []
 
 
 def first_solution_budget(n_nodes: int) -> float:
