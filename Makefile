@@ -4,7 +4,7 @@ PY        := $(VENV)/bin/python
 BUILD     ?= build/cpp
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_REQ := "pybind11>=3,<4" "nlohmann-json==3.12.0" "scikit-build-core>=0.10" "cmake>=3.18" ninja pytest \
-             "mypy>=1.10" "matplotlib>=3.7" distributed
+             "mypy>=1.10" "matplotlib>=3.7" distributed "vrplib>=2"
 # WERROR=ON turns warnings in the project's own C++ into errors (CI builds with it).
 WERROR    ?= OFF
 
