@@ -388,8 +388,8 @@ def convert(
     if late_starts:
         out.warnings.append(
             f"{len(late_starts)} clients (node ids {_listed(late_starts)}) cannot be served within any allowed "
-            "vehicle's max_length: routes start at time 0 and waits count, while the file's duration limit is meant for "
-            "vehicles that leave later"
+            "vehicle's max_length: routes start at time 0 and waits count, while the file's duration limit is "
+            "meant for vehicles that leave later"
         )
 
     unknown = sorted(k.upper() for k in data if k not in _READ)
