@@ -102,6 +102,37 @@ def test_service_times_are_folded_into_the_cost_of_leaving_a_node():
     assert "folded" not in " ".join(converted("X115-HVRP").document["notes"])
 
 
+@pytest.mark.parametrize(
+    "name, rounding, cost", [("RC208", "real", 2723.5693284841645), ("X115-HVRP", "nint", 16944.0)]
+)
+def test_the_published_solutions_are_valid_plans_of_the_converted_instances(name, rounding, cost):
+    import vrplib
+
+    from kvt_mtsp.instance import Instance
+    from kvt_mtsp.validate import time_route, validate_result
+
+    doc = converted(name, rounding=rounding).document
+    inst = Instance.from_document(doc)
+    routes = vrplib.read_solution(str(VRPLIB / f"{name}.sol"))["routes"]
+    paths = [[0, *route, 0] for route in routes] + [[0]] * (len(inst.agents) - len(routes))
+
+    def plan(inst):
+        routes = [
+            {"agent_id": a.id, "path": p, "cost": time_route(inst, a, p).cost} for a, p in zip(inst.agents, paths)
+        ]
+        return {"status": "success", "routes": routes}
+
+    assert validate_result(inst, plan(inst)) == []
+    assert sum(r["cost"] for r in plan(inst)["routes"]) == pytest.approx(cost, rel=1e-12)
+    # A capacity below the first route's load breaks it; a client left out is missing.
+    doc["agents"][0]["capacity"] = 1
+    paths[1].pop(1)
+    assert [v.kind for v in validate_result(Instance.from_document(doc), plan(Instance.from_document(doc)))] == [
+        "missing",
+        "capacity",
+    ]
+
+
 def test_rounding_nint_rounds_each_distance():
     real = converted("E-n22-k4").document["costs"]["vehicle"]
     nint = converted("E-n22-k4", rounding="nint").document["costs"]["vehicle"]
