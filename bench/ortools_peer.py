@@ -13,10 +13,11 @@
 - min_sum minimises the arc costs, plus each vehicle's span when there are windows (so waiting counts);
   min_max puts a global span cost on the time dimension (the longest route) that dominates the arc
   costs, the usual OR-Tools formulation of a min-max fleet.
-- First solution: PARALLEL_CHEAPEST_INSERTION with windows or limits (PATH_CHEAPEST_ARC finds none
-  there), PATH_CHEAPEST_ARC otherwise; then GUIDED_LOCAL_SEARCH for the rest of the budget. With
-  windows or limits every visit may also be dropped at a penalty that outweighs any route plan (without
-  it the insertion finds no first solution on tight instances); a dropped visit shows in validation.
+- First solution: PARALLEL_CHEAPEST_INSERTION with windows, limits, precedence pairs or a fleet of
+  mixed capacities (PATH_CHEAPEST_ARC finds none there), PATH_CHEAPEST_ARC otherwise; then
+  GUIDED_LOCAL_SEARCH for the rest of the budget. In those cases every visit may also be dropped at
+  a penalty that outweighs any route plan (without it the insertion finds no first solution on tight
+  instances); a dropped visit shows in validation.
 
 - Capacities (options.enforce_capacity): a dimension "Load" on the demands, each vehicle's capacity
   its own (none for a capacity of 0). Precedence pairs (options.enforce_precedence): "same" pairs are
@@ -145,7 +146,14 @@ def solve(doc: dict, budget: float) -> dict:
                 solver.Add(routing.VehicleVar(a) != routing.VehicleVar(b))
             solver.Add(time_dim.CumulVar(a) <= time_dim.CumulVar(b))
 
-    constrained = bool(windows) or any(limit > 0 for limit in limits) or (inst.enforce_precedence and bool(inst.pairs))
+    # Pairs and a fleet of mixed capacities leave the path-extending first solution stuck too.
+    mixed_fleet = inst.enforce_capacity and len({a.capacity for a in inst.agents}) > 1
+    constrained = (
+        bool(windows)
+        or any(limit > 0 for limit in limits)
+        or (inst.enforce_precedence and bool(inst.pairs))
+        or mixed_fleet
+    )
     if constrained:
         # Insertion heuristics stop at the first node they cannot place, which tight windows and
         # limits make common: every visit may be dropped at a penalty above any route plan, so the

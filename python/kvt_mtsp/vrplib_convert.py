@@ -87,7 +87,7 @@ def read_vrplib(path: str | pathlib.Path, text: str) -> dict[str, Any]:
     """What the `vrplib` package reads from the file (`text` is its content, to tell the layout:
     Solomon's files list "CUST NO." under a header of their own)."""
     try:
-        import vrplib
+        import vrplib  # type: ignore[import-untyped, import-not-found, unused-ignore]
     except ImportError:
         raise VrplibError("reading VRPLIB files needs the vrplib package: pip install 'kvt-mtsp[vrplib]'") from None
     layout = "solomon" if "CUST NO." in text.upper() and ":" not in text.split("\n", 1)[0] else "vrplib"
@@ -106,7 +106,9 @@ def read_vrplib(path: str | pathlib.Path, text: str) -> dict[str, Any]:
         if "edge_weight_type" not in data:
             raise VrplibError("no distances: the file has no EDGE_WEIGHT_TYPE")
         try:
-            from vrplib.parse.parse_distances import parse_distances
+            from vrplib.parse.parse_distances import (  # type: ignore[import-untyped, import-not-found, unused-ignore]
+                parse_distances,
+            )
 
             data["edge_weight"] = parse_distances([], **data)
         except Exception as err:
@@ -541,8 +543,8 @@ def _pickup_and_delivery(
             "to the end of a route, so each pickup's load counts for the whole route (safe, but tighter than "
             "the file)"
         )
-        for j, d in enumerate(demand):
-            if d < 0:
+        for j, load in enumerate(demand):
+            if load < 0:
                 demand[j] = 0.0
     out.notes.append(f'{len(pairs)} pickup-and-delivery pairs as "same" pairs: one agent, pickup first')
     return pairs
