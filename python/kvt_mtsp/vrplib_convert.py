@@ -99,6 +99,8 @@ def read_vrplib(path: str | pathlib.Path, text: str) -> dict[str, Any]:
         raise VrplibError(f"not a VRPLIB file: {_first_line(err)}") from None
     if not isinstance(data, dict) or not data:
         raise VrplibError("not a VRPLIB file: no specifications or sections")
+    if layout == "solomon":
+        data.setdefault("type", "VRPTW, Solomon's layout")
     coords = data.get("node_coord")
     if coords is not None and not (hasattr(coords, "dtype") and coords.dtype.kind in "iuf" and coords.ndim == 2):
         raise VrplibError("NODE_COORD_SECTION: expected two numbers (x, y) per node")

@@ -203,6 +203,37 @@ def test_several_depots_get_the_fleet_each(tmp_path):
     assert "3 agents at each of the 2 depots" in doc["notes"]
 
 
+SOLOMON = """TINY
+
+VEHICLE
+NUMBER     CAPACITY
+  2         10
+
+CUSTOMER
+CUST NO.  XCOORD.   YCOORD.    DEMAND   READY TIME  DUE DATE   SERVICE   TIME
+
+    0      0         0          0          0        100          0
+    1      3         0          4          5        50          2
+    2      3         4          5          0        60          2
+"""
+
+
+def test_a_file_in_solomons_layout_converts_alike(tmp_path):
+    path = tmp_path / "tiny.txt"
+    path.write_text(SOLOMON)
+    out = tmp_path / "tiny.json"
+    assert run("convert-vrplib", path, "-o", out).returncode == 0
+    doc = json.loads(out.read_text())
+    assert (
+        doc["notes"][0]
+        == "converted from the VRPLIB file tiny.txt (VRPTW, Solomon's layout): file node k is node id k - 1"
+    )
+    assert doc["costs"] == {"vehicle": [[0.0, 3.0, 5.0], [5.0, 0.0, 6.0], [7.0, 6.0, 0.0]]}
+    assert [(a["capacity"], a["max_length"]) for a in doc["agents"]] == [(10, 100), (10, 100)]
+    assert items(doc, "timewindow") == [{"node": 1, "start": 5.0, "end": 50.0}, {"node": 2, "start": 0.0, "end": 60.0}]
+    assert [node.get("demand", 0) for node in doc["nodes"]] == [0, 4, 5]
+
+
 BAD = [
     ("hello world\n", "not a VRPLIB file: Instance does not conform to the VRPLIB format."),
     ("", "not a VRPLIB file: no specifications or sections"),
