@@ -237,23 +237,22 @@ class _Setup:
 
     def check_loads(self) -> None:
         """With enforce_capacity on: targets heavier than every agent that may serve them, and
-        demands that the fleet cannot carry together."""
+        demands that the agents able to serve them cannot carry together: for each set of types
+        that some target is limited to (and for all types), the targets limited to types of the set
+        against the capacities of the agents of those types, when each of them has one."""
         if not self.instance.enforce_capacity or not self.agents:
             return
         depots = {start for _, _, start, _ in self.agents} | {end for _, _, _, end in self.agents}
         index = self.instance.index_of
-        total = 0.0
-        servers: set[int] = set()  # agents (by position) that may serve some target
+        targets: list[tuple[float, frozenset[str]]] = []  # (demand, allowed types) per servable target
         for j, node in enumerate(self.nodes):
             if j in depots or index(node.id) != j:
                 continue
             allowed = self.allowed_types(node.id, report=False)
             if allowed is None:
                 continue  # no agent may serve it: reported with the assignment
-            able = [k for k, (agent, _, _, _) in enumerate(self.agents) if agent.type in allowed]
-            servers.update(able)
-            total += node.demand
-            limits = [self.agents[k][0].capacity for k in able]
+            targets.append((node.demand, frozenset(allowed)))
+            limits = [agent.capacity for agent, _, _, _ in self.agents if agent.type in allowed]
             if node.demand > 0 and all(0 < c < node.demand for c in limits):
                 self.warn(
                     key_path(self.places.nodes[j], "demand"),
@@ -261,14 +260,29 @@ class _Setup:
                     f"{node.id} (at most {max(limits)}); the instance has no solution",
                     "demand_over_capacity",
                 )
-        limits = [self.agents[k][0].capacity for k in sorted(servers)]
-        if limits and all(c > 0 for c in limits) and total > sum(limits) + TOLERANCE:
-            self.warn(
-                "agents",
-                f"the targets' demands add up to {_number(total)}, above the {sum(limits)} that the "
-                "capacities of the agents that may serve them hold together; the instance has no solution",
-                "capacity_total",
-            )
+        every = frozenset(self.types)
+        groups = sorted(set(allowed for _, allowed in targets) | {every}, key=lambda g: (len(g), sorted(g)))
+        short: list[frozenset[str]] = []  # type sets whose agents cannot carry their targets' loads
+        for group in groups:
+            if any(smaller < group for smaller in short):
+                continue  # the smaller set explains it
+            limits = [agent.capacity for agent, _, _, _ in self.agents if agent.type in group]
+            demand = sum(d for d, allowed in targets if allowed <= group)
+            if not limits or any(c <= 0 for c in limits) or demand <= sum(limits) + TOLERANCE:
+                continue
+            short.append(group)
+            if group == every:
+                message = (
+                    f"the targets' demands add up to {_number(demand)}, above the {sum(limits)} that the "
+                    "capacities of the agents that may serve them hold together"
+                )
+            else:
+                message = (
+                    f"the targets that only agents of type {quoted(sorted(group))} may serve demand "
+                    f"{_number(demand)} in all, above the {sum(limits)} that the capacities of those agents "
+                    "hold together"
+                )
+            self.warn("agents", message + "; the instance has no solution", "capacity_total")
 
     def check_pairs(self) -> None:
         """With enforce_precedence on: "same" pairs that no agent type may serve whole, and cycles of

@@ -604,6 +604,25 @@ RULE_CASES = {
             )
         ],
     ),
+    "demand of the targets only one type may serve above its capacity": (
+        CAP(
+            lambda d: (
+                add_van(d),
+                d["nodes"][2].update(demand=5),
+                d["nodes"][3].update(demand=5),
+                constraint(d, "assignment", [{"node": 2, "types": ["truck"]}, {"node": 3, "types": ["truck"]}]),
+                d["agents"][0].update(capacity=4),
+            )
+        ),
+        [
+            (
+                W,
+                "agents",
+                'the targets that only agents of type "truck" may serve demand 10 in all, above the 9 that '
+                "the capacities of those agents hold together; " + NO_SOLUTION,
+            )
+        ],
+    ),
     "precedence off: the carried-only warning": (
         pairs({"before": 1, "after": 2}),
         [
