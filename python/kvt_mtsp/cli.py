@@ -417,7 +417,13 @@ def cmd_validate(args: argparse.Namespace, out: TextIO) -> int:
         else None
     )
     objective = f", {instance.objective} {value:.2f}" if isinstance(value, (int, float)) else ""
-    out.write(f"OK: {len(result['routes'])} routes cover all {served} nodes{objective}\n")
+    rules = [
+        name
+        for name, on in (("capacities", instance.enforce_capacity), ("precedence pairs", instance.enforce_precedence))
+        if on
+    ]
+    obeyed = f"; {' and '.join(rules)} obeyed" if rules else ""
+    out.write(f"OK: {len(result['routes'])} routes cover all {served} nodes{objective}{obeyed}\n")
     return 0
 
 

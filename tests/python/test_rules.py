@@ -200,3 +200,24 @@ def test_the_command_line_lists_the_violations(tmp_path):
         f'{tmp_path / "r.json"}: route 0 (agent 10): serves node 1 before node 4, against the "same" pair (4, 1)',
         f"{tmp_path / 'r.json'}: 1 violation",
     ]
+
+
+@pytest.mark.parametrize(
+    "rules, line",
+    [
+        (
+            ("enforce_capacity", "enforce_precedence"),
+            "OK: 2 routes cover all 5 nodes, min_sum 14.00; capacities and precedence pairs obeyed",
+        ),
+        (("enforce_capacity",), "OK: 2 routes cover all 5 nodes, min_sum 14.00; capacities obeyed"),
+        ((), "OK: 2 routes cover all 5 nodes, min_sum 14.00"),
+    ],
+)
+def test_a_valid_result_says_which_rules_it_obeys(tmp_path, rules, line):
+    doc = instance(pairs=[(1, 4, "same")], rules=rules)
+    (tmp_path / "i.json").write_text(json.dumps(doc))
+    (tmp_path / "r.json").write_text(json.dumps(result(doc, [0, 1, 4, 0], [0, 2, 3, 0])))
+    proc = subprocess.run(
+        [str(SCRIPT), "validate", tmp_path / "i.json", tmp_path / "r.json"], capture_output=True, text=True
+    )
+    assert (proc.returncode, proc.stdout) == (0, line + "\n")
