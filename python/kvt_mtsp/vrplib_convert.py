@@ -215,6 +215,18 @@ def convert(
         raise ValueError(f"objective must be one of {OBJECTIVES}, got {objective!r}")
     if rounding not in ROUNDINGS:
         raise ValueError(f"rounding must be one of {ROUNDINGS}, got {rounding!r}")
+    try:
+        return _convert(data, name, agents, objective, rounding, time_limit)
+    except VrplibError:
+        raise
+    except (TypeError, ValueError, KeyError, IndexError, AttributeError, OverflowError) as err:
+        # Sections of shapes or types the checks above do not foresee: still one line.
+        raise VrplibError(f"cannot convert: {_first_line(err)}") from None
+
+
+def _convert(
+    data: dict[str, Any], name: str, agents: int | None, objective: str, rounding: str, time_limit: float
+) -> Converted:
     out = Converted(document={})
     kind = str(data.get("type", "")) or "VRP"
     out.notes.append(f"converted from the VRPLIB file {name} ({kind}): file node k is node id k - 1")

@@ -6,6 +6,7 @@ from __future__ import annotations
 import json
 import math
 import pathlib
+import random
 import subprocess
 import sys
 
@@ -287,3 +288,35 @@ def test_agents_cannot_override_a_fleet_the_file_describes(tmp_path):
     )
     missing = run("convert-vrplib", tmp_path / "none.vrp", "-o", tmp_path / "out.json")
     assert (missing.returncode, missing.stderr) == (2, f"kvt-mtsp: error: {tmp_path / 'none.vrp'}: no such file\n")
+
+
+def test_mutated_files_convert_or_fail_with_one_line(tmp_path):
+    """Lines dropped, cut, changed or inserted in the four files: every outcome is a document or a
+    VrplibError of one line, never another exception."""
+    from kvt_mtsp.vrplib_convert import VrplibError
+
+    rng = random.Random(7)
+    texts = [p.read_text() for p in sorted(VRPLIB.glob("*.vrp"))]
+    inserts = ["DEPOT_SECTION\nx\n-1", "VEHICLES: -3", "CAPACITY: abc", "VEHICLES_DEPOT_SECTION\n1 1 2", "DEPOT: 1"]
+    failures = 0
+    for _ in range(120):
+        lines = rng.choice(texts).splitlines()
+        for _ in range(rng.randint(1, 3)):
+            i = rng.randrange(len(lines))
+            op = rng.random()
+            if op < 0.3:
+                del lines[i]
+            elif op < 0.7 and lines[i].split():
+                parts = lines[i].split()
+                parts[rng.randrange(len(parts))] = rng.choice(["-1", "0", "x", "1e9", "3.5"])
+                lines[i] = " ".join(parts)
+            else:
+                lines.insert(i, rng.choice(inserts))
+        path = tmp_path / "mutated.vrp"
+        path.write_text("\n".join(lines) + "\n")
+        try:
+            convert(read_vrplib(path, path.read_text()), name=path.name)
+        except VrplibError as err:
+            assert "\n" not in str(err) and str(err)
+            failures += 1
+    assert 0 < failures < 120  # both outcomes were met
