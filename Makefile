@@ -4,7 +4,7 @@ PY        := $(VENV)/bin/python
 BUILD     ?= build/cpp
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_REQ := "pybind11>=3,<4" "nlohmann-json==3.12.0" "scikit-build-core>=0.10" "cmake>=3.18" ninja pytest \
-             "mypy>=1.10" "matplotlib>=3.7" distributed
+             "mypy>=1.10" "matplotlib>=3.7" distributed "vrplib>=2"
 # WERROR=ON turns warnings in the project's own C++ into errors (CI builds with it).
 WERROR    ?= OFF
 
@@ -57,14 +57,20 @@ clean:
 # Installs the `bench` dependency group (ortools) into the venv without rebuilding the package; the
 # benchmark itself installs PyVRP into bench/.venv-pyvrp (Python 3.11 or newer, bench/setup_pyvrp.sh).
 # bench-large: lin318, att532.euc2d, rat783, min_max, 60 s per run (not part of bench).
+# bench-vrp: capacities, windows, fleets and precedence pairs (bench/run_bench_vrp.py, 10 s per run;
+# VRP_ARGS="--quick" or "--rows 'eil76*'" for fewer).
 BENCH_ARGS ?=
-.PHONY: bench bench-large
+VRP_ARGS ?=
+.PHONY: bench bench-large bench-vrp
 bench: module
 	$(PY) -m pip install -q "ortools>=9.10"
 	$(PY) bench/run_bench.py $(BENCH_ARGS)
 bench-large: module
 	$(PY) -m pip install -q "ortools>=9.10"
 	$(PY) bench/run_bench.py --suite large $(BENCH_ARGS)
+bench-vrp: module
+	$(PY) -m pip install -q "ortools>=9.10" "vrplib>=2"
+	$(PY) bench/run_bench_vrp.py $(VRP_ARGS)
 include mk/reliability.mk
 include mk/lint.mk
 include mk/service.mk

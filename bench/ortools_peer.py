@@ -13,10 +13,16 @@
 - min_sum minimises the arc costs, plus each vehicle's span when there are windows (so waiting counts);
   min_max puts a global span cost on the time dimension (the longest route) that dominates the arc
   costs, the usual OR-Tools formulation of a min-max fleet.
-- First solution: PARALLEL_CHEAPEST_INSERTION with windows or limits (PATH_CHEAPEST_ARC finds none
-  there), PATH_CHEAPEST_ARC otherwise; then GUIDED_LOCAL_SEARCH for the rest of the budget. With
-  windows or limits every visit may also be dropped at a penalty that outweighs any route plan (without
-  it the insertion finds no first solution on tight instances); a dropped visit shows in validation.
+- First solution: PARALLEL_CHEAPEST_INSERTION with windows, limits, precedence pairs or a fleet of
+  mixed capacities (PATH_CHEAPEST_ARC finds none there), PATH_CHEAPEST_ARC otherwise; then
+  GUIDED_LOCAL_SEARCH for the rest of the budget. In those cases every visit may also be dropped at
+  a penalty that outweighs any route plan (without it the insertion finds no first solution on tight
+  instances); a dropped visit shows in validation.
+
+- Capacities (options.enforce_capacity): a dimension "Load" on the demands, each vehicle's capacity
+  its own (none for a capacity of 0). Precedence pairs (options.enforce_precedence): "same" pairs are
+  pickup-and-delivery requests (same vehicle, pickup first); "diff" pairs put the two nodes on
+  different vehicles; plain and "diff" pairs order the two nodes' time cumuls.
 
 Costs, windows and limits are scaled by SCALE to integers, rounded so that a route that is feasible in
 the integers is feasible in the real values too (travel times round up, window starts up, window ends
@@ -49,6 +55,18 @@ def scale_up(value: float) -> int:
 def scale_down(value: float) -> int:
     """An integer strictly below value x SCALE."""
     return int(math.floor(value * SCALE)) - 1
+
+
+def add_loads(routing, manager, inst: Instance, index_of: dict) -> None:
+    """The capacity dimension: integer demands (fractions scaled up by SCALE, capacities then cut
+    down, so that a plan within the integers is within the real values)."""
+    demands = [node.demand for node in inst.nodes]
+    factor = 1 if all(float(d).is_integer() for d in demands) else SCALE
+    scaled = [int(math.ceil(d * factor)) for d in demands]
+    total = sum(scaled)
+    capacities = [int(a.capacity) * factor if a.capacity > 0 else total for a in inst.agents]
+    callback = routing.RegisterUnaryTransitCallback(lambda index: scaled[manager.IndexToNode(index)])
+    routing.AddDimensionWithVehicleCapacity(callback, 0, capacities, True, "Load")
 
 
 def solve(doc: dict, budget: float) -> dict:
@@ -115,7 +133,27 @@ def solve(doc: dict, budget: float) -> dict:
         # rejects every sequence in some releases); -1 stands for "not performed".
         routing.VehicleVar(manager.NodeToIndex(node)).SetValues([-1] + vehicles)
 
-    constrained = bool(windows) or any(limit > 0 for limit in limits)
+    solver = routing.solver()
+    if inst.enforce_capacity:
+        add_loads(routing, manager, inst, index_of)
+    if inst.enforce_precedence:
+        for pair in inst.pairs:
+            a, b = manager.NodeToIndex(index_of[pair.before]), manager.NodeToIndex(index_of[pair.after])
+            if pair.kind == "same":
+                routing.AddPickupAndDelivery(a, b)
+                solver.Add(routing.VehicleVar(a) == routing.VehicleVar(b))
+            elif pair.kind == "diff":
+                solver.Add(routing.VehicleVar(a) != routing.VehicleVar(b))
+            solver.Add(time_dim.CumulVar(a) <= time_dim.CumulVar(b))
+
+    # Pairs and a fleet of mixed capacities leave the path-extending first solution stuck too.
+    mixed_fleet = inst.enforce_capacity and len({a.capacity for a in inst.agents}) > 1
+    constrained = (
+        bool(windows)
+        or any(limit > 0 for limit in limits)
+        or (inst.enforce_precedence and bool(inst.pairs))
+        or mixed_fleet
+    )
     if constrained:
         # Insertion heuristics stop at the first node they cannot place, which tight windows and
         # limits make common: every visit may be dropped at a penalty above any route plan, so the

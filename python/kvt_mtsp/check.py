@@ -202,12 +202,16 @@ class _Setup:
             arrival += self.cost(agent.type, j, end)
         return arrival <= agent.max_length
 
-    def allowed_types(self, node_id: int) -> set[str] | None:
+    def allowed_types(self, node_id: int, report: bool = True) -> set[str] | None:
+        """The agent types that may serve the node; None when none may. `report`: with the findings
+        about its assignment."""
         names = self.instance.assignments.get(node_id)
         if names is None:
             return set(self.types)
         path = self.places.assignments[node_id]
         known = [t for t in names if t in self.types]
+        if not report:
+            return set(known) or None
         for i, name in enumerate(names):
             if name not in self.types and known:
                 self.warn(
@@ -230,6 +234,85 @@ class _Setup:
                 "no_agent_type",
             )
         return None
+
+    def check_loads(self) -> None:
+        """With enforce_capacity on: targets heavier than every agent that may serve them, and
+        demands that the agents able to serve them cannot carry together: for each set of types
+        that some target is limited to (and for all types), the targets limited to types of the set
+        against the capacities of the agents of those types, when each of them has one."""
+        if not self.instance.enforce_capacity or not self.agents:
+            return
+        depots = {start for _, _, start, _ in self.agents} | {end for _, _, _, end in self.agents}
+        index = self.instance.index_of
+        targets: list[tuple[float, frozenset[str]]] = []  # (demand, allowed types) per servable target
+        for j, node in enumerate(self.nodes):
+            if j in depots or index(node.id) != j:
+                continue
+            allowed = self.allowed_types(node.id, report=False)
+            if allowed is None:
+                continue  # no agent may serve it: reported with the assignment
+            targets.append((node.demand, frozenset(allowed)))
+            limits = [agent.capacity for agent, _, _, _ in self.agents if agent.type in allowed]
+            if node.demand > 0 and all(0 < c < node.demand for c in limits):
+                self.warn(
+                    key_path(self.places.nodes[j], "demand"),
+                    f"{_number(node.demand)} is above the capacity of every agent that may serve node "
+                    f"{node.id} (at most {max(limits)}); the instance has no solution",
+                    "demand_over_capacity",
+                )
+        every = frozenset(self.types)
+        groups = sorted(set(allowed for _, allowed in targets) | {every}, key=lambda g: (len(g), sorted(g)))
+        short: list[frozenset[str]] = []  # type sets whose agents cannot carry their targets' loads
+        for group in groups:
+            if any(smaller < group for smaller in short):
+                continue  # the smaller set explains it
+            limits = [agent.capacity for agent, _, _, _ in self.agents if agent.type in group]
+            demand = sum(d for d, allowed in targets if allowed <= group)
+            if not limits or any(c <= 0 for c in limits) or demand <= sum(limits) + TOLERANCE:
+                continue
+            short.append(group)
+            if group == every:
+                message = (
+                    f"the targets' demands add up to {_number(demand)}, above the {sum(limits)} that the "
+                    "capacities of the agents that may serve them hold together"
+                )
+            else:
+                message = (
+                    f"the targets that only agents of type {quoted(sorted(group))} may serve demand "
+                    f"{_number(demand)} in all, above the {sum(limits)} that the capacities of those agents "
+                    "hold together"
+                )
+            self.warn("agents", message + "; the instance has no solution", "capacity_total")
+
+    def check_pairs(self) -> None:
+        """With enforce_precedence on: "same" pairs that no agent type may serve whole, and cycles of
+        plain and "diff" pairs."""
+        if not self.instance.enforce_precedence:
+            return
+        pairs = self.instance.pairs
+        for pair, path in zip(pairs, self.places.pairs):
+            if pair.kind != "same":
+                continue
+            first, second = self.allowed_types(pair.before, False), self.allowed_types(pair.after, False)
+            if first is None or second is None or first & second:
+                continue
+            self.warn(
+                path,
+                f"no agent type may serve both node {pair.before} ({quoted(sorted(first))}) and node "
+                f"{pair.after} ({quoted(sorted(second))}), which one agent must serve; the instance has no "
+                "solution",
+                "same_pair_types",
+            )
+        timed = [(k, p) for k, p in enumerate(pairs) if p.kind != "same"]
+        cycle = _cycle([(p.before, p.after, k) for k, p in timed])
+        if cycle:
+            named = ", ".join(f"({pairs[k].before}, {pairs[k].after})" for k in cycle)
+            nodes = ", ".join(str(pairs[k].before) for k in cycle)
+            self.warn(
+                self.places.pairs[cycle[0]],
+                f"the pairs {named} form a cycle: they hold only when nodes {nodes} are all served at the same time",
+                "precedence_cycle",
+            )
 
     def report_unservable(
         self,
@@ -316,6 +399,8 @@ def check_reading(doc: Any, reading: Reading, *, time_limit: float | None = None
     setup = _Setup(reading)
     setup.check_roles()
     setup.check_service()
+    setup.check_loads()
+    setup.check_pairs()
     return findings + setup.findings
 
 
@@ -325,6 +410,38 @@ def check_instance(doc: Any, *, time_limit: float | None = None) -> list[Finding
 
     `time_limit`, when above 0, is the budget the solve will use instead of options.time_limit."""
     return check_reading(doc, read_instance(doc), time_limit=time_limit)
+
+
+def _cycle(arcs: list[tuple[int, int, int]]) -> list[int]:
+    """The labels of the arcs of one directed cycle among (from, to, label) arcs, in cycle order,
+    starting with the earliest label on it; [] when there is none."""
+    out: dict[int, list[tuple[int, int]]] = {}
+    for u, v, label in arcs:
+        out.setdefault(u, []).append((v, label))
+    state: dict[int, int] = {}  # 1: on the current walk, 2: done
+    for root in out:
+        if root in state:
+            continue
+        # Iterative depth-first walk: (node, arc label into it, next arc to try).
+        stack: list[tuple[int, int, int]] = [(root, -1, 0)]
+        state[root] = 1
+        while stack:
+            u, into, i = stack[-1]
+            if i == len(out.get(u, ())):
+                state[u] = 2
+                stack.pop()
+                continue
+            stack[-1] = (u, into, i + 1)
+            v, label = out[u][i]
+            if state.get(v) == 1:
+                labels = [entry[1] for entry in stack[next(k for k, e in enumerate(stack) if e[0] == v) + 1 :]]
+                labels.append(label)
+                first = labels.index(min(labels))
+                return labels[first:] + labels[:first]
+            if v not in state:
+                state[v] = 1
+                stack.append((v, label, 0))
+    return []
 
 
 def first_solution_budget(n_nodes: int) -> float:

@@ -1,4 +1,4 @@
-"""The `kvt-mtsp` command line: solve, convert-tsplib, validate, check, batch."""
+"""The `kvt-mtsp` command line: solve, convert-tsplib, convert-vrplib, validate, check, batch."""
 
 from __future__ import annotations
 
@@ -353,6 +353,46 @@ def cmd_convert(args: argparse.Namespace, out: TextIO) -> int:
     return 0
 
 
+# --- convert-vrplib ------------------------------------------------------------------------------------
+
+
+def cmd_convert_vrplib(args: argparse.Namespace, out: TextIO) -> int:
+    from .vrplib_convert import VrplibError, convert, read_vrplib
+
+    try:
+        text = read_text(args.file)
+    except InputError as err:
+        raise _fail(args.file, str(err)) from None
+    _check_writable(args.output)
+    try:
+        converted = convert(
+            read_vrplib(args.file, text),
+            name=pathlib.Path(args.file).name,
+            agents=args.agents,
+            objective=args.objective,
+            rounding=args.rounding,
+            time_limit=args.time_limit,
+        )
+    except VrplibError as err:
+        raise _fail(args.file, str(err)) from None
+    for line in converted.warnings:
+        print(f"{PROG}: warning: {args.file}: {line}", file=sys.stderr)
+    doc = converted.document
+    _write_text(args.output, dumps(doc) + "\n")
+    types = len({a["type"] for a in doc["agents"]})
+    rules = [key[len("enforce_") :] for key in ("enforce_capacity", "enforce_precedence") if doc["options"].get(key)]
+    out.write(
+        f"{args.output}: {len(doc['nodes'])} nodes, {len(doc['agents'])} agents of {types} "
+        f"type{'s' if types != 1 else ''}; rules turned on: {', '.join(rules) or 'none'}\n"
+    )
+    if len(doc["nodes"]) > engine.MAX_IMPROVE_NODES:
+        print(
+            f"{PROG}: note: {len(doc['nodes'])} nodes; the solver handles at most {engine.MAX_IMPROVE_NODES}",
+            file=sys.stderr,
+        )
+    return 0
+
+
 # --- validate ------------------------------------------------------------------------------------------
 
 
@@ -377,7 +417,13 @@ def cmd_validate(args: argparse.Namespace, out: TextIO) -> int:
         else None
     )
     objective = f", {instance.objective} {value:.2f}" if isinstance(value, (int, float)) else ""
-    out.write(f"OK: {len(result['routes'])} routes cover all {served} nodes{objective}\n")
+    rules = [
+        name
+        for name, on in (("capacities", instance.enforce_capacity), ("precedence pairs", instance.enforce_precedence))
+        if on
+    ]
+    obeyed = f"; {' and '.join(rules)} obeyed" if rules else ""
+    out.write(f"OK: {len(result['routes'])} routes cover all {served} nodes{objective}{obeyed}\n")
     return 0
 
 
@@ -661,6 +707,40 @@ def build_parser() -> argparse.ArgumentParser:
     )
     convert.add_argument("--output", "-o", metavar="OUT.json", help="write here instead of standard output")
     convert.set_defaults(run=cmd_convert)
+
+    vrp = commands.add_parser(
+        "convert-vrplib",
+        help="turn a VRPLIB file into an instance (needs the 'vrplib' extra)",
+        description="Turn a VRPLIB file (CVRP, VRPTW, several depots, heterogeneous fleets, "
+        "clients allowed per vehicle, route durations, pickup and delivery; read with the "
+        "vrplib package) into a JSON instance. Service times are folded into the cost of "
+        "leaving a node; what the instance format cannot express is named in a warning.",
+    )
+    vrp.add_argument("file", metavar="FILE.vrp")
+    vrp.add_argument(
+        "--agents",
+        "-m",
+        type=_agents,
+        metavar="N",
+        help="agents at each depot (default: the file's VEHICLES, else one per client)",
+    )
+    vrp.add_argument("--objective", choices=("min_sum", "min_max"), default="min_sum")
+    vrp.add_argument(
+        "--rounding",
+        choices=ROUNDINGS,
+        default="real",
+        help="real: distances as the file gives them (unrounded Euclidean for coordinates); nint: "
+        "rounded to the nearest integer, as TSPLIB and CVRPLIB values assume (default: real)",
+    )
+    vrp.add_argument(
+        "--time-limit",
+        type=_positive,
+        default=engine.DEFAULT_TIME_LIMIT,
+        metavar="S",
+        help=f"the instance's time budget (default {engine.DEFAULT_TIME_LIMIT:g})",
+    )
+    vrp.add_argument("--output", "-o", required=True, metavar="OUT.json", help="the instance file to write")
+    vrp.set_defaults(run=cmd_convert_vrplib)
 
     validate = commands.add_parser(
         "validate",

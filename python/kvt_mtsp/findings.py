@@ -31,6 +31,9 @@ INFEASIBLE = frozenset(
         "limit_round_trip",
         "unservable",
         "time_limit_not_positive",
+        "demand_over_capacity",
+        "capacity_total",
+        "same_pair_types",
     }
 )
 

@@ -33,7 +33,18 @@ CONSTRAINT_KEYS = ("kind", "items", "precedence")
 ASSIGNMENT_ITEM_KEYS = ("node", "types")
 WINDOW_ITEM_KEYS = ("node", "start", "end")
 PRECEDENCE_ITEM_KEYS = ("before", "after", "type")
-OPTION_KEYS = ("return_to_end", "objective", "time_limit", "improve", "seed", "improve_iterations")
+OPTION_KEYS = (
+    "return_to_end",
+    "objective",
+    "time_limit",
+    "improve",
+    "seed",
+    "improve_iterations",
+    "enforce_capacity",
+    "enforce_precedence",
+)
+# Options that need "improve" true: the rules only the improvement engine enforces.
+ENFORCE_KEYS = ("enforce_capacity", "enforce_precedence")
 READER_KEYS = frozenset(
     TOP_KEYS
     + NODE_KEYS
@@ -44,12 +55,14 @@ READER_KEYS = frozenset(
     + PRECEDENCE_ITEM_KEYS
     + OPTION_KEYS
 )
-# Read by this package, not by the solver: the instance's name, a title for plots.
-PACKAGE_KEYS = ("name",)
+# Read by this package, not by the solver: the instance's name, a title for plots, and notes on
+# where it came from (a converter's).
+PACKAGE_KEYS = ("name", "notes")
 
 CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence")
 OBJECTIVES = {"min_max": "min_max", "MIN_MAX": "min_max", "min_sum": "min_sum", "MIN_SUM": "min_sum"}
 PRECEDENCE_TYPES = ("same", "diff")
+PLAIN = "plain"  # the kind of a pair whose "type" is neither "same" nor "diff"
 
 _UINT64_MAX = (1 << 64) - 1
 _INT64_MIN = -(1 << 63)
@@ -71,6 +84,7 @@ class Node:
     x: float
     y: float
     depot: bool = False  # its "type" is "depot" (in any case)
+    demand: float = 0.0
 
 
 @dataclass(frozen=True)
@@ -80,6 +94,17 @@ class Agent:
     start_node: int
     end_node: int
     max_length: int = 0  # limit on the route cost; 0 or less means none
+    capacity: int = 0  # limit on the demands served; 0 or less means none
+
+
+@dataclass(frozen=True)
+class Pair:
+    """A precedence pair of a "sequence" constraint: `before` is served no later than `after`;
+    kind "same": by one agent, earlier on its route; "diff": by two agents."""
+
+    before: int
+    after: int
+    kind: str = PLAIN  # "plain", "same" or "diff"
 
 
 @dataclass
@@ -96,6 +121,9 @@ class Instance:
     improve: bool = False
     seed: int = 0
     improve_iterations: int = 0  # 0 or less: no cap
+    pairs: list[Pair] = field(default_factory=list)  # in document order
+    enforce_capacity: bool = False
+    enforce_precedence: bool = False
     document: Any = field(default=None, repr=False, compare=False)  # what it was read from, when read
 
     def __post_init__(self) -> None:
@@ -160,6 +188,7 @@ class Places:
     agents: list[str] = field(default_factory=list)
     windows: dict[int, str] = field(default_factory=dict)  # node id -> the item that set its window
     assignments: dict[int, str] = field(default_factory=dict)
+    pairs: list[str] = field(default_factory=list)  # one per pair of the instance: its item
 
 
 @dataclass(frozen=True)
@@ -249,6 +278,7 @@ class _Agent:
     start: int
     end: int
     limit: int
+    capacity: int
 
 
 class _Reader:
@@ -267,6 +297,8 @@ class _Reader:
         self.assignments: dict[int, list[str]] = {}
         self.windows: dict[int, tuple[float, float]] = {}
         self.options: dict[str, Any] = {}
+        self.pairs: list[Pair] = []
+        self.enforced: dict[str, bool] = {}  # the rules the document's options turn on
 
     # findings
 
@@ -377,7 +409,10 @@ class _Reader:
             self.read(document)
         instance = Instance(
             nodes=self.nodes,
-            agents=[Agent(a.id, a.type, self.nodes[a.start].id, self.nodes[a.end].id, a.limit) for a in self.agents],
+            agents=[
+                Agent(a.id, a.type, self.nodes[a.start].id, self.nodes[a.end].id, a.limit, a.capacity)
+                for a in self.agents
+            ],
             costs=self.matrices,
             windows=self.windows,
             assignments=self.assignments,
@@ -388,6 +423,9 @@ class _Reader:
             improve=self.options.get("improve") is True,
             seed=self.options.get("seed", 0),
             improve_iterations=self.options.get("improve_iterations", 0),
+            pairs=self.pairs,
+            enforce_capacity=self.options.get("enforce_capacity") is True,
+            enforce_precedence=self.options.get("enforce_precedence") is True,
             document=doc,
         )
         return Reading(instance, self.findings, self.places, self.negative_costs)
@@ -396,6 +434,8 @@ class _Reader:
         self.unknown_keys(document, "", TOP_KEYS + PACKAGE_KEYS + ("precedence",), "the document")
         options = document.get("options")
         improve = isinstance(options, dict) and options.get("improve") is True
+        if isinstance(options, dict):
+            self.enforced = {key: options.get(key) is True for key in ENFORCE_KEYS}
         if "nodes" in document:
             self.read_nodes(document["nodes"], improve)
         else:
@@ -448,7 +488,13 @@ class _Reader:
                         "node_type",
                     )
             demand = self.double(node, "demand", path, 0.0)
-            if demand:
+            if demand is not None and demand < 0 and self.enforced.get("enforce_capacity"):
+                self.error(
+                    key_path(path, "demand"),
+                    f"{show(node['demand'])} is negative; with enforce_capacity on the solver refuses the instance",
+                    "demand_negative",
+                )
+            elif demand and not self.enforced.get("enforce_capacity"):
                 self.warn(
                     key_path(path, "demand"),
                     "demands are carried but not enforced; no route is restricted by them",
@@ -467,7 +513,15 @@ class _Reader:
                     "duplicate_node",
                 )
             self.index[node_id] = len(self.nodes)
-            self.nodes.append(Node(node_id, x if x is not None else math.nan, y if y is not None else math.nan, depot))
+            self.nodes.append(
+                Node(
+                    node_id,
+                    x if x is not None else math.nan,
+                    y if y is not None else math.nan,
+                    depot,
+                    demand if demand is not None else 0.0,
+                )
+            )
             self.places.nodes.append(path)
             self.places.node_types.append(key_path(path, "type") if kind is not None else None)
         self.n_nodes = count
@@ -508,7 +562,7 @@ class _Reader:
                     )
                 ends.append(index)
             capacity = self.limit(raw, "capacity", path)
-            if capacity:
+            if capacity and not self.enforced.get("enforce_capacity"):
                 self.warn(
                     key_path(path, "capacity"),
                     "capacities are carried but not enforced; no route is restricted by them",
@@ -523,7 +577,7 @@ class _Reader:
             start, end = ends
             if agent_id is None or start is None or end is None:
                 continue
-            agent = _Agent(path, agent_id, kind, start, end, limit)
+            agent = _Agent(path, agent_id, kind, start, end, limit, capacity)
             if agent_id in seen:
                 self.warn(
                     key_path(path, "id"),
@@ -743,7 +797,7 @@ class _Reader:
             else:
                 for item_path, item in items:
                     self.read_precedence(item_path, item)
-                if items:
+                if items and not self.enforced.get("enforce_precedence"):
                     self.warn(
                         key_path(path, "precedence"),
                         "precedence is carried but not enforced; routes may "
@@ -822,8 +876,8 @@ class _Reader:
         if item is None:
             return
         self.unknown_keys(item, path, PRECEDENCE_ITEM_KEYS, "a precedence item")
-        self.id_value(item, "before", path)
-        self.id_value(item, "after", path)
+        before = self.id_value(item, "before", path)
+        after = self.id_value(item, "after", path)
         kind = self.string(item, "type", path, required=False)
         if kind is not None and kind not in PRECEDENCE_TYPES:
             hint = _suggest(kind, PRECEDENCE_TYPES)
@@ -833,13 +887,51 @@ class _Reader:
                 f"{json.dumps(kind)} is not a precedence type; the solver reads it as plain precedence ({advice})",
                 "precedence_type",
             )
+        if before is None or after is None or ("type" in item and kind is None):
+            return
+        pair = Pair(before, after, kind if kind in PRECEDENCE_TYPES else PLAIN)
+        if self.enforced.get("enforce_precedence") and not self.pair_taken(pair, path):
+            return
+        self.pairs.append(pair)
+        self.places.pairs.append(path)
+
+    def pair_taken(self, pair: Pair, path: str) -> bool:
+        """With enforce_precedence on, whether the solver takes the pair: both nodes known, neither an
+        agent's start or end, not one node twice. False, with the error, for a pair it refuses."""
+        if not self.ids_known:
+            return True  # the node ids are not all known: judged once they are
+        depots = {self.nodes[a.start].id for a in self.agents} | {self.nodes[a.end].id for a in self.agents}
+        for key, node in (("before", pair.before), ("after", pair.after)):
+            if node not in self.index:
+                self.error(
+                    key_path(path, key),
+                    f"{node} is not a node id; with enforce_precedence on the solver refuses the instance",
+                    "pair_unknown_node",
+                )
+                return False
+            if node in depots:
+                self.error(
+                    key_path(path, key),
+                    f"node {node} is an agent's start or end node; with enforce_precedence on the solver "
+                    "refuses the instance",
+                    "pair_depot",
+                )
+                return False
+        if pair.before == pair.after:
+            self.error(
+                path,
+                f"names node {pair.before} twice; with enforce_precedence on the solver refuses the instance",
+                "pair_same_node",
+            )
+            return False
+        return True
 
     def read_options(self, value: Any) -> None:
         options = self.obj(value, "options")
         if options is None:
             return
         self.unknown_keys(options, "options", OPTION_KEYS, "the options")
-        for key in ("return_to_end", "improve"):
+        for key in ("return_to_end", "improve") + ENFORCE_KEYS:
             if key in options:
                 if isinstance(options[key], bool):
                     self.options[key] = options[key]
@@ -861,6 +953,14 @@ class _Reader:
             if time_limit is not None:
                 self.options["time_limit"] = time_limit
         self.read_improvement(options)
+        for key in ENFORCE_KEYS:
+            if self.options.get(key) is True and self.options.get("improve") is not True:
+                self.error(
+                    key_path("options", key),
+                    "true needs options.improve true (the rule is enforced by the improvement engine); "
+                    "the solver refuses the document",
+                    "needs_improve",
+                )
 
     def read_improvement(self, options: dict[str, Any]) -> None:
         if "seed" in options:
@@ -917,6 +1017,7 @@ def load_instance(path: str | pathlib.Path) -> Instance:
 __all__ = [
     "Agent",
     "Instance",
+    "Pair",
     "InstanceError",
     "Node",
     "Places",

@@ -7,6 +7,12 @@ node is served once, by an agent whose type its assignment entry names (nodes wi
 type), and no route passes another agent's start or end node. A route's cost is the arrival time at
 its last node: arriving before a window opens waits, after it closes breaks the window; a positive
 "max_length" bounds the cost after every step; an arc without a matrix cell costs 9999.0.
+
+With options.enforce_capacity true, an agent whose "capacity" is above 0 serves targets whose
+"demand"s add up to at most it. With options.enforce_precedence true, every pair (before, after) of
+a "sequence" constraint holds: `before` is served (its arrival, after any wait for its window) no
+later than `after`; a "same" pair has one agent serve both, `before` earlier on its route; a "diff"
+pair has two different agents serve them.
 """
 
 from __future__ import annotations
@@ -17,7 +23,7 @@ from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from .instance import Agent, Instance
+from .instance import PLAIN, Agent, Instance
 
 REL_TOL = 1e-9
 ABS_TOL = 1e-9
@@ -32,7 +38,8 @@ class ResultError(ValueError):
 @dataclass(frozen=True)
 class Violation:
     kind: str  # short code: status, routes, agent_id, no_route, unknown_node, start, end, depot,
-    #            assignment, window, limit, twice, missing, cost, statistics, instance
+    #            assignment, window, limit, twice, missing, cost, statistics, instance, capacity,
+    #            precedence
     message: str
     route: int | None = None  # position in the result's routes; None for faults of the whole result
     agent_id: int | None = None
@@ -248,8 +255,78 @@ def validate_result(instance: Instance, result: Any, require_all_visited: bool =
             listed = ", ".join(str(v) for v in missing[:_LISTED])
             more = f" and {len(missing) - _LISTED} more" if len(missing) > _LISTED else ""
             violations.append(Violation("missing", f"{len(missing)} node(s) not visited: {listed}{more}"))
+    if instance.enforce_capacity:
+        violations.extend(_check_loads(instance, routes, owners))
+    if instance.enforce_precedence:
+        violations.extend(_check_pairs(instance, routes, owners))
     violations.extend(_check_statistics(result, costs))
     return violations
+
+
+def _served(path: Any, owners: dict[int, str]) -> list[int]:
+    """The targets a route serves, in order (its own and other agents' depots left out)."""
+    if not isinstance(path, list):
+        return []
+    return [v for v in path if v not in owners]
+
+
+def _check_loads(instance: Instance, routes: list[Any], owners: dict[int, str]) -> list[Violation]:
+    out = []
+    for k, (agent, route) in enumerate(zip(instance.agents, routes)):
+        if agent.capacity <= 0:
+            continue
+        demands = [node.demand for node in map(instance.node, _served(route.get("path"), owners)) if node is not None]
+        load = sum(demands)
+        if load > agent.capacity + ABS_TOL * max(1.0, agent.capacity):
+            out.append(
+                Violation(
+                    "capacity",
+                    f"carries a load of {_num(load)} over {len(demands)} targets, above its capacity {agent.capacity}",
+                    k,
+                    agent.id,
+                )
+            )
+    return out
+
+
+def _check_pairs(instance: Instance, routes: list[Any], owners: dict[int, str]) -> list[Violation]:
+    """Each pair against the routes: which route serves each node, at which stop and time (the first
+    visit, for an id that several visits list)."""
+    where: dict[int, tuple[int, int, float]] = {}  # node id -> (route, stop, time served)
+    for k, (agent, route) in enumerate(zip(instance.agents, routes)):
+        path = route.get("path")
+        if not isinstance(path, list) or not path or any(instance.index_of(v) is None for v in path):
+            continue
+        for stop, (v, _, _, start) in enumerate(walk_route(instance, agent, path)):
+            if v not in owners:
+                where.setdefault(v, (k, stop, start))
+    out = []
+    for pair in instance.pairs:
+        a, b = pair.before, pair.after
+        if a not in where or b not in where:
+            continue  # a node that no route serves is reported as missing
+        (ra, sa, ta), (rb, sb, tb) = where[a], where[b]
+        agent_id = instance.agents[rb].id
+        named = f"precedence pair ({a}, {b})" if pair.kind == PLAIN else f'"{pair.kind}" pair ({a}, {b})'
+        if pair.kind == "same":
+            if ra != rb:
+                message = f"serves node {b} of the {named}, whose node {a} route {ra} serves"
+                out.append(Violation("precedence", message, rb, agent_id))
+            elif sa > sb:
+                out.append(
+                    Violation("precedence", f"serves node {b} before node {a}, against the {named}", rb, agent_id)
+                )
+            continue
+        if pair.kind == "diff" and ra == rb:
+            out.append(Violation("precedence", f"serves both nodes of the {named}", rb, agent_id))
+            continue
+        if ta > tb + ABS_TOL * max(1.0, abs(tb)):
+            message = (
+                f"serves node {b} at {_num(tb)}, before node {a} is served at {_num(ta)} by route {ra}, "
+                f"against the {named}"
+            )
+            out.append(Violation("precedence", message, rb, agent_id))
+    return out
 
 
 def _check_statistics(result: dict[str, Any], costs: list[float]) -> list[Violation]:

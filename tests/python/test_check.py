@@ -515,8 +515,218 @@ def test_errors_are_exactly_the_documents_the_solver_refuses(name):
             assert result["status"] == "failed"
 
 
+# --- capacities and precedence pairs --------------------------------------------------------------------
+
+
+def enforcing(*keys: str):
+    """A change that gives nodes 1-3 demands 2, 3, 4, the trucks capacity 5, and turns `keys` on."""
+
+    def change(doc: dict, extra) -> None:
+        for node, demand in zip(doc["nodes"][1:], (2, 3, 4)):
+            node["demand"] = demand
+        for agent in doc["agents"]:
+            agent["capacity"] = 5
+        doc["options"].update({"improve": True, **{key: True for key in keys}})
+        extra(doc)
+
+    return lambda extra: lambda d: change(d, extra)
+
+
+CAP = enforcing("enforce_capacity")
+PRE = enforcing("enforce_capacity", "enforce_precedence")
+PAIRS = "constraints[0].precedence"
+
+
+def pairs(*items: dict):
+    return lambda d: constraint(d, "sequence", list(items), key="precedence")
+
+
+NOT_ENFORCED = (
+    "demands are carried but not enforced; no route is restricted by them",
+    "capacities are carried but not enforced; no route is restricted by them",
+)
+
+RULE_CASES = {
+    "capacity on: no carried-only warnings": (CAP(lambda d: None), []),
+    "capacity off: the carried-only warnings": (
+        enforcing()(lambda d: None),
+        [(W, f"nodes[{j}].demand", NOT_ENFORCED[0]) for j in (1, 2, 3)]
+        + [(W, f"agents[{k}].capacity", NOT_ENFORCED[1]) for k in (0, 1)],
+    ),
+    "enforce without improve": (
+        CAP(lambda d: d["options"].update(improve=False)),
+        [
+            (
+                E,
+                "options.enforce_capacity",
+                "true needs options.improve true (the rule is enforced by the improvement engine); " + REFUSES,
+            )
+        ],
+    ),
+    "enforce not a boolean": (
+        CAP(lambda d: d["options"].update(enforce_capacity="yes")),
+        [(W, f"nodes[{j}].demand", NOT_ENFORCED[0]) for j in (1, 2, 3)]
+        + [(W, f"agents[{k}].capacity", NOT_ENFORCED[1]) for k in (0, 1)]
+        + [(E, "options.enforce_capacity", "expected a boolean, got string; " + REFUSES)],
+    ),
+    "negative demand": (
+        CAP(lambda d: d["nodes"][2].update(demand=-1)),
+        [(E, "nodes[2].demand", "-1 is negative; with enforce_capacity on the solver refuses the instance")],
+    ),
+    "demand above every allowed capacity": (
+        CAP(
+            lambda d: (
+                add_van(d, capacity=9),
+                d["nodes"][3].update(demand=7),
+                constraint(d, "assignment", [{"node": 3, "types": ["truck"]}]),
+            )
+        ),
+        [
+            (
+                W,
+                "nodes[3].demand",
+                "7 is above the capacity of every agent that may serve node 3 (at most 5); " + NO_SOLUTION,
+            )
+        ],
+    ),
+    "demand above capacity, an unlimited agent may serve": (
+        CAP(lambda d: (add_van(d), d["nodes"][3].update(demand=7))),
+        [],
+    ),
+    "total demand above total capacity": (
+        CAP(lambda d: d["nodes"][1].update(demand=4.5)),
+        [
+            (
+                W,
+                "agents",
+                "the targets' demands add up to 11.5, above the 10 that the capacities of the agents that may "
+                "serve them hold together; " + NO_SOLUTION,
+            )
+        ],
+    ),
+    "demand of the targets only one type may serve above its capacity": (
+        CAP(
+            lambda d: (
+                add_van(d),
+                d["nodes"][2].update(demand=5),
+                d["nodes"][3].update(demand=5),
+                constraint(d, "assignment", [{"node": 2, "types": ["truck"]}, {"node": 3, "types": ["truck"]}]),
+                d["agents"][0].update(capacity=4),
+            )
+        ),
+        [
+            (
+                W,
+                "agents",
+                'the targets that only agents of type "truck" may serve demand 10 in all, above the 9 that '
+                "the capacities of those agents hold together; " + NO_SOLUTION,
+            )
+        ],
+    ),
+    "precedence off: the carried-only warning": (
+        pairs({"before": 1, "after": 2}),
+        [
+            (
+                W,
+                PAIRS,
+                'precedence is carried but not enforced; routes may visit an "after" node before its "before" node',
+            )
+        ],
+    ),
+    "precedence on: no carried-only warning": (PRE(pairs({"before": 1, "after": 2, "type": "same"})), []),
+    "pair names an unknown node": (
+        PRE(pairs({"before": 1, "after": 2}, {"before": 9, "after": 2})),
+        [
+            (
+                E,
+                f"{PAIRS}[1].before",
+                "9 is not a node id; with enforce_precedence on the solver refuses the instance",
+            )
+        ],
+    ),
+    "pair names a depot": (
+        PRE(pairs({"before": 1, "after": 0, "type": "diff"})),
+        [
+            (
+                E,
+                f"{PAIRS}[0].after",
+                "node 0 is an agent's start or end node; with enforce_precedence on the solver refuses the instance",
+            )
+        ],
+    ),
+    "pair names one node twice": (
+        PRE(pairs({"before": 3, "after": 3})),
+        [(E, f"{PAIRS}[0]", "names node 3 twice; with enforce_precedence on the solver refuses the instance")],
+    ),
+    "cycle of plain and diff pairs": (
+        PRE(
+            pairs(
+                {"before": 1, "after": 2, "type": "same"},
+                {"before": 2, "after": 3},
+                {"before": 3, "after": 1, "type": "diff"},
+                {"before": 1, "after": 2},
+            )
+        ),
+        [
+            (
+                W,
+                f"{PAIRS}[1]",
+                "the pairs (2, 3), (3, 1), (1, 2) form a cycle: they hold only when nodes 2, 3, 1 are all served at "
+                "the same time",
+            )
+        ],
+    ),
+    "same pairs alone make no cycle": (
+        PRE(pairs({"before": 1, "after": 2, "type": "same"}, {"before": 2, "after": 1})),
+        [],
+    ),
+    "same pair no type may serve whole": (
+        PRE(
+            lambda d: (
+                add_van(d),
+                constraint(d, "assignment", [{"node": 1, "types": ["truck"]}, {"node": 2, "types": ["van"]}]),
+                pairs({"before": 1, "after": 2, "type": "same"}, {"before": 1, "after": 3, "type": "same"})(d),
+            )
+        ),
+        [
+            (
+                W,
+                "constraints[1].precedence[0]",
+                'no agent type may serve both node 1 ("truck") and node 2 ("van"), which one agent must serve; '
+                + NO_SOLUTION,
+            )
+        ],
+    ),
+}
+ENGINE_ENFORCES = hasattr(core.Options(), "enforce_capacity")
+
+
+@pytest.mark.parametrize("name", sorted(RULE_CASES))
+def test_rule_findings_name_their_path(name):
+    change, expected = RULE_CASES[name]
+    found = check_instance(changed(change))
+    assert [(f.severity, f.path, f.message) for f in found] == expected
+
+
+@pytest.mark.skipif(not ENGINE_ENFORCES, reason="this build's engine does not enforce capacities and pairs")
+@pytest.mark.parametrize("name", sorted(RULE_CASES))
+def test_rule_errors_are_exactly_the_documents_the_solver_refuses(name):
+    change, expected = RULE_CASES[name]
+    text = json.dumps(changed(change))
+    refused = any(severity == E for severity, _, _ in expected)
+    try:
+        result = core.solve_json_str(text, 0.2)
+    except (RuntimeError, ValueError, IndexError):
+        assert refused, f"the solver refused {name}"
+    else:
+        assert not refused, f"the solver accepted {name}"
+        if any(f.infeasible for f in check_instance(json.loads(text))):
+            assert result["status"] == "failed"
+
+
 def test_every_code_is_documented_and_has_a_case():
-    codes = {f.code for change, _ in CASES.values() for f in check_instance(changed(change))}
+    cases = list(CASES.values()) + list(RULE_CASES.values())
+    codes = {f.code for change, _ in cases for f in check_instance(changed(change))}
     documented = set(re.findall(r"^\| `([a-z0-9_]+)` \| (?:error|warning)", DOCUMENT.read_text(), re.M))
     assert codes == documented
     assert INFEASIBLE <= codes

@@ -67,6 +67,17 @@ def test_benchmark_variants_follow_the_schema_and_the_reader_takes_them(spec):
     engine_reads(doc)
 
 
+@pytest.mark.parametrize("name", ["E-n22-k4", "RC208", "PR01", "X115-HVRP"])
+def test_converted_vrplib_files_follow_the_schema_and_the_reader_takes_them(name):
+    pytest.importorskip("vrplib")
+    from kvt_mtsp.vrplib_convert import convert, read_vrplib
+
+    path = ROOT / "bench" / "data" / "vrplib" / f"{name}.vrp"
+    doc = convert(read_vrplib(path, path.read_text()), name=path.name, time_limit=0.01).document
+    assert errors(doc) == []
+    engine_reads(doc)
+
+
 def _changed(edit):
     doc = copy.deepcopy(example("two_types"))
     edit(doc)
