@@ -33,7 +33,16 @@ CONSTRAINT_KEYS = ("kind", "items", "precedence")
 ASSIGNMENT_ITEM_KEYS = ("node", "types")
 WINDOW_ITEM_KEYS = ("node", "start", "end")
 PRECEDENCE_ITEM_KEYS = ("before", "after", "type")
-OPTION_KEYS = ("return_to_end", "objective", "time_limit", "improve", "seed", "improve_iterations")
+OPTION_KEYS = (
+    "return_to_end",
+    "objective",
+    "time_limit",
+    "improve",
+    "seed",
+    "improve_iterations",
+    "enforce_capacity",
+    "enforce_precedence",
+)
 READER_KEYS = frozenset(
     TOP_KEYS
     + NODE_KEYS
@@ -839,7 +848,7 @@ class _Reader:
         if options is None:
             return
         self.unknown_keys(options, "options", OPTION_KEYS, "the options")
-        for key in ("return_to_end", "improve"):
+        for key in ("return_to_end", "improve", "enforce_capacity", "enforce_precedence"):
             if key in options:
                 if isinstance(options[key], bool):
                     self.options[key] = options[key]
