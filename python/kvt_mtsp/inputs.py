@@ -101,6 +101,7 @@ def carried_rules(doc: Any) -> dict[str, bool]:
     """Which rules the instance carries: "enforce_capacity" when some agent has a positive
     "capacity" and some node a positive "demand", "enforce_precedence" when some "sequence"
     constraint lists a pair."""
+
     def items(key: str) -> list[Any]:
         value = doc.get(key) if isinstance(doc, dict) else None
         return [v for v in value if isinstance(v, dict)] if isinstance(value, list) else []

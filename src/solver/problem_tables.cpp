@@ -230,9 +230,9 @@ void AddPairs(const Problem& problem, const ProblemTables& tables, RoutingTables
   for (uint64_t s : tables.starts) depot[s] = 1;
   for (uint64_t e : tables.ends) depot[e] = 1;
   const PrecedenceLists& lists = problem.precedence_lists();
-  const std::pair<const char*, const std::vector<IdPair>*> named[] = {
-      {"precedence", &lists.precedence}, {"precedence_same", &lists.precedence_same},
-      {"precedence_diff", &lists.precedence_diff}};
+  const std::pair<const char*, const std::vector<IdPair>*> named[] = {{"precedence", &lists.precedence},
+                                                                      {"precedence_same", &lists.precedence_same},
+                                                                      {"precedence_diff", &lists.precedence_diff}};
   const PairKind kinds[] = {PairKind::kTime, PairKind::kSame, PairKind::kDiff};
   for (int l = 0; l < 3; ++l) {
     const std::vector<IdPair>& list = *named[l].second;

@@ -120,7 +120,8 @@ inline RoutingTables MakeTables(uint64_t seed, const Shape& shape) {
   };
   if (shape.loads) {
     for (size_t v = 0; v < n; ++v) t.demand.push_back(depot(v) ? 0.0 : std::floor(1.0 + 9.0 * unit(rng)));
-    for (size_t k = 0; k < m; ++k) t.capacity.push_back(unit(rng) < 0.2 ? 0.0 : std::floor(15.0 + 40.0 * unit(rng)));
+    for (size_t k = 0; k < m; ++k)
+      t.capacity.push_back(unit(rng) < 0.2 ? 0.0 : std::floor(15.0 + 40.0 * unit(rng)));
   }
   std::vector<uint64_t> targets;
   for (uint64_t v = 0; v < n; ++v) {

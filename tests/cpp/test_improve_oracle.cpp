@@ -194,7 +194,8 @@ TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
           std::vector<uint8_t> touching(routes.RouteCount(), 0);
           touching[q] = 1;
           const bool literal = PairsKept(tables, paths, &touching);
-          ASSERT_EQ(routes.NewRouteKeepsPairs(q, pieces, 3), literal) << "insertion of " << v << " on " << q << " at " << at;
+          ASSERT_EQ(routes.NewRouteKeepsPairs(q, pieces, 3), literal)
+              << "insertion of " << v << " on " << q << " at " << at;
           ++tally.checked;
           if (!literal) ++tally.pairs_broken;
         }
@@ -212,7 +213,8 @@ TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
         if (b == a || !engine.model().Serves(b, u)) continue;
         for (uint32_t at = 0; at <= routes.Size(b); ++at) {
           const Piece pa[2] = {Piece::Prefix(a, i - 1), Piece::Range(a, i + 1, routes.Size(a))};
-          const Piece pb[3] = {Piece::Prefix(b, at), Piece::Range(a, i, i), Piece::Range(b, at + 1, routes.Size(b))};
+          const Piece pb[3] = {Piece::Prefix(b, at), Piece::Range(a, i, i),
+                               Piece::Range(b, at + 1, routes.Size(b))};
           trial.CopyFrom(routes);
           const bool applied = trial.Apply(a, pa, 2, b, pb, 3);
           const bool walked = Replaced(tables, routes, paths, a, pa, 2, b, pb, 3);
