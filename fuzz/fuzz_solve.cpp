@@ -228,7 +228,6 @@ void DrawRules(velmora::Problem& problem, const Literal& literal, uint64_t draw)
     problem.set_precedence_lists(std::move(lists));
   }
 }
-};
 
 void CheckSolver(velmora::Solver& solver, const Literal& literal) {
   if (std::getenv("KVT_FUZZ_DUMP") != nullptr) {  // decoded result, to turn a finding into a unit test
