@@ -11,7 +11,11 @@ constexpr uint32_t kShortPiece = 3;
 }  // namespace
 
 RouteSet::RouteSet(const RouteModel& model, bool min_max)
-    : model_(&model), min_max_(min_max), stride_(model.Targets().size() + 2) {
+    : model_(&model),
+      min_max_(min_max),
+      loads_(model.Capacities()),
+      pairs_(model.Pairs()),
+      stride_(model.Targets().size() + 2) {
   const size_t m = model.AgentCount();
   const size_t slots = model.SlotCount();
   routes_.resize(m);
@@ -23,9 +27,9 @@ RouteSet::RouteSet(const RouteModel& model, bool min_max)
     r.fwd.assign(model.Literal() ? 0 : slots * stride_, 0.0);
     r.bwd.assign(model.Literal() ? 0 : slots * stride_, 0.0);
     r.barred.assign(slots > 1 ? slots * stride_ : 0, 0);
-    if (model.Capacities()) r.load.reserve(stride_);
+    if (loads_) r.load.reserve(stride_);
   }
-  if (model.Pairs()) {
+  if (pairs_) {
     pair_seq_.reserve(stride_);
     pair_time_.reserve(stride_);
     pair_pos_.assign(model.NodeCount(), kUnrouted);
@@ -45,7 +49,7 @@ void RouteSet::CopyFrom(const RouteSet& other) {
     d.seq = s.seq;
     d.time = s.time;
     d.ok = s.ok;
-    d.load = s.load;
+    if (loads_) d.load = s.load;
     const size_t used = s.seq.size() + 1;
     const size_t slots = model_->SlotCount();
     for (size_t k = 0; k < slots; ++k) {
@@ -135,7 +139,7 @@ void RouteSet::Refresh(uint32_t r) {
     d.time[p] = t;
     d.ok[p] = ok ? 1 : 0;
   }
-  if (m.Capacities()) {
+  if (loads_) {
     d.load.resize(n + 1);
     d.load[0] = 0.0;
     for (size_t p = 1; p <= n; ++p) d.load[p] = d.load[p - 1] + m.Demand(d.seq[p]);
@@ -241,7 +245,7 @@ RouteEval RouteSet::Evaluate(uint32_t agent, const Piece* pieces, int count) con
   const RouteData& own = routes_[agent];
   const uint32_t head = pieces[0].to;
   if (!own.ok[head]) return RouteEval{};
-  if (m.Capacities()) {
+  if (loads_) {
     // Loads are prefix differences: the pieces' loads add up in O(1) each.
     double load = own.load[head];
     for (int i = 1; i < count; ++i) {
@@ -318,7 +322,7 @@ bool RouteSet::Apply(uint32_t a, const Piece* pa, int na) {
   Materialise(pa, na, scratch_a_);
   routes_[a].seq.swap(scratch_a_);
   Refresh(a);
-  if (!routes_[a].feasible || (model_->Pairs() && !RoutePairsHold(a))) {
+  if (!routes_[a].feasible || (pairs_ && !RoutePairsHold(a))) {
     routes_[a].seq.swap(scratch_a_);
     Refresh(a);
     return false;
@@ -337,7 +341,7 @@ bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piec
   Refresh(a);
   Refresh(b);
   if (!routes_[a].feasible || !routes_[b].feasible ||
-      (model_->Pairs() && (!RoutePairsHold(a) || !RoutePairsHold(b)))) {
+      (pairs_ && (!RoutePairsHold(a) || !RoutePairsHold(b)))) {
     routes_[a].seq.swap(scratch_a_);
     routes_[b].seq.swap(scratch_b_);
     Refresh(a);

@@ -68,7 +68,7 @@ class RouteSet {
   size_t Unrouted() const { return unrouted_; }
   // Every target routed, every route within its windows, limit and capacity,
   // and every precedence pair kept.
-  bool Complete() const { return unrouted_ == 0 && value_.total < kInf && (!model_->Pairs() || PairsHold()); }
+  bool Complete() const { return unrouted_ == 0 && value_.total < kInf && (!pairs_ || PairsHold()); }
   // Load of route r up to position p (0 without enforced capacities).
   double Load(uint32_t r, uint32_t p) const { return routes_[r].load.empty() ? 0.0 : routes_[r].load[p]; }
   // Arrival (after waiting) at position p of route r.
@@ -140,6 +140,8 @@ class RouteSet {
 
   const RouteModel* model_;
   bool min_max_;
+  bool loads_;  // capacities are enforced
+  bool pairs_;  // precedence pairs are enforced
   size_t stride_;
   std::vector<RouteData> routes_;
   std::vector<uint32_t> route_of_, pos_of_;
