@@ -340,8 +340,7 @@ bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piec
   // Nodes that move between the routes are unrouted until their new route is refreshed.
   Refresh(a);
   Refresh(b);
-  if (!routes_[a].feasible || !routes_[b].feasible ||
-      (pairs_ && (!RoutePairsHold(a) || !RoutePairsHold(b)))) {
+  if (!routes_[a].feasible || !routes_[b].feasible || (pairs_ && (!RoutePairsHold(a) || !RoutePairsHold(b)))) {
     routes_[a].seq.swap(scratch_a_);
     routes_[b].seq.swap(scratch_b_);
     Refresh(a);
