@@ -1,14 +1,15 @@
 // libFuzzer target: the improvement engine's moves on random route sets.
 //
 // The first bytes choose an instance shape (nodes, agents, types, windows,
-// limits, closing of routes, depots, negative legs) and the seed of its random
-// tables; the engine builds a first route set from it. Every further three
+// limits, closing of routes, depots, negative legs, loads, precedence pairs)
+// and the seed of its random tables; the engine builds a first route set from
+// it. Every further three
 // bytes name a row of the move table and two targets, and the move is tried
 // on them when its scope admits the pair.
 // Every route the operator evaluates is compared with a literal walk of the
-// same node sequence (feasibility and cost); after every applied move the
-// route set must still be a valid solution whose cached costs are the walked
-// ones, and the objective must have improved.
+// same node sequence (feasibility, loads included, and cost); after every
+// applied move the route set must still be a valid solution (pairs included)
+// whose cached costs are the walked ones, and the objective must have improved.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -49,6 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   shape.distinct_depots = (data[2] & 8) != 0;
   shape.negative = (data[2] & 16) != 0;
   shape.missing = (data[2] & 32) != 0;
+  shape.loads = (data[2] & 128) != 0;
+  shape.pairs = 2 * ((data[1] >> 5) % 4);
   uint64_t seed = 0;
   for (int i = 3; i < 10; ++i) seed = (seed << 8) | data[i];
 

@@ -10,7 +10,11 @@
 // windows, assignments): start and closing node, no other agent's depot on the
 // way, allowed types, windows with waiting, limits, the recorded cost, and
 // every target served exactly once; the report lists one route per agent and
-// its anytime list improves strictly.
+// its anytime list improves strictly. The hash also draws whether the
+// improvement run enforces capacities and precedence pairs; it then gives the
+// nodes demands, the agents capacities and the targets pairs of every kind
+// (where the document has none), and the walk checks the loads and the pairs
+// by the served times.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -61,6 +65,12 @@ struct Literal {
   bool return_to_end;
   std::map<uint64_t, size_t> index;  // node id -> position
   std::set<size_t> depots;
+  bool capacity = false;
+  bool precedence = false;
+  // Where and when the walked solution serves each node.
+  mutable std::vector<int64_t> route_of;
+  mutable std::vector<size_t> pos_of;
+  mutable std::vector<double> time_of;
 
   explicit Literal(const velmora::Problem& p) : problem(p), return_to_end(p.options().return_to_end) {
     for (size_t i = 0; i < p.nodes().size(); ++i) index[p.nodes()[i].id] = i;
@@ -103,6 +113,7 @@ struct Literal {
     if (last != e && (return_to_end || last != s)) Fail("closing node", who);
     const auto& windows = problem.timewindow_constraint().windows;
     double t = 0.0;
+    double load = 0.0;
     for (size_t i = 0; i < path.size(); ++i) {
       const size_t v = static_cast<size_t>(path[i]);
       const bool own = v == s || v == e;
@@ -118,6 +129,15 @@ struct Literal {
         t = std::max(t, w->second.first);
       }
       if (i > 0 && agent.time_limit > 0 && t > agent.time_limit) Fail("limit", who);
+      if (i > 0 && i + 1 < path.size()) {
+        load += problem.nodes()[v].demand;
+        route_of[v] = static_cast<int64_t>(k);
+        pos_of[v] = i;
+        time_of[v] = t;
+      }
+    }
+    if (capacity && agent.capacity_limit > 0 && load > agent.capacity_limit * (1 + 1e-9)) {
+      Fail("capacity", who + ": load " + std::to_string(load));
     }
     if (!SameCost(t, recorded)) {
       Fail("route cost", who + ": walked " + std::to_string(t) + ", recorded " + std::to_string(recorded));
@@ -129,6 +149,9 @@ struct Literal {
     if (result.paths.empty()) return;
     if (result.paths.size() != problem.agents_ordered().size()) Fail("routes", "one per agent expected");
     std::vector<int> served(problem.nodes().size(), 0);
+    route_of.assign(problem.nodes().size(), -1);
+    pos_of.assign(problem.nodes().size(), 0);
+    time_of.assign(problem.nodes().size(), 0.0);
     for (const auto& [agent, path] : result.paths) {
       if (agent < 0 || static_cast<size_t>(agent) >= problem.agents_ordered().size()) {
         Fail("path of unknown agent", std::to_string(agent));
@@ -145,8 +168,66 @@ struct Literal {
         Fail("coverage", "target " + std::to_string(v) + " served " + std::to_string(served[v]) + " times");
       }
     }
+    if (precedence) CheckPairs();
+  }
+
+  void CheckPairs() const {
+    const velmora::PrecedenceLists& lists = problem.precedence_lists();
+    const std::vector<velmora::IdPair>* by_kind[] = {&lists.precedence, &lists.precedence_same,
+                                                     &lists.precedence_diff};
+    for (int kind = 0; kind < 3; ++kind) {
+      for (const velmora::IdPair& pair : *by_kind[kind]) {
+        const size_t b = index.at(pair.first), a = index.at(pair.second);
+        const std::string which = std::to_string(pair.first) + " before " + std::to_string(pair.second);
+        const bool same_route = route_of[b] == route_of[a];
+        if (kind == 1) {
+          if (!same_route || pos_of[b] >= pos_of[a]) Fail("same pair", which);
+          continue;
+        }
+        if (kind == 2 && same_route) Fail("diff pair", which);
+        if (time_of[b] > time_of[a] + 1e-9 * std::max(1.0, std::fabs(time_of[a]))) Fail("pair's times", which);
+      }
+    }
   }
 };
+
+// Demands, capacities and pairs for an enforcing run, where the document has none.
+void DrawRules(velmora::Problem& problem, const Literal& literal, uint64_t draw) {
+  uint64_t x = draw | 1;
+  auto next = [&x] {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    return x;
+  };
+  std::vector<size_t> targets;
+  for (size_t v = 0; v < problem.nodes().size(); ++v) {
+    if (literal.depots.count(v) == 0) targets.push_back(v);
+  }
+  if (literal.capacity) {
+    bool any = false;
+    for (const velmora::Agent& a : problem.agents_ordered()) any = any || a.capacity_limit > 0;
+    if (!any) {
+      for (size_t v : targets) problem.nodes()[v].demand = static_cast<double>(next() % 10);
+      for (velmora::Agent& a : problem.agents_ordered()) {
+        a.capacity_limit = next() % 4 == 0 ? 0.0 : static_cast<double>(5 + next() % 40);
+      }
+    }
+  }
+  const velmora::PrecedenceLists& given = problem.precedence_lists();
+  if (literal.precedence && targets.size() >= 2 && given.precedence.empty() && given.precedence_same.empty() &&
+      given.precedence_diff.empty()) {
+    velmora::PrecedenceLists lists;
+    const size_t count = 1 + next() % 5;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t b = targets[next() % targets.size()], a = targets[next() % targets.size()];
+      if (a == b) continue;
+      const velmora::IdPair pair{problem.nodes()[b].id, problem.nodes()[a].id};
+      (i % 3 == 0 ? lists.precedence : i % 3 == 1 ? lists.precedence_same : lists.precedence_diff).push_back(pair);
+    }
+    problem.set_precedence_lists(std::move(lists));
+  }
+}
 
 void CheckSolver(velmora::Solver& solver, const Literal& literal) {
   if (std::getenv("KVT_FUZZ_DUMP") != nullptr) {  // decoded result, to turn a finding into a unit test
@@ -195,6 +276,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint64_t draw = Fnv1a(text);
   const bool improve = problem.options().improve || (draw & 1) != 0;
 
+  // The rules need the improvement engine: the focal run goes without them.
+  const bool enforce_capacity = problem.options().enforce_capacity;
+  const bool enforce_precedence = problem.options().enforce_precedence;
+  problem.options().enforce_capacity = false;
+  problem.options().enforce_precedence = false;
   std::unique_ptr<velmora::Solver> solver;
   try {
     problem.options().improve = false;
@@ -205,7 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const std::invalid_argument&) {
     return 0;
   }
-  const Literal literal(problem);  // the solver has accepted every id
+  Literal literal(problem);  // the solver has accepted every id
   solver->solve();
   if (literal.Unambiguous()) CheckSolver(*solver, literal);
   CheckReport(problem, *solver);
@@ -217,7 +303,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t cap = problem.options().improve_iterations;
   problem.options().improve_iterations =
       cap > 0 && cap <= kImproveIterations ? cap : 1 + static_cast<int64_t>((draw >> 40) % kImproveIterations);
-  auto improved = std::make_unique<velmora::Solver>(problem, problem.options());
+  problem.options().enforce_capacity = enforce_capacity || (draw & 2) != 0;
+  problem.options().enforce_precedence = enforce_precedence || (draw & 4) != 0;
+  literal.capacity = problem.options().enforce_capacity;
+  literal.precedence = problem.options().enforce_precedence;
+  if (literal.Unambiguous()) DrawRules(problem, literal, draw);
+  std::unique_ptr<velmora::Solver> improved;
+  try {
+    improved = std::make_unique<velmora::Solver>(problem, problem.options());
+  } catch (const std::invalid_argument&) {
+    return 0;  // a negative demand or a pair the set-up refuses
+  }
   improved->solve();
   if (literal.Unambiguous()) CheckSolver(*improved, literal);
   CheckReport(problem, *improved);

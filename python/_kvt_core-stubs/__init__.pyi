@@ -109,7 +109,7 @@ class Node:
     def type(self, value: NodeType) -> None: ...
     @property
     def demand(self) -> float:
-        """The node's demand; carried along, no part of the search limits it."""
+        """The node's demand; limited by the agents' capacities when Options.enforce_capacity is on."""
     @demand.setter
     def demand(self, value: float) -> None: ...
 
@@ -139,7 +139,8 @@ class Agent:
     def end_node(self, value: int) -> None: ...
     @property
     def capacity_limit(self) -> float:
-        """The agent's capacity; carried along, no part of the search limits it."""
+        """The agent's capacity; with Options.enforce_capacity on, the demands it serves add up to at
+        most this (0 or less: no limit)."""
     @capacity_limit.setter
     def capacity_limit(self, value: float) -> None: ...
     @property
@@ -187,6 +188,21 @@ class Options:
         """Largest number of improvement iterations; 0 or less (the default): no cap."""
     @improve_iterations.setter
     def improve_iterations(self, value: int) -> None: ...
+    @property
+    def enforce_capacity(self) -> bool:
+        """The routes obey the agents' capacities: an agent whose capacity_limit is above 0 serves
+        targets whose demands add up to at most that limit (default False). Needs improve; solve()
+        then runs the improvement engine alone."""
+    @enforce_capacity.setter
+    def enforce_capacity(self, value: bool) -> None: ...
+    @property
+    def enforce_precedence(self) -> bool:
+        """The routes obey the instance's precedence pairs (default False): a plain or "diff" pair
+        serves `before` no later than `after` ("diff": by two different agents), a "same" pair
+        serves both with one agent, `before` first. A pair never makes an agent wait. Needs
+        improve; solve() then runs the improvement engine alone."""
+    @enforce_precedence.setter
+    def enforce_precedence(self, value: bool) -> None: ...
 
 class AssignmentConstraint:
     """Which agent types may serve which nodes; a node without an entry may be served by every type."""

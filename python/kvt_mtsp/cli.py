@@ -52,12 +52,28 @@ def _read(path: str) -> tuple[str, Parsed]:
 
 
 def _read_solved(
-    path: str, improve: bool | None = None, seed: int | None = None, iterations: int | None = None
+    path: str,
+    improve: bool | None = None,
+    seed: int | None = None,
+    iterations: int | None = None,
+    rules: dict[str, bool | None] | None = None,
 ) -> tuple[str, Any, Reading]:
     """The text and document a solve of the file runs (improvement on unless the flags or the
-    instance say) and the solver's reading of it."""
-    text, doc = as_solved(*_read(path), improve, seed, iterations=iterations)
+    instance say; with `rules`, the rules the instance carries enforced unless the flags or its
+    options say) and the solver's reading of it."""
+    text, doc = as_solved(*_read(path), improve, seed, iterations=iterations, rules=rules)
     return text, doc, read_instance(doc)
+
+
+RULE_NAMES = {"enforce_capacity": "capacities", "enforce_precedence": "precedence pairs"}
+
+
+def _enforced(doc: Any) -> list[str]:
+    """The rules the solve's options turn on, by name."""
+    options = doc.get("options") if isinstance(doc, dict) else None
+    if not isinstance(options, dict):
+        return []
+    return [label for key, label in RULE_NAMES.items() if options.get(key) is True]
 
 
 def _refused(path: str, reading: Reading) -> None:
@@ -256,8 +272,12 @@ def summary(instance: Instance, result: SolveResult, ending: str | None = None) 
 
 
 def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
-    text, doc, reading = _read_solved(args.instance, args.improve, args.seed, args.improve_iterations)
+    rules = {"enforce_capacity": args.enforce_capacity, "enforce_precedence": args.enforce_precedence}
+    text, doc, reading = _read_solved(args.instance, args.improve, args.seed, args.improve_iterations, rules)
     _refused(args.instance, reading)
+    enforced = _enforced(doc)
+    if enforced:
+        out.write(f"enforcing {' and '.join(enforced)}\n")
     findings = _pre_check(doc, reading, args.time_limit)
     # The matrices are of no use past the check, but for the schedule; the solver reads its own
     # from the text.
@@ -665,6 +685,21 @@ def build_parser() -> argparse.ArgumentParser:
         type=int,
         metavar="N",
         help="cap on the improvement's iterations (0: none); with --seed a run repeats exactly",
+    )
+    solve.add_argument(
+        "--enforce-capacity",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="routes keep within the agents' capacities (default: on when the instance has a positive "
+        "capacity and a positive demand and its options do not say, and the solve improves); "
+        "--no-enforce-capacity lets them carry any load",
+    )
+    solve.add_argument(
+        "--enforce-precedence",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="routes keep the instance's precedence pairs (default: on when it has any and its "
+        "options do not say, and the solve improves); --no-enforce-precedence ignores them",
     )
     solve.add_argument(
         "--schedule",

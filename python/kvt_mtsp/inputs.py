@@ -93,16 +93,43 @@ def read_document(path: str) -> tuple[str, Parsed]:
     return text, parse(text)
 
 
+def _positive(value: Any) -> bool:
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and value > 0
+
+
+def carried_rules(doc: Any) -> dict[str, bool]:
+    """Which rules the instance carries: "enforce_capacity" when some agent has a positive
+    "capacity" and some node a positive "demand", "enforce_precedence" when some "sequence"
+    constraint lists a pair."""
+
+    def items(key: str) -> list[Any]:
+        value = doc.get(key) if isinstance(doc, dict) else None
+        return [v for v in value if isinstance(v, dict)] if isinstance(value, list) else []
+
+    capacity = any(_positive(a.get("capacity")) for a in items("agents")) and any(
+        _positive(n.get("demand")) for n in items("nodes")
+    )
+    precedence = any(
+        c.get("kind") == "sequence" and isinstance(c.get("precedence"), list) and len(c["precedence"]) > 0
+        for c in items("constraints")
+    )
+    return {"enforce_capacity": capacity, "enforce_precedence": precedence}
+
+
 def solve_settings(
     doc: Any,
     improve: bool | None,
     seed: int | None,
     default_improve: bool | None = None,
     iterations: int | None = None,
+    rules: dict[str, bool | None] | None = None,
 ) -> dict[str, Any]:
     """The options to set in `doc` for a solve: "improve" when `improve` is given, or
     `default_improve` where neither it nor the document says; "seed" and "improve_iterations" when
-    given. None of them for a document whose options the solver refuses as they stand."""
+    given. With `rules` (option name -> True, False or None), each rule given as True or False,
+    and each left at None that the instance carries and its options do not set, on when the solve
+    improves (the engine enforces the rules only then). None of them for a document whose options
+    the solver refuses as they stand."""
     if not isinstance(doc, dict):
         return {}
     options = doc.get("options", {})
@@ -117,6 +144,14 @@ def solve_settings(
         settings["seed"] = int(seed)
     if iterations is not None:
         settings["improve_iterations"] = int(iterations)
+    if rules is not None:
+        improving = settings.get("improve", options.get("improve")) is True
+        carried = carried_rules(doc)
+        for name, given in rules.items():
+            if given is not None:
+                settings[name] = bool(given)
+            elif improving and carried.get(name) and name not in options:
+                settings[name] = True
     return settings
 
 
@@ -134,13 +169,14 @@ def as_solved(
     seed: int | None,
     default_improve: bool | None = DEFAULT_IMPROVE,
     iterations: int | None = None,
+    rules: dict[str, bool | None] | None = None,
 ) -> tuple[str, Any]:
     """The text and document a solve runs: `parsed` with the settings of `solve_settings`, written
     into `text` in place of its options. `text` and the document unchanged when there is nothing to
     set or the options cannot be written as JSON (the solver then refuses the document as it
     stands)."""
     doc = parsed.document
-    settings = solve_settings(doc, improve, seed, default_improve, iterations)
+    settings = solve_settings(doc, improve, seed, default_improve, iterations, rules)
     if not settings:
         return text, doc
     changed = with_options_text(text, parsed, settings)

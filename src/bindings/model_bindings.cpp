@@ -86,7 +86,7 @@ void RegisterValueTypes(py::module_& m) {
                      "Refers into the node: `node.position.x = 2.0` changes the node; assigning copies.")
       .def_readwrite("type", &Node::type, "NodeType.DEPOT or NodeType.TARGET (the default).")
       .def_readwrite("demand", &Node::demand,
-                     "The node's demand; carried along, no part of the search limits it.");
+                     "The node's demand; limited by the agents' capacities when Options.enforce_capacity is on.");
   GuardClass(node);
 
   py::class_<Agent> agent(m, "Agent", "An agent (vehicle) with its type and its start and end nodes.", kNoGilDtor);
@@ -97,7 +97,8 @@ void RegisterValueTypes(py::module_& m) {
       .def_readwrite("start_node", &Agent::start_node, "Id of the node where the agent starts.")
       .def_readwrite("end_node", &Agent::end_node, "Id of the node where the agent's route closes.")
       .def_readwrite("capacity_limit", &Agent::capacity_limit,
-                     "The agent's capacity; carried along, no part of the search limits it.")
+                     "The agent's capacity; with Options.enforce_capacity on, the demands it serves add up to at "
+                     "most this (0 or less: no limit).")
       .def_readwrite("time_limit", &Agent::time_limit,
                      "Largest cost of the agent's route (waits included); 0 or less: no limit. Not a time "
                      "budget of the solve.");
@@ -125,7 +126,16 @@ void RegisterValueTypes(py::module_& m) {
       .def_readwrite("seed", &Options::seed,
                      "Seed of the improvement's random choices (unsigned 64-bit int, default 0).")
       .def_readwrite("improve_iterations", &Options::improve_iterations,
-                     "Largest number of improvement iterations; 0 or less (the default): no cap.");
+                     "Largest number of improvement iterations; 0 or less (the default): no cap.")
+      .def_readwrite("enforce_capacity", &Options::enforce_capacity,
+                     "The routes obey the agents' capacities: an agent whose capacity_limit is above 0 serves "
+                     "targets whose demands add up to at most that limit (default False). Needs improve; "
+                     "solve() then runs the improvement engine alone.")
+      .def_readwrite("enforce_precedence", &Options::enforce_precedence,
+                     "The routes obey the instance's precedence pairs (default False): a plain or \"diff\" "
+                     "pair serves `before` no later than `after` (\"diff\": by two different agents), a "
+                     "\"same\" pair serves both with one agent, `before` first. A pair never makes an agent "
+                     "wait. Needs improve; solve() then runs the improvement engine alone.");
   GuardClass(options);
 }
 

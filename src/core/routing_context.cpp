@@ -49,6 +49,26 @@ RoutingContext::RoutingContext(RoutingTables tables)
     window_close_[v] = window.second;
     has_windows_ = true;
   }
+  if (!tables.demand.empty()) {
+    if (tables.demand.size() != n_ || tables.capacity.size() != m) {
+      throw std::invalid_argument("routing context: capacities need a demand per node and a capacity per agent");
+    }
+    demand_ = std::move(tables.demand);
+    capacity_.assign(m, kInfinity);
+    for (size_t k = 0; k < m; ++k) {
+      if (tables.capacity[k] > 0) {
+        capacity_[k] = tables.capacity[k];
+        has_capacities_ = true;
+      }
+    }
+    if (!has_capacities_) demand_.clear();
+  }
+  for (const PrecedencePair& pair : tables.pairs) {
+    if (!IsTarget(pair.before) || !IsTarget(pair.after) || pair.before == pair.after) {
+      throw std::invalid_argument("routing context: a precedence pair needs two distinct targets");
+    }
+  }
+  pairs_ = std::move(tables.pairs);
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -11,6 +13,20 @@
 #include "core/weighted_pair.hpp"
 
 namespace velmora {
+
+// How a precedence pair ties its two targets.
+enum class PairKind : uint8_t {
+  kTime,  // `before` is served no later than `after`, by any agents
+  kSame,  // one agent serves both, `before` earlier on its route
+  kDiff,  // two different agents, with the time rule
+};
+
+// A precedence pair by node index.
+struct PrecedencePair {
+  uint64_t before = 0;
+  uint64_t after = 0;
+  PairKind kind = PairKind::kTime;
+};
 
 // What a routing context is built from, with nodes and agents by dense index.
 struct RoutingTables {
@@ -26,6 +42,11 @@ struct RoutingTables {
   // (node, (open, close)); nodes outside 0..nodes-1 are ignored.
   std::vector<std::pair<uint64_t, std::pair<double, double>>> windows;
   bool return_to_end = true;
+  // Rules only the improvement engine knows. Empty demands: no capacities;
+  // otherwise one demand per node and one capacity per agent (0 or less: none).
+  std::vector<double> demand;
+  std::vector<double> capacity;
+  std::vector<PrecedencePair> pairs;  // targets only, each pair of two distinct nodes
 };
 
 // Read-only view of one instance for everything that walks routes: dense cost
@@ -44,6 +65,9 @@ class RoutingContext {
   bool ReturnToEnd() const { return return_to_end_; }
   bool HasWindows() const { return has_windows_; }
   bool HasTimeLimits() const { return has_limits_; }
+  // Capacities are enforced: some agent has one and demands are known.
+  bool HasCapacities() const { return has_capacities_; }
+  bool HasPairs() const { return !pairs_.empty(); }
 
   // Raw table entry: NaN without an arc, or for a type outside the tables.
   double Cost(int64_t type, uint64_t u, uint64_t v) const {
@@ -67,6 +91,21 @@ class RoutingContext {
   uint64_t End(uint64_t agent) const { return ends_[agent]; }
   const std::vector<uint64_t>& Starts() const { return starts_; }
   const std::vector<uint64_t>& Ends() const { return ends_; }
+  // The node's demand (0 unless capacities are enforced) and the agent's
+  // capacity (+inf unless it has one that is enforced).
+  double Demand(uint64_t v) const { return has_capacities_ ? demand_[v] : 0.0; }
+  double Capacity(uint64_t agent) const { return has_capacities_ ? capacity_[agent] : kInfinity; }
+  // A load the agent may carry: at most its capacity, allowing for the
+  // rounding of sums taken in another order.
+  bool WithinCapacity(uint64_t agent, double load) const {
+    const double c = Capacity(agent);
+    return !(load > c + kLoadSlack * std::max(1.0, c));
+  }
+  const std::vector<PrecedencePair>& Pairs() const { return pairs_; }
+  // The served times of a pair's nodes keep its order.
+  static bool InOrder(double before, double after) {
+    return !(before > after + kLoadSlack * std::max(1.0, std::fabs(after)));
+  }
 
   // Node roles.
   bool InStartSet(uint64_t v) const { return v < n_ && (roles_[v] & kStartRole) != 0; }
@@ -194,6 +233,8 @@ class RoutingContext {
 
  private:
   static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  static constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  static constexpr double kLoadSlack = 1e-9;
   static constexpr uint8_t kStartRole = 1;
   static constexpr uint8_t kEndRole = 2;
 
@@ -202,6 +243,7 @@ class RoutingContext {
   bool return_to_end_ = true;
   bool has_windows_ = false;
   bool has_limits_ = false;
+  bool has_capacities_ = false;
   std::vector<double> costs_;
   std::vector<std::vector<int64_t>> node_types_;
   std::vector<uint8_t> allowed_;  // [node * types_ + type]
@@ -213,6 +255,9 @@ class RoutingContext {
   std::vector<uint8_t> has_window_;
   std::vector<double> window_open_;
   std::vector<double> window_close_;
+  std::vector<double> demand_;
+  std::vector<double> capacity_;  // +inf without a limit
+  std::vector<PrecedencePair> pairs_;
   std::vector<uint8_t> metric_;    // per type, after FindShortcuts
   bool all_metric_ = true;
   std::vector<double> shortest_;  // [(type * n + u) * n + v], filled for non-metric types

@@ -113,9 +113,12 @@ void ImprovementEngine::RepairStep(int64_t it) {
     centre = absent_[random_.Below(static_cast<uint32_t>(absent_.size()))];
   }
   removal_.Ruin(work_, removed_, centre);
+  RemovePartners(work_);
   removed_.insert(removed_.end(), absent_.begin(), absent_.end());
   RecreatePartly(work_);
   counts_.moves += local_search_.RunFrom(work_, removed_, stop_);
+  // A ruin shifts arrival times, which may break a pair that no insertion saw.
+  if (model_.Pairs() && !work_.PairsHold()) return;
   CollectAbsent(work_, work_absent_);
   for (uint32_t v : work_absent_) ++absence_[v];
   if (work_absent_.size() < fewest_out_) {
@@ -138,7 +141,9 @@ bool ImprovementEngine::AnnealStep(double temperature) {
   } else {
     removal_.Ruin(work_, removed_);
   }
+  RemovePartners(work_);
   if (!Recreate(work_)) return false;
+  if (model_.Pairs() && !work_.PairsHold()) return false;
   counts_.moves += local_search_.RunFrom(work_, removed_, stop_);
   if (Accept(work_.Value(), current_.Value(), temperature)) {
     current_.CopyFrom(work_);
@@ -242,10 +247,12 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
     routes.Clear();
     pending.clear();
     for (uint32_t v : order) {
-      if (!insertion_.Insert(routes, v, 0.0, least_added)) pending.push_back(v);
+      if (!routes.Routed(v) && !insertion_.Insert(routes, v, 0.0, least_added)) pending.push_back(v);
     }
     // Targets that fit nowhere at first are retried after the others.
-    for (uint32_t v : pending) insertion_.Insert(routes, v, 0.0, least_added);
+    for (uint32_t v : pending) {
+      if (!routes.Routed(v)) insertion_.Insert(routes, v, 0.0, least_added);
+    }
     if (routes.Complete()) return true;
     if (routes.Unrouted() < fewest_out) {
       fewest_out = routes.Unrouted();
@@ -263,6 +270,7 @@ void ImprovementEngine::RecreatePartly(RouteSet& routes) {
                    [&](uint32_t a, uint32_t b) { return absence_[a] > absence_[b]; });
   const bool least_added = random_.Unit() < 0.5;
   for (uint32_t v : removed_) {
+    if (routes.Routed(v)) continue;  // went in with its pair's partner
     if (!insertion_.Insert(routes, v, parameters().blink, least_added))
       insertion_.Insert(routes, v, 0.0, least_added);
   }
@@ -281,9 +289,23 @@ bool ImprovementEngine::Recreate(RouteSet& routes) {
               [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) < model_.DepotDistance(b); });
   }
   for (uint32_t v : removed_) {
+    if (routes.Routed(v)) continue;  // went in with its pair's partner
     if (!insertion_.Insert(routes, v, parameters().blink) && !insertion_.Insert(routes, v, 0.0)) return false;
   }
   return true;
+}
+
+void ImprovementEngine::RemovePartners(RouteSet& routes) {
+  if (!model_.SamePairs()) return;
+  for (size_t i = 0; i < removed_.size(); ++i) {
+    const uint32_t v = removed_[i];
+    for (const RouteModel::NodePair* pair = model_.PairsBegin(v); pair != model_.PairsEnd(v); ++pair) {
+      if (pair->kind != PairKind::kSame || !routes.Routed(pair->partner)) continue;
+      routes.RemoveTarget(pair->partner);
+      removed_.push_back(pair->partner);
+    }
+  }
+  routes.RefreshValue();
 }
 
 bool ImprovementEngine::EachTargetFitsAlone() {

@@ -81,6 +81,8 @@ class ImprovementEngine {
   bool RepairAccepts() const;
   double Scalar(const Objective& o) const;
 
+  // Removes the "same" partners of removed_ too, so that pairs move whole.
+  void RemovePartners(RouteSet& routes);
   // Reinserts removed_; false when one of them fits nowhere.
   bool Recreate(RouteSet& routes);
   // Reinserts removed_, the most often absent first; a target that fits

@@ -4,7 +4,33 @@
 
 namespace velmora {
 
+namespace {
+
+// A "same" partner of v that is not routed yet: the pair then goes in whole.
+bool UnroutedSamePartner(const RouteSet& routes, uint32_t v, uint32_t& partner, bool& v_first) {
+  const RouteModel& m = routes.model();
+  for (const RouteModel::NodePair* pair = m.PairsBegin(v); pair != m.PairsEnd(v); ++pair) {
+    if (pair->kind != PairKind::kSame || routes.Routed(pair->partner)) continue;
+    partner = pair->partner;
+    v_first = pair->before;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_added) {
+  if (routes.model().SamePairs()) {
+    uint32_t w = 0;
+    bool v_first = true;
+    if (UnroutedSamePartner(routes, v, w, v_first)) {
+      if (v_first ? InsertPair(routes, v, w, blink, least_added) : InsertPair(routes, w, v, blink, least_added)) {
+        return true;
+      }
+    }
+  }
+  const bool pairs = routes.model().Pairs();
   const bool min_max = routes.MinMax() && !least_added;
   bool found = false;
   uint32_t best_route = 0;
@@ -21,16 +47,19 @@ bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_ad
       const RouteEval e = routes.Evaluate(r, pieces, 3);
       if (!e.ok) continue;
       const double added = e.cost - before;
+      double longest = 0.0;
       bool better;
       if (min_max) {
-        const double longest = e.cost > others ? e.cost : others;
+        longest = e.cost > others ? e.cost : others;
         better = longest < best_longest - kImprovementTolerance ||
                  (longest <= best_longest + kImprovementTolerance && added < best_added);
-        if (better) best_longest = longest;
       } else {
         better = added < best_added;
       }
+      // The pairs are judged only for a position that would be taken.
+      if (better && pairs && !routes.NewRouteKeepsPairs(r, pieces, 3)) better = false;
       if (better) {
+        if (min_max) best_longest = longest;
         best_added = added;
         best_route = r;
         best_pos = p;
@@ -40,6 +69,55 @@ bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_ad
   }
   if (!found) return false;
   routes.InsertAfter(best_route, best_pos, v);
+  return true;
+}
+
+bool Insertion::InsertPair(RouteSet& routes, uint32_t first, uint32_t second, double blink, bool least_added) {
+  const RouteModel& m = routes.model();
+  const bool min_max = routes.MinMax() && !least_added;
+  bool found = false;
+  uint32_t best_route = 0;
+  uint32_t best_p = 0;
+  uint32_t best_q = 0;
+  double best_longest = RouteSet::kInf;
+  double best_added = RouteSet::kInf;
+  for (uint32_t r : m.ServersOf(first)) {
+    if (!m.Serves(r, second)) continue;
+    const uint32_t n = routes.Size(r);
+    const double before = routes.Cost(r);
+    const double others = min_max ? routes.LongestOther(r, r) : 0.0;
+    for (uint32_t p = 0; p <= n; ++p) {
+      if (blink > 0.0 && random_.Unit() < blink) continue;
+      for (uint32_t q = p; q <= n; ++q) {
+        const Piece pieces[5] = {Piece::Prefix(r, p), Piece::Node(first), Piece::Range(r, p + 1, q),
+                                 Piece::Node(second), Piece::Range(r, q + 1, n)};
+        const RouteEval e = routes.Evaluate(r, pieces, 5);
+        if (!e.ok) continue;
+        const double added = e.cost - before;
+        double longest = 0.0;
+        bool better;
+        if (min_max) {
+          longest = e.cost > others ? e.cost : others;
+          better = longest < best_longest - kImprovementTolerance ||
+                   (longest <= best_longest + kImprovementTolerance && added < best_added);
+        } else {
+          better = added < best_added;
+        }
+        if (better && !routes.NewRouteKeepsPairs(r, pieces, 5)) better = false;
+        if (better) {
+          if (min_max) best_longest = longest;
+          best_added = added;
+          best_route = r;
+          best_p = p;
+          best_q = q;
+          found = true;
+        }
+      }
+    }
+  }
+  if (!found) return false;
+  routes.InsertAfter(best_route, best_p, first);
+  routes.InsertAfter(best_route, best_q + 1, second);
   return true;
 }
 

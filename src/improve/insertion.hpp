@@ -18,7 +18,12 @@ class Insertion {
   // Inserts v; false, with the routes unchanged, when no position is feasible.
   // `least_added` judges every position by what it adds alone, also under
   // min-max: it keeps the routes' slack for targets still to come.
+  // Precedence pairs are kept with the routed partners; a target whose "same"
+  // partner is not routed goes in with it, on one route (alone when the two
+  // fit nowhere together).
   bool Insert(RouteSet& routes, uint32_t v, double blink, bool least_added = false);
+  // `first` and then `second` on one route, at the best pair of positions.
+  bool InsertPair(RouteSet& routes, uint32_t first, uint32_t second, double blink, bool least_added);
 
  private:
   RandomSource& random_;

@@ -101,6 +101,25 @@ RouteModel::RouteModel(const RoutingContext& context, size_t neighbours)
     }
   }
 
+  // Pairs by node, both ends listing the pair.
+  pair_start_.assign(n_ + 1, 0);
+  for (const PrecedencePair& pair : context.Pairs()) {
+    ++pair_start_[pair.before + 1];
+    ++pair_start_[pair.after + 1];
+    if (pair.kind == PairKind::kSame) same_pairs_ = true;
+  }
+  for (size_t v = 0; v < n_; ++v) pair_start_[v + 1] += pair_start_[v];
+  pairs_.resize(pair_start_[n_]);
+  {
+    std::vector<uint32_t> fill(pair_start_.begin(), pair_start_.end() - 1);
+    for (const PrecedencePair& pair : context.Pairs()) {
+      const uint32_t b = static_cast<uint32_t>(pair.before);
+      const uint32_t a = static_cast<uint32_t>(pair.after);
+      pairs_[fill[b]++] = NodePair{a, pair.kind, true};
+      pairs_[fill[a]++] = NodePair{b, pair.kind, false};
+    }
+  }
+
   // Proximity orders.
   const size_t t = targets_.size();
   adjacency_length_ = std::min(t, kAdjacencyLength);

@@ -85,6 +85,22 @@ class RouteModel {
   // Agents that may serve target v.
   const std::vector<uint32_t>& ServersOf(uint32_t v) const { return servers_[v]; }
 
+  // Loads: the targets' demands and the agents' capacities (+inf without one).
+  bool Capacities() const { return context_.HasCapacities(); }
+  double Demand(uint32_t v) const { return context_.Demand(v); }
+  bool WithinCapacity(uint32_t agent, double load) const { return context_.WithinCapacity(agent, load); }
+
+  // Precedence pairs, listed at both of their nodes.
+  struct NodePair {
+    uint32_t partner;
+    PairKind kind;
+    bool before;  // the node is the pair's `before`
+  };
+  bool Pairs() const { return !pairs_.empty(); }
+  bool SamePairs() const { return same_pairs_; }
+  const NodePair* PairsBegin(uint32_t v) const { return pairs_.data() + pair_start_[v]; }
+  const NodePair* PairsEnd(uint32_t v) const { return pairs_.data() + pair_start_[v + 1]; }
+
   // The nearest targets of target v (granular moves) and a longer proximity
   // order (string removal).
   const std::vector<uint32_t>& Neighbours(uint32_t v) const { return neighbours_[v]; }
@@ -123,6 +139,9 @@ class RouteModel {
   std::vector<double> close_open_, close_shut_;
   std::vector<uint8_t> serves_, slot_serves_;
   std::vector<std::vector<uint32_t>> servers_;
+  std::vector<NodePair> pairs_;       // by node: [pair_start_[v], pair_start_[v + 1])
+  std::vector<uint32_t> pair_start_;  // n + 1 entries
+  bool same_pairs_ = false;
   std::vector<std::vector<uint32_t>> neighbours_;
   static constexpr size_t kAdjacencyLength = 256;
   std::vector<uint32_t> adjacency_;  // [rank * adjacency_length_ + j]

@@ -11,7 +11,11 @@ constexpr uint32_t kShortPiece = 3;
 }  // namespace
 
 RouteSet::RouteSet(const RouteModel& model, bool min_max)
-    : model_(&model), min_max_(min_max), stride_(model.Targets().size() + 2) {
+    : model_(&model),
+      min_max_(min_max),
+      loads_(model.Capacities()),
+      pairs_(model.Pairs()),
+      stride_(model.Targets().size() + 2) {
   const size_t m = model.AgentCount();
   const size_t slots = model.SlotCount();
   routes_.resize(m);
@@ -23,6 +27,12 @@ RouteSet::RouteSet(const RouteModel& model, bool min_max)
     r.fwd.assign(model.Literal() ? 0 : slots * stride_, 0.0);
     r.bwd.assign(model.Literal() ? 0 : slots * stride_, 0.0);
     r.barred.assign(slots > 1 ? slots * stride_ : 0, 0);
+    if (loads_) r.load.reserve(stride_);
+  }
+  if (pairs_) {
+    pair_seq_.reserve(stride_);
+    pair_time_.reserve(stride_);
+    pair_pos_.assign(model.NodeCount(), kUnrouted);
   }
   route_of_.assign(model.NodeCount(), kUnrouted);
   pos_of_.assign(model.NodeCount(), 0);
@@ -39,6 +49,7 @@ void RouteSet::CopyFrom(const RouteSet& other) {
     d.seq = s.seq;
     d.time = s.time;
     d.ok = s.ok;
+    if (loads_) d.load = s.load;
     const size_t used = s.seq.size() + 1;
     const size_t slots = model_->SlotCount();
     for (size_t k = 0; k < slots; ++k) {
@@ -102,6 +113,12 @@ void RouteSet::InsertAfter(uint32_t r, uint32_t p, uint32_t v) {
   RefreshValue();
 }
 
+void RouteSet::RemoveTarget(uint32_t v) {
+  const uint32_t r = route_of_[v];
+  Remove(r, pos_of_[v], pos_of_[v]);
+  Refresh(r);
+}
+
 void RouteSet::Refresh(uint32_t r) {
   const RouteModel& m = *model_;
   RouteData& d = routes_[r];
@@ -121,6 +138,12 @@ void RouteSet::Refresh(uint32_t r) {
     if (ok) ok = m.StepTo(slot, d.seq[p - 1], v, limit, t);
     d.time[p] = t;
     d.ok[p] = ok ? 1 : 0;
+  }
+  if (loads_) {
+    d.load.resize(n + 1);
+    d.load[0] = 0.0;
+    for (size_t p = 1; p <= n; ++p) d.load[p] = d.load[p - 1] + m.Demand(d.seq[p]);
+    if (!m.WithinCapacity(r, d.load[n])) ok = false;
   }
   double cost = 0.0;
   d.feasible = ok && m.CloseRoute(r, d.seq[n], t, cost, &d.close);
@@ -222,6 +245,20 @@ RouteEval RouteSet::Evaluate(uint32_t agent, const Piece* pieces, int count) con
   const RouteData& own = routes_[agent];
   const uint32_t head = pieces[0].to;
   if (!own.ok[head]) return RouteEval{};
+  if (loads_) {
+    // Loads are prefix differences: the pieces' loads add up in O(1) each.
+    double load = own.load[head];
+    for (int i = 1; i < count; ++i) {
+      const Piece& piece = pieces[i];
+      if (piece.route == Piece::kFree) {
+        load += m.Demand(piece.from);
+      } else if (piece.to >= piece.from) {
+        const std::vector<double>& l = routes_[piece.route].load;
+        load += l[piece.to] - (piece.from > 0 ? l[piece.from - 1] : 0.0);
+      }
+    }
+    if (!m.WithinCapacity(agent, load)) return RouteEval{};
+  }
   const uint32_t slot = m.Slot(agent);
   const double limit = m.Limit(agent);
   const bool literal = m.Literal();
@@ -285,7 +322,7 @@ bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, const Objective* beat)
   Materialise(pa, na, scratch_a_);
   routes_[a].seq.swap(scratch_a_);
   Refresh(a);
-  const bool feasible = routes_[a].feasible;
+  const bool feasible = routes_[a].feasible && (!pairs_ || RoutePairsHold(a));
   if (feasible) RefreshValue();
   const bool keep = feasible && (beat == nullptr || Better(value_, *beat));
   if (!keep) {
@@ -306,7 +343,8 @@ bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piec
   // Nodes that move between the routes are unrouted until their new route is refreshed.
   Refresh(a);
   Refresh(b);
-  const bool feasible = routes_[a].feasible && routes_[b].feasible;
+  const bool feasible =
+      routes_[a].feasible && routes_[b].feasible && (!pairs_ || (RoutePairsHold(a) && RoutePairsHold(b)));
   if (feasible) RefreshValue();
   const bool keep = feasible && (beat == nullptr || Better(value_, *beat));
   if (!keep) {
@@ -317,6 +355,74 @@ bool RouteSet::Apply(uint32_t a, const Piece* pa, int na, uint32_t b, const Piec
     if (feasible) RefreshValue();
   }
   return keep;
+}
+
+namespace {
+
+// A pair's rule for node u (route ru, position pu, served at tu) and its
+// partner w (rw, pw, tw).
+bool PairKept(const RouteModel::NodePair& pair, uint32_t ru, uint32_t pu, double tu, uint32_t rw, uint32_t pw,
+              double tw) {
+  if (pair.kind == PairKind::kSame) return ru == rw && (pair.before ? pu < pw : pw < pu);
+  if (pair.kind == PairKind::kDiff && ru == rw) return false;
+  return pair.before ? RoutingContext::InOrder(tu, tw) : RoutingContext::InOrder(tw, tu);
+}
+
+}  // namespace
+
+bool RouteSet::RoutePairsHold(uint32_t r) const {
+  const RouteModel& m = *model_;
+  const RouteData& d = routes_[r];
+  for (uint32_t p = 1; p < d.seq.size(); ++p) {
+    const uint32_t v = d.seq[p];
+    for (const RouteModel::NodePair* pair = m.PairsBegin(v); pair != m.PairsEnd(v); ++pair) {
+      const uint32_t w = pair->partner;
+      const uint32_t rw = route_of_[w];
+      if (rw == kUnrouted) continue;
+      if (!PairKept(*pair, r, p, d.time[p], rw, pos_of_[w], routes_[rw].time[pos_of_[w]])) return false;
+    }
+  }
+  return true;
+}
+
+bool RouteSet::PairsHold() const {
+  for (uint32_t r = 0; r < routes_.size(); ++r) {
+    if (!RoutePairsHold(r)) return false;
+  }
+  return true;
+}
+
+bool RouteSet::NewRouteKeepsPairs(uint32_t agent, const Piece* pieces, int count) const {
+  const RouteModel& m = *model_;
+  Materialise(pieces, count, pair_seq_);
+  const uint32_t slot = m.Slot(agent);
+  const double limit = m.Limit(agent);
+  pair_time_.resize(pair_seq_.size());
+  double t = m.StartTime(agent);
+  pair_time_[0] = t;
+  for (uint32_t p = 1; p < pair_seq_.size(); ++p) {
+    m.StepTo(slot, pair_seq_[p - 1], pair_seq_[p], limit, t);
+    pair_time_[p] = t;
+    pair_pos_[pair_seq_[p]] = p;
+  }
+  bool kept = true;
+  for (uint32_t p = 1; p < pair_seq_.size() && kept; ++p) {
+    const uint32_t v = pair_seq_[p];
+    for (const RouteModel::NodePair* pair = m.PairsBegin(v); pair != m.PairsEnd(v) && kept; ++pair) {
+      const uint32_t w = pair->partner;
+      const uint32_t pw = pair_pos_[w];
+      if (pw != kUnrouted) {
+        kept = PairKept(*pair, agent, p, pair_time_[p], agent, pw, pair_time_[pw]);
+        continue;
+      }
+      const uint32_t rw = route_of_[w];
+      // A partner left on the agent's old route is no longer there.
+      if (rw == kUnrouted || rw == agent) continue;
+      kept = PairKept(*pair, agent, p, pair_time_[p], rw, pos_of_[w], routes_[rw].time[pos_of_[w]]);
+    }
+  }
+  for (uint32_t p = 1; p < pair_seq_.size(); ++p) pair_pos_[pair_seq_[p]] = kUnrouted;
+  return kept;
 }
 
 EngineSolution RouteSet::Export() const {

@@ -66,8 +66,21 @@ class RouteSet {
   double Cost(uint32_t r) const { return routes_[r].cost; }
   const Objective& Value() const { return value_; }
   size_t Unrouted() const { return unrouted_; }
-  // Every target routed and every route within its windows and limit.
-  bool Complete() const { return unrouted_ == 0 && value_.total < kInf; }
+  // Every target routed, every route within its windows, limit and capacity,
+  // and every precedence pair kept.
+  bool Complete() const { return unrouted_ == 0 && value_.total < kInf && (!pairs_ || PairsHold()); }
+  // Load of route r up to position p (0 without enforced capacities).
+  double Load(uint32_t r, uint32_t p) const { return routes_[r].load.empty() ? 0.0 : routes_[r].load[p]; }
+  // Arrival (after waiting) at position p of route r.
+  double Time(uint32_t r, uint32_t p) const { return routes_[r].time[p]; }
+
+  // Precedence pairs between routed targets: all of them, those with a node on
+  // route r, and those of the route `pieces` would make for `agent` (its
+  // arrival times walked literally), the other routes as they are. Partners
+  // that are not routed are not judged.
+  bool PairsHold() const;
+  bool RoutePairsHold(uint32_t r) const;
+  bool NewRouteKeepsPairs(uint32_t agent, const Piece* pieces, int count) const;
   // Targets of route r that the agent type `slot` may not serve, in positions 1..p.
   uint32_t Barred(uint32_t r, uint32_t slot, uint32_t p) const {
     return model_->SlotCount() == 1 ? 0 : routes_[r].barred[slot * stride_ + p];
@@ -103,6 +116,7 @@ class RouteSet {
   void SetTargets(uint32_t r, const std::vector<uint32_t>& targets);
   void Remove(uint32_t r, uint32_t from, uint32_t to);
   void InsertAfter(uint32_t r, uint32_t p, uint32_t v);  // refreshes r
+  void RemoveTarget(uint32_t v);                          // refreshes its route
   void Refresh(uint32_t r);
   void RefreshValue();
 
@@ -121,6 +135,7 @@ class RouteSet {
     std::vector<Segment> suffix;   // [slot * stride + p]: targets p..end (target windows)
     std::vector<double> fwd, bwd;  // [slot * stride + p]: legs between targets 1..p, forward / backward
     std::vector<uint32_t> barred;  // [slot * stride + p]
+    std::vector<double> load;      // demands of targets 1..p (with enforced capacities)
     double cost = 0.0;
     uint32_t close = 0;
     bool feasible = true;
@@ -130,6 +145,8 @@ class RouteSet {
 
   const RouteModel* model_;
   bool min_max_;
+  bool loads_;  // capacities are enforced
+  bool pairs_;  // precedence pairs are enforced
   size_t stride_;
   std::vector<RouteData> routes_;
   std::vector<uint32_t> route_of_, pos_of_;
@@ -138,6 +155,10 @@ class RouteSet {
   std::array<uint32_t, 3> top_{};
   uint32_t top_count_ = 0;
   std::vector<uint32_t> scratch_a_, scratch_b_;
+  // The pairs' judgement of a new route: its nodes, arrival times and node positions.
+  mutable std::vector<uint32_t> pair_seq_;
+  mutable std::vector<double> pair_time_;
+  mutable std::vector<uint32_t> pair_pos_;
 };
 
 }  // namespace velmora

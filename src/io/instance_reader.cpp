@@ -218,6 +218,8 @@ void ReadInstance(const json& document, Problem& problem) {
     const bool improve = options.value("improve", false);
     const uint64_t seed = OptionsSeed(options);
     const int64_t improve_iterations = OptionsIterations(options);
+    const bool enforce_capacity = options.value("enforce_capacity", false);
+    const bool enforce_precedence = options.value("enforce_precedence", false);
     Options& target = problem.options();
     target.return_to_end = return_to_end;
     target.objective =
@@ -226,6 +228,8 @@ void ReadInstance(const json& document, Problem& problem) {
     target.improve = improve;
     target.seed = seed;
     target.improve_iterations = improve_iterations;
+    target.enforce_capacity = enforce_capacity;
+    target.enforce_precedence = enforce_precedence;
   }
 }
 

@@ -15,6 +15,10 @@ struct Options {
   bool improve = false;
   uint64_t seed = 0;                // random generator of the improvement
   int64_t improve_iterations = 0;   // improvement iterations; 0 or less: no cap
+  // Rules the improvement engine makes the routes obey (both need `improve`):
+  // agent capacities over the node demands, and the precedence pairs.
+  bool enforce_capacity = false;
+  bool enforce_precedence = false;
 };
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -191,6 +192,78 @@ class ProblemReader {
 
 ProblemTables TablesFromProblem(const Problem& problem, bool return_to_end, const Diagnostics& diagnostics) {
   return ProblemReader(problem, diagnostics).Read(return_to_end);
+}
+
+namespace {
+
+std::string Number(double v) {
+  std::ostringstream out;
+  out << v;
+  return out.str();
+}
+
+void AddCapacities(const Problem& problem, RoutingTables& routing) {
+  routing.demand.reserve(problem.nodes().size());
+  for (const Node& node : problem.nodes()) {
+    if (std::isnan(node.demand)) {
+      throw std::invalid_argument("node " + std::to_string(node.id) + " has a demand that is not a number");
+    }
+    if (node.demand < 0) {
+      throw std::invalid_argument("node " + std::to_string(node.id) + " has a negative demand (" +
+                                  Number(node.demand) + "); enforce_capacity needs demands of 0 or more");
+    }
+    routing.demand.push_back(node.demand);
+  }
+  for (const Agent& agent : problem.agents_ordered()) {
+    if (std::isnan(agent.capacity_limit)) {
+      throw std::invalid_argument("agent " + std::to_string(agent.id) + " has a capacity that is not a number");
+    }
+    routing.capacity.push_back(agent.capacity_limit);
+  }
+}
+
+void AddPairs(const Problem& problem, const ProblemTables& tables, RoutingTables& routing) {
+  std::unordered_map<uint64_t, uint64_t> index;
+  for (uint64_t j = 0; j < problem.nodes().size(); ++j) index[problem.nodes()[j].id] = j;
+  std::vector<uint8_t> depot(problem.nodes().size(), 0);
+  for (uint64_t j = 0; j < problem.nodes().size(); ++j) depot[j] = problem.nodes()[j].type == NodeType::DEPOT;
+  for (uint64_t s : tables.starts) depot[s] = 1;
+  for (uint64_t e : tables.ends) depot[e] = 1;
+  const PrecedenceLists& lists = problem.precedence_lists();
+  const std::pair<const char*, const std::vector<IdPair>*> named[] = {{"precedence", &lists.precedence},
+                                                                      {"precedence_same", &lists.precedence_same},
+                                                                      {"precedence_diff", &lists.precedence_diff}};
+  const PairKind kinds[] = {PairKind::kTime, PairKind::kSame, PairKind::kDiff};
+  for (int l = 0; l < 3; ++l) {
+    const std::vector<IdPair>& list = *named[l].second;
+    for (size_t i = 0; i < list.size(); ++i) {
+      const std::string where = std::string(named[l].first) + "[" + std::to_string(i) + "]";
+      uint64_t ends[2];
+      const uint64_t ids[2] = {list[i].first, list[i].second};
+      for (int e = 0; e < 2; ++e) {
+        auto it = index.find(ids[e]);
+        if (it == index.end()) {
+          throw std::invalid_argument(where + " names node id " + std::to_string(ids[e]) + ", which no node has");
+        }
+        if (depot[it->second]) {
+          throw std::invalid_argument(where + " names node id " + std::to_string(ids[e]) +
+                                      ", a depot; pairs tie targets");
+        }
+        ends[e] = it->second;
+      }
+      if (ends[0] == ends[1]) {
+        throw std::invalid_argument(where + " names node id " + std::to_string(ids[0]) + " twice");
+      }
+      routing.pairs.push_back(PrecedencePair{ends[0], ends[1], kinds[l]});
+    }
+  }
+}
+
+}  // namespace
+
+void AddRouteRules(const Problem& problem, const Options& options, ProblemTables& tables) {
+  if (options.enforce_capacity) AddCapacities(problem, tables.routing);
+  if (options.enforce_precedence) AddPairs(problem, tables, tables.routing);
 }
 
 }  // namespace velmora

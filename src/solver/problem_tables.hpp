@@ -35,4 +35,11 @@ struct ProblemTables {
 // rows or columns than nodes raise std::invalid_argument.
 ProblemTables TablesFromProblem(const Problem& problem, bool return_to_end, const Diagnostics& diagnostics);
 
+// The rules that `options` enforces, into tables.routing: demands and
+// capacities (enforce_capacity), the precedence pairs by node index
+// (enforce_precedence). Raises std::invalid_argument for a negative or NaN
+// demand, a NaN capacity, and a pair that names an unknown node id, a depot
+// or one node twice (by its list and position).
+void AddRouteRules(const Problem& problem, const Options& options, ProblemTables& tables);
+
 }  // namespace velmora

@@ -42,11 +42,20 @@ Solver::~Solver() {
 }
 
 void Solver::SetUp(const Problem& problem, const Options& options) {
+  // The focal search knows neither rule: only the improvement engine enforces them.
+  if (!options.improve) {
+    if (options.enforce_capacity) throw std::invalid_argument("options.enforce_capacity needs options.improve on");
+    if (options.enforce_precedence) {
+      throw std::invalid_argument("options.enforce_precedence needs options.improve on");
+    }
+  }
   const uint64_t n = problem.nodes().size();
   if (n > kMaxNodes && (!options.improve || n > kMaxImproveNodes)) {
     throw std::invalid_argument(TooManyNodes(n, options.improve));
   }
   ProblemTables tables = TablesFromProblem(problem, options.return_to_end, diagnostics_);
+  AddRouteRules(problem, options, tables);
+  engine_only_ = options.enforce_capacity || options.enforce_precedence;
   nodes_ = std::move(tables.nodes);
   agents_ = std::move(tables.agents);
   starts_ = std::move(tables.starts);
@@ -63,9 +72,10 @@ void Solver::SetUp(const Problem& problem, const Options& options) {
   improve_iterations_ = options.improve_iterations;
   context_ = RoutingContext(std::move(tables.routing));
   context_.SetDiagnostics(&diagnostics_);
-  if (n > kMaxNodes) {
-    // Beyond the focal search's limit only the improvement engine runs: it reads
-    // the context alone (no graph, no edge list, plugins left unconfigured).
+  if (n > kMaxNodes || engine_only_) {
+    // Beyond the focal search's limit, or under a rule the focal search does not
+    // know, only the improvement engine runs: it reads the context alone (no
+    // graph, no edge list, plugins left unconfigured).
     unreachable_ = UnreachableDepots(context_, nodes_.size(), diagnostics_);
     return;
   }

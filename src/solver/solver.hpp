@@ -46,8 +46,9 @@ namespace velmora {
 // routing tables (TablesFromProblem), the tables become the routing context,
 // and when the focal search runs (at most kMaxNodes nodes) the complete graph
 // is built from the context and the search prepared on it (edge list,
-// unreachable depots, plugins). Beyond kMaxNodes, with improvement on, there is
-// no graph: solve() runs the improvement engine alone on the context. It owns
+// unreachable depots, plugins). Beyond kMaxNodes, with improvement on, and
+// whenever the options enforce capacities or precedence pairs, there is no
+// graph: solve() runs the improvement engine alone on the context. It owns
 // one plugin of each family, all search structures and its ResultLog.
 class Solver {
  public:
@@ -235,6 +236,7 @@ class Solver {
 
   ObjectiveType objective_type_ = ObjectiveType::MinSum;
   bool improve_ = false;
+  bool engine_only_ = false;  // a rule only the improvement engine enforces is on
   uint64_t seed_ = 0;
   int64_t improve_iterations_ = 0;
   bool improved_ = false;  // the improvement phase recorded a solution

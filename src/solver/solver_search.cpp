@@ -458,7 +458,7 @@ int Solver::FinishSearch() {
 }
 
 int Solver::solve() {
-  if (graph_ == nullptr) return SolveEngineOnly();
+  if (graph_ == nullptr || engine_only_) return SolveEngineOnly();
   const size_t m = BeginSearch();
   MemoryGuard memory(memory_limit_ > 0 ? memory_limit_ : DefaultMemoryLimit());
   PushRoot(m);

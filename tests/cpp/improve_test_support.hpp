@@ -50,6 +50,8 @@ struct Shape {
   bool distinct_depots = true;
   bool negative = false;  // some legs below zero
   bool missing = true;    // some NaN and 9999 cells
+  bool loads = false;     // demands and capacities
+  size_t pairs = 0;       // precedence pairs of every kind
 };
 
 inline RoutingTables MakeTables(uint64_t seed, const Shape& shape) {
@@ -112,6 +114,26 @@ inline RoutingTables MakeTables(uint64_t seed, const Shape& shape) {
       }
     }
   }
+  auto depot = [&](uint64_t v) {
+    return std::find(t.starts.begin(), t.starts.end(), v) != t.starts.end() ||
+           std::find(t.ends.begin(), t.ends.end(), v) != t.ends.end();
+  };
+  if (shape.loads) {
+    for (size_t v = 0; v < n; ++v) t.demand.push_back(depot(v) ? 0.0 : std::floor(1.0 + 9.0 * unit(rng)));
+    for (size_t k = 0; k < m; ++k)
+      t.capacity.push_back(unit(rng) < 0.2 ? 0.0 : std::floor(15.0 + 40.0 * unit(rng)));
+  }
+  std::vector<uint64_t> targets;
+  for (uint64_t v = 0; v < n; ++v) {
+    if (!depot(v)) targets.push_back(v);
+  }
+  for (size_t i = 0; i < shape.pairs && targets.size() >= 2; ++i) {
+    const uint64_t b = targets[static_cast<size_t>(unit(rng) * targets.size()) % targets.size()];
+    const uint64_t a = targets[static_cast<size_t>(unit(rng) * targets.size()) % targets.size()];
+    if (a == b) continue;
+    const PairKind kinds[] = {PairKind::kTime, PairKind::kSame, PairKind::kDiff};
+    t.pairs.push_back(PrecedencePair{b, a, kinds[i % 3]});
+  }
   return t;
 }
 
@@ -138,11 +160,13 @@ inline Walk WalkRoute(const RoutingTables& t, size_t k, const std::vector<uint64
            std::find(t.ends.begin(), t.ends.end(), v) != t.ends.end();
   };
   double c = 0.0;
+  double load = 0.0;
   for (size_t p = 0; p < path.size(); ++p) {
     const uint64_t v = path[p];
     if (v >= n) return {};
     if (p > 0 && p + 1 < path.size()) {
       if (depot(v)) return {};
+      if (!t.demand.empty()) load += t.demand[v];
       const auto& types = t.node_types[v];
       if (std::find(types.begin(), types.end(), type) == types.end()) return {};
     }
@@ -163,7 +187,64 @@ inline Walk WalkRoute(const RoutingTables& t, size_t k, const std::vector<uint64
     }
     if (p > 0 && t.time_limit[k] > 0 && c > t.time_limit[k]) return {};
   }
+  if (!t.demand.empty() && t.capacity[k] > 0 && load > t.capacity[k]) return {};
   return {true, c};
+}
+
+// Served times along full paths (start first, closing node last), by node.
+struct Served {
+  std::vector<int64_t> route, pos;
+  std::vector<double> time;
+};
+
+inline Served ServedTimes(const RoutingTables& t, const std::vector<std::vector<uint64_t>>& paths) {
+  Served s;
+  s.route.assign(t.nodes, -1);
+  s.pos.assign(t.nodes, 0);
+  s.time.assign(t.nodes, 0.0);
+  for (size_t k = 0; k < paths.size(); ++k) {
+    const std::vector<uint64_t>& path = paths[k];
+    const uint64_t st = t.starts[k], e = t.ends[k];
+    const int64_t type = t.agent_type[k];
+    double c = 0.0;
+    for (size_t p = 0; p + 1 < path.size(); ++p) {
+      const uint64_t v = path[p];
+      if (p > 0) {
+        const uint64_t u = path[p - 1];
+        double leg = 0.0;
+        if (u != v && !(!t.return_to_end && (v == st || v == e))) {
+          leg = t.costs[(static_cast<size_t>(type) * t.nodes + u) * t.nodes + v];
+          if (leg != leg) leg = 0.0;
+        }
+        c += leg;
+      }
+      for (const auto& w : t.windows) {
+        if (w.first == v && c < w.second.first) c = w.second.first;
+      }
+      if (p > 0) {
+        s.route[v] = static_cast<int64_t>(k);
+        s.pos[v] = static_cast<int64_t>(p);
+        s.time[v] = c;
+      }
+    }
+  }
+  return s;
+}
+
+// The pairs whose nodes are both served (and, when `touching` is given, one of
+// them on a route it marks) hold.
+inline bool PairsKept(const RoutingTables& t, const std::vector<std::vector<uint64_t>>& paths,
+                      const std::vector<uint8_t>* touching = nullptr) {
+  const Served s = ServedTimes(t, paths);
+  for (const PrecedencePair& pair : t.pairs) {
+    const int64_t rb = s.route[pair.before], ra = s.route[pair.after];
+    if (rb < 0 || ra < 0) continue;
+    if (touching != nullptr && !(*touching)[rb] && !(*touching)[ra]) continue;
+    if (pair.kind == PairKind::kSame && (rb != ra || s.pos[pair.before] >= s.pos[pair.after])) return false;
+    if (pair.kind == PairKind::kDiff && rb == ra) return false;
+    if (pair.kind != PairKind::kSame && s.time[pair.before] > s.time[pair.after] + 1e-9) return false;
+  }
+  return true;
 }
 
 // Best of the closing nodes for a start-and-targets sequence.
@@ -203,6 +284,7 @@ inline bool ValidSolution(const RoutingTables& t, const EngineSolution& s, std::
     if (served[v] != (depot ? 0 : 1))
       return fail("node " + std::to_string(v) + " served " + std::to_string(served[v]));
   }
+  if (!PairsKept(t, s.paths)) return fail("a precedence pair is broken");
   return true;
 }
 

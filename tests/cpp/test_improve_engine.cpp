@@ -31,7 +31,8 @@ struct ShapeCase {
   Shape shape;
 };
 
-Shape Variant(bool windows, bool limits, bool rte, bool distinct, bool negative, size_t types = 2) {
+Shape Variant(bool windows, bool limits, bool rte, bool distinct, bool negative, size_t types = 2,
+              bool loads = false, size_t pairs = 0) {
   Shape s;
   s.nodes = 20;
   s.agents = 3;
@@ -41,6 +42,8 @@ Shape Variant(bool windows, bool limits, bool rte, bool distinct, bool negative,
   s.return_to_end = rte;
   s.distinct_depots = distinct;
   s.negative = negative;
+  s.loads = loads;
+  s.pairs = pairs;
   return s;
 }
 
@@ -50,6 +53,9 @@ const ShapeCase kShapes[] = {
     {"plain_single_depot", Variant(false, false, true, false, false, 1)},
     {"limits_only", Variant(false, true, true, false, false)},
     {"negative_legs", Variant(true, true, false, true, true)},
+    {"loads", Variant(true, false, true, true, false, 2, true)},
+    {"pairs", Variant(false, false, false, false, false, 1, false, 5)},
+    {"loads_pairs_windows", Variant(true, false, true, false, false, 1, true, 4)},
 };
 
 class ImproveEngineShapes : public ::testing::TestWithParam<ShapeCase> {};

@@ -22,7 +22,7 @@ struct OracleCase {
 };
 
 Shape MakeShape(size_t nodes, size_t agents, size_t types, bool windows, bool limits, bool rte, bool distinct,
-                bool negative) {
+                bool negative, bool loads = false, size_t pairs = 0) {
   Shape s;
   s.nodes = nodes;
   s.agents = agents;
@@ -32,6 +32,8 @@ Shape MakeShape(size_t nodes, size_t agents, size_t types, bool windows, bool li
   s.return_to_end = rte;
   s.distinct_depots = distinct;
   s.negative = negative;
+  s.loads = loads;
+  s.pairs = pairs;
   return s;
 }
 
@@ -44,6 +46,11 @@ const OracleCase kCases[] = {
     {"long_open_routes_without_windows", MakeShape(30, 3, 1, false, false, false, true, false)},
     {"negative_legs", MakeShape(18, 3, 2, true, true, false, true, true)},
     {"negative_legs_closed", MakeShape(18, 2, 1, false, true, true, false, true)},
+    {"loads", MakeShape(24, 4, 2, false, false, true, true, false, true)},
+    {"loads_windows_open_routes", MakeShape(24, 4, 2, true, true, false, true, false, true)},
+    {"pairs", MakeShape(20, 4, 1, false, false, true, false, false, false, 6)},
+    {"pairs_windows", MakeShape(20, 4, 2, true, false, false, true, false, false, 6)},
+    {"loads_pairs_windows", MakeShape(24, 4, 1, true, false, true, true, false, true, 5)},
 };
 
 class ImproveOracle : public ::testing::TestWithParam<OracleCase> {};
@@ -52,7 +59,35 @@ struct Tally {
   size_t checked = 0;
   size_t feasible = 0;
   size_t infeasible = 0;
+  size_t pairs_broken = 0;  // judgements where only the pairs ruled the routes out
 };
+
+// The routes of `routes` with route a (and b) replaced by the pieces' sequences
+// closed at their best closing node; false when one of them is infeasible.
+bool Replaced(const RoutingTables& tables, const RouteSet& routes, std::vector<std::vector<uint64_t>>& paths,
+              uint32_t a, const Piece* pa, int na, uint32_t b = RouteSet::kUnrouted, const Piece* pb = nullptr,
+              int nb = 0) {
+  paths = routes.Export().paths;
+  for (int side = 0; side < (b == RouteSet::kUnrouted ? 1 : 2); ++side) {
+    const uint32_t r = side == 0 ? a : b;
+    std::vector<uint32_t> seq;
+    routes.Materialise(side == 0 ? pa : pb, side == 0 ? na : nb, seq);
+    std::vector<uint64_t> path(seq.begin(), seq.end());
+    const Walk w = WalkBestClose(tables, r, path);
+    if (!w.ok) return false;
+    // The closing node the walk chose.
+    std::vector<uint64_t> closes{tables.ends[r]};
+    if (!tables.return_to_end && tables.starts[r] != tables.ends[r]) closes.push_back(tables.starts[r]);
+    for (uint64_t c : closes) {
+      path.push_back(c);
+      const Walk x = WalkRoute(tables, r, path);
+      if (x.ok && x.cost == w.cost) break;
+      path.pop_back();
+    }
+    paths[r] = path;
+  }
+  return true;
+}
 
 void Compare(const RoutingTables& tables, const RouteSet& routes, uint32_t agent, const Piece* pieces, int count,
              const RouteEval& predicted, Tally& tally, const char* what) {
@@ -138,13 +173,70 @@ TEST_P(ImproveOracle, EveryPredictionEqualsTheLiteralWalk) {
       routes.InsertAfter(r, p - 1, v);
     }
     EXPECT_TRUE(ValidSolution(tables, routes.Export(), &why)) << why;
+    if (tables.pairs.empty()) continue;
+
+    // Pairs at insertion: the new route's pairs, against the literal walk of
+    // the route and the other routes as they are.
+    std::vector<std::vector<uint64_t>> paths;
+    for (uint32_t v : targets) {
+      const uint32_t r = routes.RouteOf(v);
+      const uint32_t p = routes.PosOf(v);
+      routes.RemoveTarget(v);
+      routes.RefreshValue();
+      // Without the triangle inequality a removal may leave its route late:
+      // its times then mean nothing to the pairs.
+      for (uint32_t q = 0; q < routes.RouteCount() && routes.Cost(r) < RouteSet::kInf; ++q) {
+        if (!engine.model().Serves(q, v)) continue;
+        for (uint32_t at = 0; at <= routes.Size(q); ++at) {
+          const Piece pieces[3] = {Piece::Prefix(q, at), Piece::Node(v), Piece::Range(q, at + 1, routes.Size(q))};
+          if (!routes.Evaluate(q, pieces, 3).ok) continue;
+          ASSERT_TRUE(Replaced(tables, routes, paths, q, pieces, 3));
+          std::vector<uint8_t> touching(routes.RouteCount(), 0);
+          touching[q] = 1;
+          const bool literal = PairsKept(tables, paths, &touching);
+          ASSERT_EQ(routes.NewRouteKeepsPairs(q, pieces, 3), literal)
+              << "insertion of " << v << " on " << q << " at " << at;
+          ++tally.checked;
+          if (!literal) ++tally.pairs_broken;
+        }
+      }
+      routes.InsertAfter(r, p - 1, v);
+    }
+
+    // Applying a relocation between routes: feasible exactly when the literal
+    // walk of both new routes is, loads and pairs included.
+    RouteSet trial(engine.model(), settings.min_max);
+    for (uint32_t u : targets) {
+      const uint32_t a = routes.RouteOf(u);
+      const uint32_t i = routes.PosOf(u);
+      for (uint32_t b = 0; b < routes.RouteCount(); ++b) {
+        if (b == a || !engine.model().Serves(b, u)) continue;
+        for (uint32_t at = 0; at <= routes.Size(b); ++at) {
+          const Piece pa[2] = {Piece::Prefix(a, i - 1), Piece::Range(a, i + 1, routes.Size(a))};
+          const Piece pb[3] = {Piece::Prefix(b, at), Piece::Range(a, i, i),
+                               Piece::Range(b, at + 1, routes.Size(b))};
+          trial.CopyFrom(routes);
+          const bool applied = trial.Apply(a, pa, 2, b, pb, 3);
+          const bool walked = Replaced(tables, routes, paths, a, pa, 2, b, pb, 3);
+          const bool literal = walked && PairsKept(tables, paths);
+          ASSERT_EQ(applied, literal) << "relocation of " << u << " to route " << b << " after " << at;
+          ++tally.checked;
+          if (walked && !literal) ++tally.pairs_broken;
+          if (applied) {
+            EXPECT_EQ(trial.Value().total < RouteSet::kInf, true);
+            EXPECT_EQ(trial.PairsHold(), true);
+          }
+        }
+      }
+    }
   }
   EXPECT_GE(built, 10u) << "too few instances with a solution";
   // Every move was judged on proposals.
   ASSERT_EQ(attempts.size(), MoveTable::Default().size());
   for (size_t m = 0; m < attempts.size(); ++m) EXPECT_GT(attempts[m], 0) << MoveTable::Default()[m].name;
   EXPECT_GT(tally.feasible, 500u);
-  if (c.shape.windows || c.shape.limits) EXPECT_GT(tally.infeasible, 50u);
+  if (c.shape.windows || c.shape.limits || c.shape.loads) EXPECT_GT(tally.infeasible, 50u);
+  if (c.shape.pairs > 0) EXPECT_GT(tally.pairs_broken, 20u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ImproveOracle, ::testing::ValuesIn(kCases),

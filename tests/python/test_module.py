@@ -61,7 +61,16 @@ CLASS_MEMBERS = {
     "Position": ["x", "y", "z"],
     "Node": ["demand", "id", "position", "type"],
     "Agent": ["capacity_limit", "end_node", "id", "start_node", "time_limit", "type"],
-    "Options": ["improve", "improve_iterations", "objective", "return_to_end", "seed", "time_limit"],
+    "Options": [
+        "enforce_capacity",
+        "enforce_precedence",
+        "improve",
+        "improve_iterations",
+        "objective",
+        "return_to_end",
+        "seed",
+        "time_limit",
+    ],
     "AssignmentConstraint": ["set_assignment"],
     "TimeWindowConstraint": ["set_timewindow"],
     "Problem": [

@@ -1,223 +1,278 @@
-"""`kvt_mtsp.validate` with capacities and precedence pairs turned on: a table of tiny instances and
-routes with the exact violations, and the agreement of validate with a literal reading of the rules."""
+"""Capacities and precedence pairs that the routes obey (`Options.enforce_capacity`,
+`Options.enforce_precedence`): the set-up's refusals, and the engine's routes on tiny instances against
+an exhaustive search."""
 
 from __future__ import annotations
 
 import itertools
 import json
-import pathlib
-import subprocess
-import sys
+import math
+import random
 
 import pytest
 
-from kvt_mtsp.instance import Instance
-from kvt_mtsp.validate import validate_result
+import _kvt_core as core
 
-SCRIPT = pathlib.Path(sys.executable).with_name("kvt-mtsp")
+KINDS = {"precedence": "", "precedence_same": "same", "precedence_diff": "diff"}
 
 
-def instance(pairs=(), capacity=(5, 5), windows=(), rules=("enforce_capacity", "enforce_precedence")) -> dict:
-    """Depot 0 and targets 1-4 on a line (arc i -> j costs |i - j|), demands 1, 2, 3, 4, two trucks."""
+def tiny(n=6, agents=2, seed=1, objective="min_sum", capacity=0, demands=None, pairs=(), **options):
+    """A depot (id 0) and n - 1 targets (ids 1..), identical agents at the depot; `pairs` as
+    (list name, before id, after id)."""
+    rng = random.Random(seed)
+    points = [(rng.randint(0, 60), rng.randint(0, 60)) for _ in range(n)]
+    demands = demands or [0] + [rng.randint(1, 9) for _ in range(n - 1)]
     doc = {
-        "nodes": [{"id": 0, "x": 0, "y": 0, "type": "depot"}]
-        + [{"id": i, "x": i, "y": 0, "demand": i} for i in range(1, 5)],
+        "nodes": [
+            {"id": i, "x": x, "y": y, "demand": demands[i], **({"type": "depot"} if i == 0 else {})}
+            for i, (x, y) in enumerate(points)
+        ],
         "agents": [
-            {"id": 10 + k, "type": "truck", "start_node": 0, "end_node": 0, "capacity": c}
-            for k, c in enumerate(capacity)
+            {"id": 100 + k, "type": "truck", "start_node": 0, "end_node": 0, "capacity": capacity}
+            for k in range(agents)
         ],
-        "costs": {"truck": [[float(abs(i - j)) for j in range(5)] for i in range(5)]},
+        "costs": {"truck": [[float(round(math.dist(a, b))) for b in points] for a in points]},
         "constraints": [
-            {"kind": "sequence", "precedence": [dict(zip(("before", "after", "type"), p)) for p in pairs]},
-            {"kind": "timewindow", "items": [{"node": v, "start": s, "end": e} for v, s, e in windows]},
+            {"kind": "assignment", "items": [{"node": i, "types": ["truck"]} for i in range(n)]},
+            {
+                "kind": "sequence",
+                "precedence": [
+                    {"before": b, "after": a, **({"type": KINDS[name]} if KINDS[name] else {})} for name, b, a in pairs
+                ],
+            },
         ],
-        "options": {"improve": True, **{rule: True for rule in rules}},
+        "options": {"objective": objective, "time_limit": 5.0, "improve": True, **options},
     }
     return doc
 
 
-def result(doc: dict, *paths) -> dict:
-    inst = Instance.from_document(doc)
-    from kvt_mtsp.validate import time_route
+def solve(doc, budget=-1.0):
+    return core.solve_json_str(json.dumps(doc), budget)
 
-    routes = [
-        {"agent_id": a.id, "path": list(p), "cost": time_route(inst, a, list(p)).cost}
-        for a, p in zip(inst.agents, paths)
+
+# --- the set-up's refusals -------------------------------------------------------------------------
+
+
+def refused_cases():
+    base = {"enforce_capacity": True, "enforce_precedence": True}
+    return [
+        (
+            "capacity_without_improve",
+            {"improve": False, "enforce_capacity": True},
+            None,
+            "options.enforce_capacity needs options.improve on",
+        ),
+        (
+            "precedence_without_improve",
+            {"improve": False, "enforce_precedence": True},
+            None,
+            "options.enforce_precedence needs options.improve on",
+        ),
+        (
+            "negative_demand",
+            base,
+            lambda d: d["nodes"][3].update(demand=-2),
+            "node 3 has a negative demand (-2); enforce_capacity needs demands of 0 or more",
+        ),
+        (
+            "unknown_node",
+            base,
+            lambda d: pairs_of(d).append({"before": 1, "after": 77}),
+            "precedence[1] names node id 77, which no node has",
+        ),
+        (
+            "depot",
+            base,
+            lambda d: pairs_of(d).append({"before": 0, "after": 2, "type": "same"}),
+            "precedence_same[0] names node id 0, a depot; pairs tie targets",
+        ),
+        (
+            "twice",
+            base,
+            lambda d: pairs_of(d).append({"before": 4, "after": 4, "type": "diff"}),
+            "precedence_diff[0] names node id 4 twice",
+        ),
     ]
-    costs = [r["cost"] for r in routes]
-    return {"status": "success", "routes": routes, "statistics": {"max_cost": max(costs), "sum_cost": sum(costs)}}
 
 
-CASES = [
-    # (name, instance, routes, violations)
-    ("within capacity", instance(), ([0, 1, 4, 0], [0, 2, 3, 0]), []),
-    (
-        "over capacity",
-        instance(),
-        ([0, 1, 2, 3, 0], [0, 4, 0]),
-        ["route 0 (agent 10): carries a load of 6 over 3 targets, above its capacity 5"],
-    ),
-    ("capacity 0 carries any load", instance(capacity=(0, 5)), ([0, 1, 2, 3, 4, 0], [0, 0]), []),
-    ("capacity off", instance(rules=("enforce_precedence",)), ([0, 1, 2, 3, 4, 0], [0, 0]), []),
-    ("plain pair met across routes", instance(pairs=[(1, 3)]), ([0, 1, 4, 0], [0, 2, 3, 0]), []),
-    (
-        "plain pair met at the same time",
-        instance(pairs=[(2, 3)], capacity=(0, 0), windows=[(2, 3, 9)]),
-        ([0, 2, 1, 0], [0, 3, 4, 0]),
-        [],
-    ),
-    (
-        "plain pair broken across routes",
-        instance(pairs=[(4, 2)]),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        [
-            "route 1 (agent 11): serves node 2 at 2, before node 4 is served at 4 by route 0, against the "
-            "precedence pair (4, 2)"
-        ],
-    ),
-    (
-        "a wait for a window counts as the time served",
-        instance(pairs=[(1, 2)], windows=[(1, 5, 9)]),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        [
-            "route 1 (agent 11): serves node 2 at 2, before node 1 is served at 5 by route 0, against the "
-            "precedence pair (1, 2)"
-        ],
-    ),
-    ("same pair in order", instance(pairs=[(1, 4, "same")]), ([0, 1, 4, 0], [0, 2, 3, 0]), []),
-    (
-        "same pair reversed",
-        instance(pairs=[(4, 1, "same")]),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        ['route 0 (agent 10): serves node 1 before node 4, against the "same" pair (4, 1)'],
-    ),
-    (
-        "same pair split",
-        instance(pairs=[(2, 1, "same")]),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        ['route 0 (agent 10): serves node 1 of the "same" pair (2, 1), whose node 2 route 1 serves'],
-    ),
-    ("diff pair on two routes", instance(pairs=[(1, 3, "diff")]), ([0, 1, 4, 0], [0, 2, 3, 0]), []),
-    (
-        "diff pair on one route",
-        instance(pairs=[(1, 4, "diff")]),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        ['route 0 (agent 10): serves both nodes of the "diff" pair (1, 4)'],
-    ),
-    (
-        "diff pair late",
-        instance(pairs=[(4, 3, "diff")]),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        [
-            'route 1 (agent 11): serves node 3 at 3, before node 4 is served at 4 by route 0, against the "diff" '
-            "pair (4, 3)"
-        ],
-    ),
-    (
-        "pairs off",
-        instance(pairs=[(4, 1, "same"), (1, 4, "diff")], rules=("enforce_capacity",)),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        [],
-    ),
-    (
-        "several broken at once",
-        instance(pairs=[(3, 2, "same"), (4, 1)], capacity=(3, 3)),
-        ([0, 1, 4, 0], [0, 2, 3, 0]),
-        [
-            "route 0 (agent 10): carries a load of 5 over 2 targets, above its capacity 3",
-            "route 1 (agent 11): carries a load of 5 over 2 targets, above its capacity 3",
-            'route 1 (agent 11): serves node 2 before node 3, against the "same" pair (3, 2)',
-            "route 0 (agent 10): serves node 1 at 1, before node 4 is served at 4 by route 0, against the "
-            "precedence pair (4, 1)",
-        ],
-    ),
-]
+def pairs_of(doc):
+    return doc["constraints"][1]["precedence"]
 
 
-@pytest.mark.parametrize("name, doc, paths, expected", CASES, ids=[c[0] for c in CASES])
-def test_validate_names_the_agent_and_the_pair_or_load(name, doc, paths, expected):
-    assert [str(v) for v in validate_result(Instance.from_document(doc), result(doc, *paths))] == expected
-
-
-def literal_faults(doc: dict, paths) -> int:
-    """How many rules the routes break, read straight off the rules: loads against capacities, then
-    each pair by its route, position and time served."""
-    demand = {n["id"]: n.get("demand", 0) for n in doc["nodes"]}
-    windows = {i["node"]: i["start"] for c in doc["constraints"] if c["kind"] == "timewindow" for i in c["items"]}
-    served = {}
-    faults = 0
-    for k, (agent, path) in enumerate(zip(doc["agents"], paths)):
-        if agent["capacity"] > 0 and sum(demand[v] for v in path[1:-1]) > agent["capacity"]:
-            faults += 1
-        t = 0.0
-        for pos, (u, v) in enumerate(zip(path, path[1:]), start=1):
-            t = max(t + abs(u - v), windows.get(v, 0.0))
-            served.setdefault(v, (k, pos, t))
-    for c in doc["constraints"]:
-        for p in c.get("precedence", []):
-            (ra, pa, ta), (rb, pb, tb) = served[p["before"]], served[p["after"]]
-            kind = p.get("type")
-            if kind == "same":
-                faults += ra != rb or pa > pb
-            else:
-                faults += (kind == "diff" and ra == rb) or (not (kind == "diff" and ra == rb) and ta > tb)
-    return faults
-
-
-def plans():
-    """Every split of targets 1-4 over two routes, each in both orders of its own targets."""
-    for mask in range(16):
-        first = [v for v in range(1, 5) if mask >> (v - 1) & 1]
-        second = [v for v in range(1, 5) if not mask >> (v - 1) & 1]
-        for a, b in itertools.product(itertools.permutations(first), itertools.permutations(second)):
-            yield [0, *a, 0], [0, *b, 0]
-
-
-PAIR_SETS = [
-    [(1, 2), (3, 4, "same"), (2, 4, "diff")],
-    [(4, 1, "same"), (2, 3), (1, 3, "diff")],
-]
-
-
-@pytest.mark.parametrize("pairs", PAIR_SETS)
-def test_validate_agrees_with_a_literal_reading_on_every_plan(pairs):
-    doc = instance(pairs=pairs, capacity=(6, 5), windows=[(2, 3, 20)])
-    inst = Instance.from_document(doc)
-    for paths in plans():
-        violations = [v for v in validate_result(inst, result(doc, *paths)) if v.kind in ("capacity", "precedence")]
-        assert len(violations) == literal_faults(doc, paths), paths
-
-
-def test_the_command_line_lists_the_violations(tmp_path):
-    doc = instance(pairs=[(4, 1, "same")])
-    (tmp_path / "i.json").write_text(json.dumps(doc))
-    (tmp_path / "r.json").write_text(json.dumps(result(doc, [0, 1, 4, 0], [0, 2, 3, 0])))
-    proc = subprocess.run(
-        [str(SCRIPT), "validate", tmp_path / "i.json", tmp_path / "r.json"], capture_output=True, text=True
-    )
-    assert proc.returncode == 1
-    assert proc.stdout.splitlines() == [
-        f'{tmp_path / "r.json"}: route 0 (agent 10): serves node 1 before node 4, against the "same" pair (4, 1)',
-        f"{tmp_path / 'r.json'}: 1 violation",
-    ]
+@pytest.mark.parametrize("name, options, change, text", refused_cases(), ids=[c[0] for c in refused_cases()])
+def test_the_set_up_refuses(name, options, change, text):
+    doc = tiny(pairs=[("precedence", 1, 2)])
+    doc["options"].update(options)
+    if change is not None:
+        change(doc)
+    with pytest.raises(ValueError) as caught:
+        solve(doc, 0.1)
+    assert str(caught.value) == text
 
 
 @pytest.mark.parametrize(
-    "rules, line",
+    "change",
     [
-        (
-            ("enforce_capacity", "enforce_precedence"),
-            "OK: 2 routes cover all 5 nodes, min_sum 14.00; capacities and precedence pairs obeyed",
-        ),
-        (("enforce_capacity",), "OK: 2 routes cover all 5 nodes, min_sum 14.00; capacities obeyed"),
-        ((), "OK: 2 routes cover all 5 nodes, min_sum 14.00"),
+        lambda d: d["nodes"][3].update(demand=-2),  # no rule reads demands
+        lambda d: pairs_of(d).append({"before": 1, "after": 77}),  # nor pairs
     ],
 )
-def test_a_valid_result_says_which_rules_it_obeys(tmp_path, rules, line):
-    doc = instance(pairs=[(1, 4, "same")], rules=rules)
-    (tmp_path / "i.json").write_text(json.dumps(doc))
-    (tmp_path / "r.json").write_text(json.dumps(result(doc, [0, 1, 4, 0], [0, 2, 3, 0])))
-    proc = subprocess.run(
-        [str(SCRIPT), "validate", tmp_path / "i.json", tmp_path / "r.json"], capture_output=True, text=True
-    )
-    assert (proc.returncode, proc.stdout) == (0, line + "\n")
+def test_without_the_options_nothing_is_refused(change):
+    doc = tiny(pairs=[("precedence", 1, 2)])
+    change(doc)
+    assert solve(doc, 0.2)["status"] == "success"
+
+
+@pytest.mark.parametrize("name", ["enforce_capacity", "enforce_precedence"])
+def test_options_default_off_and_take_booleans_only(name):
+    options = core.Options()
+    assert getattr(options, name) is False
+    setattr(options, name, True)
+    assert getattr(options, name) is True
+    with pytest.raises(TypeError) as caught:
+        setattr(options, name, "yes")
+    assert str(caught.value) == f"Options.{name}: expected bool, got str"
+    doc = tiny()
+    doc["options"][name] = 1
+    with pytest.raises(RuntimeError, match=r"type must be boolean, but is number"):
+        solve(doc, 0.1)
+
+
+def test_a_demand_above_every_capacity_fails():
+    doc = tiny(capacity=10, demands=[0, 3, 11, 2, 2, 2], enforce_capacity=True)
+    result = solve(doc, 0.5)
+    assert result["status"] == "failed"
+    assert all(route["path"] == [] for route in result["routes"])
+
+
+# --- the engine against an exhaustive search --------------------------------------------------------
+
+
+def served(doc, routes):
+    """Per target: (agent index, position, served time) along node-id routes (start first)."""
+    cost = doc["costs"]["truck"]
+    out = {}
+    for k, path in enumerate(routes):
+        t = 0.0
+        for p in range(1, len(path)):
+            t += cost[path[p - 1]][path[p]]
+            if p + 1 < len(path):
+                out[path[p]] = (k, p, t)
+    return out
+
+
+def broken(doc, routes):
+    """The first rule the routes break, or None."""
+    capacity = {k: a["capacity"] for k, a in enumerate(doc["agents"])}
+    demand = {n["id"]: n["demand"] for n in doc["nodes"]}
+    for k, path in enumerate(routes):
+        load = sum(demand[v] for v in path[1:-1])
+        if doc["options"].get("enforce_capacity") and capacity[k] > 0 and load > capacity[k]:
+            return f"agent {k} carries {load}"
+    if doc["options"].get("enforce_precedence"):
+        at = served(doc, routes)
+        for item in pairs_of(doc):
+            (rb, pb, tb), (ra, pa, ta) = at[item["before"]], at[item["after"]]
+            kind = item.get("type", "")
+            if kind == "same" and (rb != ra or pb >= pa):
+                return f"same pair {item}"
+            if kind == "diff" and rb == ra:
+                return f"diff pair {item}"
+            if kind != "same" and tb > ta + 1e-9:
+                return f"pair {item} by time"
+    return None
+
+
+def route_cost(doc, path):
+    cost = doc["costs"]["truck"]
+    return sum(cost[a][b] for a, b in zip(path, path[1:]))
+
+
+def optimum(doc):
+    """The best objective over every way of giving the targets, in order, to the agents."""
+    targets = [n["id"] for n in doc["nodes"] if n.get("type") != "depot"]
+    m = len(doc["agents"])
+    min_max = doc["options"]["objective"] == "min_max"
+    best = math.inf
+    for order in itertools.permutations(targets + [None] * (m - 1)):
+        routes, current = [], [0]
+        for v in order:
+            if v is None:
+                routes.append(current + [0])
+                current = [0]
+            else:
+                current.append(v)
+        routes.append(current + [0])
+        if broken(doc, routes) is not None:
+            continue
+        costs = [route_cost(doc, r) for r in routes]
+        value = max(costs) + 1e-6 * sum(costs) if min_max else sum(costs)
+        best = min(best, value)
+    return best
+
+
+def tiny_cases():
+    cases = []
+    for seed in range(1, 5):
+        for objective in ("min_sum", "min_max"):
+            cases.append(
+                (
+                    f"capacity-{objective}-{seed}",
+                    dict(seed=seed, objective=objective, capacity=14, enforce_capacity=True),
+                )
+            )
+    pairs = [("precedence", 2, 1), ("precedence_same", 3, 5), ("precedence_diff", 4, 3)]
+    for seed in range(1, 4):
+        for objective in ("min_sum", "min_max"):
+            cases.append(
+                (
+                    f"pairs-{objective}-{seed}",
+                    dict(seed=seed, objective=objective, pairs=pairs, enforce_precedence=True),
+                )
+            )
+            cases.append(
+                (
+                    f"both-{objective}-{seed}",
+                    dict(
+                        seed=seed,
+                        objective=objective,
+                        pairs=pairs[:2],
+                        capacity=16,
+                        enforce_capacity=True,
+                        enforce_precedence=True,
+                    ),
+                )
+            )
+    return cases
+
+
+@pytest.mark.parametrize("name, settings", tiny_cases(), ids=[c[0] for c in tiny_cases()])
+def test_the_engine_finds_the_optimum_of_tiny_instances(name, settings):
+    doc = tiny(n=6, agents=2, improve_iterations=300, **settings)
+    best = optimum(doc)
+    result = solve(doc, 10.0)
+    if best == math.inf:
+        assert result["status"] == "failed"
+        return
+    assert result["status"] == "success"
+    routes = [r["path"] for r in result["routes"]]
+    assert broken(doc, routes) is None
+    for route, path in zip(result["routes"], routes):
+        assert route["cost"] == pytest.approx(route_cost(doc, path))
+    stats = result["statistics"]
+    if doc["options"]["objective"] == "min_max":
+        assert stats["max_cost"] == pytest.approx(math.floor(best), abs=1e-6)
+    else:
+        assert stats["sum_cost"] == pytest.approx(best)
+
+
+def test_the_rules_bind_on_these_instances():
+    """Without the options the same instances break the rules somewhere: the table above tests them."""
+    binding = 0
+    for _, settings in tiny_cases():
+        doc = tiny(n=6, agents=2, improve_iterations=300, **settings)
+        free = json.loads(json.dumps(doc))
+        free["options"]["enforce_capacity"] = free["options"]["enforce_precedence"] = False
+        routes = [r["path"] for r in solve(free, 10.0)["routes"]]
+        binding += broken(doc, routes) is not None
+    assert binding >= len(tiny_cases()) // 3
