@@ -370,14 +370,49 @@ def _run_local(jobs: Iterator[_Job | Outcome], workers: int) -> Generator[Outcom
 # --- Dask --------------------------------------------------------------------------------------------------
 
 
-def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | None) -> Generator[Outcome, None, None]:
+def dask_modules() -> tuple[Any, Any]:
+    """The `dask` and `distributed` modules, or ImportError naming the extra that brings them."""
     try:
         # Typed as Any: the package's own annotations are partial.
         dask: Any = importlib.import_module("dask")
         distributed: Any = importlib.import_module("distributed")
     except ImportError:
         raise ImportError("a Dask cluster needs the package 'distributed': pip install 'kvt-mtsp[cluster]'") from None
+    return dask, distributed
 
+
+def dask_client(scheduler: str, workers: int | None, retries: int = MAX_ATTEMPTS - 1) -> tuple[Any, Any]:
+    """A Dask client and, for "local", the cluster it started on this machine (else None).
+
+    A local cluster is ours: a task whose worker dies is tried `retries` more times, then reported
+    as a `KilledWorker`. An existing cluster's own settings decide that; ConnectionError when it is
+    out of reach."""
+    dask, distributed = dask_modules()
+    if scheduler == "local":
+        import logging
+
+        with dask.config.set({"distributed.scheduler.allowed-failures": retries}):
+            cluster = distributed.LocalCluster(
+                n_workers=workers or cores(),
+                threads_per_worker=1,
+                processes=True,
+                dashboard_address=None,
+                scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+                silence_logs=logging.ERROR,
+            )
+        try:
+            return distributed.Client(cluster), cluster
+        except BaseException:
+            cluster.close()
+            raise
+    try:
+        return distributed.Client(scheduler), None
+    except (OSError, ValueError) as err:
+        raise ConnectionError(f"cannot reach the Dask scheduler at {scheduler}: {err}") from None
+
+
+def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | None) -> Generator[Outcome, None, None]:
+    _, distributed = dask_modules()
     prepared = list(jobs)
     for item in prepared:
         if isinstance(item, Outcome):
@@ -389,26 +424,7 @@ def _run_dask(jobs: Iterator[_Job | Outcome], scheduler: str, workers: int | Non
     client: Any = None
     running: dict[Any, _Job] = {}
     try:
-        if scheduler == "local":
-            # The cluster is ours: a task whose worker dies is tried once more, then reported.
-            import logging
-
-            with dask.config.set({"distributed.scheduler.allowed-failures": MAX_ATTEMPTS - 1}):
-                cluster = distributed.LocalCluster(
-                    n_workers=workers or cores(),
-                    threads_per_worker=1,
-                    processes=True,
-                    dashboard_address=None,
-                    scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
-                    silence_logs=logging.ERROR,
-                )
-            client = distributed.Client(cluster)
-        else:
-            # The cluster's own settings decide how often a task whose worker died is retried.
-            try:
-                client = distributed.Client(scheduler)
-            except (OSError, ValueError) as err:
-                raise ConnectionError(f"cannot reach the Dask scheduler at {scheduler}: {err}") from None
+        client, cluster = dask_client(scheduler, workers)
         batch = uuid.uuid4().hex[:8]
         queue = collections.deque(todo)
         finished = distributed.as_completed()

@@ -77,11 +77,6 @@ def test_bad_arguments_exit_2(served, capsys, argv, message):
     assert message in capsys.readouterr().err
 
 
-def test_scheduler_is_refused(served, capsys):
-    assert cli.main(["--scheduler", "local"]) == 2
-    assert "--scheduler: the service solves on its own worker processes only" in capsys.readouterr().err
-
-
 def _free_port() -> int:
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -21,6 +21,7 @@ from fastapi.responses import FileResponse, JSONResponse, Response, StreamingRes
 from fastapi.staticfiles import StaticFiles
 
 from .. import __version__, check_instance
+from ..batch import cores
 from . import models
 from .jobs import FINISHED, JobManager, QueueFull
 
@@ -40,13 +41,14 @@ _OPEN_PATHS = ("/", "/favicon.ico", "/docs", "/docs/oauth2-redirect", "/redoc", 
 
 @dataclass
 class ServiceConfig:
-    workers: int = 1
+    workers: int | None = 1  # solves at once; None: one per core, or on a cluster as many as it has threads
     max_time_limit: float = 300.0  # largest budget of one job, processor seconds
     token: str | None = None  # when set, requests need "Authorization: Bearer TOKEN"
     max_queue: int = 64  # queued jobs beyond which a new one is refused with 429
     keep_seconds: float = 3600.0  # finished jobs are forgotten after this long
     keep_jobs: int = 1000  # ... and beyond this many
     max_body: int = MAX_BODY_BYTES
+    scheduler: str | None = None  # a Dask scheduler's address, or "local": jobs run on that cluster
 
 
 class HttpError(Exception):
@@ -220,12 +222,21 @@ def _event(kind: str, data: Any, event_id: int | None = None) -> str:
     return f"{head}event: {kind}\ndata: {json.dumps(data)}\n\n"
 
 
+def new_manager(config: ServiceConfig) -> JobManager:
+    """The job manager `config` asks for (not started)."""
+    queue, seconds, kept = config.max_queue, config.keep_seconds, config.keep_jobs
+    if config.scheduler is None:
+        return JobManager(config.workers or cores(), max_queue=queue, keep_seconds=seconds, keep_jobs=kept)
+    from .dask_jobs import DaskJobManager
+
+    return DaskJobManager(config.scheduler, config.workers, max_queue=queue, keep_seconds=seconds, keep_jobs=kept)
+
+
 def create_app(config: ServiceConfig | None = None, manager: JobManager | None = None) -> FastAPI:
-    """The service's application; it starts `manager` (default: one of `config.workers` workers)."""
+    """The service's application; it starts `manager` (default: one of `config.workers` workers, on
+    the Dask cluster of `config.scheduler` when that is set)."""
     config = config or ServiceConfig()
-    jobs = manager or JobManager(
-        config.workers, max_queue=config.max_queue, keep_seconds=config.keep_seconds, keep_jobs=config.keep_jobs
-    )
+    jobs = manager or new_manager(config)
 
     @contextlib.asynccontextmanager
     async def lifespan(app: FastAPI) -> AsyncIterator[None]:

@@ -54,9 +54,10 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--workers",
         type=_count,
-        default=cores(),
+        default=None,
         metavar="N",
-        help="solves at once, one worker process each (default: one per core)",
+        help="solves at once, one worker process each (default: one per core; with --scheduler ADDRESS, "
+        "as many as the cluster has threads)",
     )
     parser.add_argument(
         "--max-time-limit",
@@ -86,7 +87,8 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--scheduler",
         metavar="ADDRESS|local",
-        help="solve on a Dask cluster, as 'kvt-mtsp batch' does (not yet supported by the service)",
+        help="solve the jobs on the Dask cluster at ADDRESS, or on one started on this machine ('local'), "
+        "as 'kvt-mtsp batch' does (the 'cluster' extra)",
     )
 
 
@@ -95,29 +97,42 @@ def run(args: argparse.Namespace) -> int:
     try:
         import uvicorn
 
-        from .app import ServiceConfig, create_app
+        from .app import ServiceConfig, create_app, new_manager
     except ImportError as err:
         print(
             f"{PROG}: error: the service needs the 'serve' extra: pip install 'kvt-mtsp[serve]' ({err})",
             file=sys.stderr,
         )
         return 2
-    if args.scheduler is not None:
-        print(f"{PROG}: error: --scheduler: the service solves on its own worker processes only", file=sys.stderr)
-        return 2
     token = args.token if args.token is not None else os.environ.get(TOKEN_VARIABLE) or None
+    workers = args.workers
+    if workers is None and args.scheduler in (None, "local"):
+        workers = cores()
     config = ServiceConfig(
-        workers=args.workers,
+        workers=workers,
         max_time_limit=args.max_time_limit,
         token=token,
         max_queue=args.queue,
         keep_seconds=args.keep_seconds,
         keep_jobs=args.keep_jobs,
+        scheduler=args.scheduler,
     )
+    manager = new_manager(config)
+    if args.scheduler is not None:
+        try:
+            manager.connect()  # before serving: an unreachable cluster is one line, not a traceback
+        except (ImportError, ConnectionError) as err:
+            print(f"{PROG}: error: --scheduler: {err}", file=sys.stderr)
+            return 2
     if args.host not in ("127.0.0.1", "localhost", "::1") and not token:
         print(f"{PROG}: warning: listening on {args.host} without a token", file=sys.stderr)
-    print(f"{PROG}: http://{args.host}:{args.port}/ with {args.workers} worker processes", file=sys.stderr, flush=True)
-    uvicorn.run(create_app(config), host=args.host, port=args.port, log_level="warning", access_log=False)
+    if args.scheduler is None:
+        how = f"{manager.workers} worker processes"
+    else:
+        cluster = "a local Dask cluster" if args.scheduler == "local" else f"the Dask cluster at {args.scheduler}"
+        how = f"{manager.workers} solves at once on {cluster}"
+    print(f"{PROG}: http://{args.host}:{args.port}/ with {how}", file=sys.stderr, flush=True)
+    uvicorn.run(create_app(config, manager), host=args.host, port=args.port, log_level="warning", access_log=False)
     return 0
 
 

@@ -143,6 +143,9 @@ class JobManager:
 
     # --- life cycle ---------------------------------------------------------------------------------------
 
+    def connect(self) -> None:
+        """Reaches where the jobs run (nothing to reach for local workers)."""
+
     def start(self) -> None:
         import multiprocessing
 
@@ -225,7 +228,7 @@ class JobManager:
 
     def stop(self, job_id: str) -> dict[str, Any] | None:
         """Stops a job: a queued one does not run, a running one ends with its best solution so far."""
-        worker = None
+        tell: Callable[[], object] | None = None
         with self._lock:
             job = self._jobs.get(job_id)
             if job is None:
@@ -235,24 +238,34 @@ class JobManager:
                 self._finish(job, STOPPED, error="stopped before it started")
             elif job.status == RUNNING and not job.stop_requested:
                 job.stop_requested = True
-                worker = next((w for w in self._pool if w.job is job), None)
+                tell = self._stopper(job)
             snapshot = job.snapshot()
-        if worker is not None:
-            worker.send(("stop", job_id))
+        if tell is not None:
+            tell()
         return snapshot
+
+    def _stopper(self, job: Job) -> Callable[[], object] | None:
+        """What tells the running `job`'s solve to stop, called without the lock (lock held here)."""
+        worker = next((w for w in self._pool if w.job is job), None)
+        if worker is None:
+            return None
+        return lambda: worker.send(("stop", job.id))
 
     def stats(self) -> dict[str, Any]:
         with self._lock:
             counts = collections.Counter(j.status for j in self._jobs.values())
             return {
-                "workers": len(self._pool),
-                "worker_pids": [w.process.pid for w in self._pool],
+                "workers": self.workers,
+                "worker_pids": self._pids(),
                 "queued": counts[QUEUED],
                 "running": counts[RUNNING],
                 "kept": sum(counts[s] for s in FINISHED),
                 "max_queue": self.max_queue,
                 "worker_deaths": self.deaths,
             }
+
+    def _pids(self) -> list[int]:
+        return [w.process.pid for w in self._pool if w.process.pid is not None]
 
     # --- the manager's thread ----------------------------------------------------------------------------------
 
@@ -308,23 +321,33 @@ class JobManager:
                     job.events.append(message[2])
                     continue
                 worker.job = None
-                if kind == "result":
-                    self._finish(job, STOPPED if job.stop_requested else DONE, result=message[2], console=message[3])
-                else:
-                    _, _, err_kind, text, console = message
-                    reason = text.strip().splitlines()[0] if text.strip() else err_kind
-                    self._finish(job, FAILED, error=f"the solver refused the instance: {reason}", console=console)
+                self._settle(job, message)
+
+    def _settle(self, job: Job, message: tuple[Any, ...]) -> None:
+        """Finishes `job` with its solve's last message (lock held): ("result", id, result, console),
+        ("refused", id, kind, text, console) or ("died", id, cause)."""
+        kind = message[0]
+        if kind == "result":
+            self._finish(job, STOPPED if job.stop_requested else DONE, result=message[2], console=message[3])
+        elif kind == "refused":
+            _, _, err_kind, text, console = message
+            reason = text.strip().splitlines()[0] if text.strip() else err_kind
+            self._finish(job, FAILED, error=f"the solver refused the instance: {reason}", console=console)
+        else:
+            self.deaths += 1
+            self._finish(job, FAILED, error=f"the worker solving it died ({message[2]})")
 
     def _replace(self, worker: _Worker) -> None:
         self._receive(worker)  # what it sent before it died
         worker.process.join(1.0)
         cause = exit_cause(worker.process.exitcode)
         with self._lock:
-            self.deaths += 1
             job = worker.job
             if job is not None:
                 worker.job = None
-                self._finish(job, FAILED, error=f"the worker solving it died ({cause})")
+                self._settle(job, ("died", job.id, cause))
+            else:
+                self.deaths += 1
             index = self._pool.index(worker)
             if not self._closing:
                 assert self._target is not None

@@ -8,6 +8,11 @@ kind, message, console).
 A stop first asks the search through the improvement callback, which ends it as on a spent budget with
 the module's own result; when no improvement comes within `STOP_GRACE` seconds, a signal interrupts
 the wait and the result is assembled from the best solution the callback saw (`stopped_result`).
+
+On a Dask cluster, `dask_task` is the task of one job: it runs this same worker as a child process
+of the Dask worker (started with `python -m kvt_mtsp.service.worker FD`, since Dask's worker processes
+may not fork daemons of their own), puts the events on a Dask queue, passes a stop on from a Dask
+event, and returns the worker's reply, or ("died", job_id, cause) when the child ended without one.
 """
 
 from __future__ import annotations
@@ -15,6 +20,9 @@ from __future__ import annotations
 import json
 import queue
 import signal
+import socket
+import subprocess
+import sys
 import threading
 import time
 from typing import TYPE_CHECKING, Any
@@ -26,6 +34,7 @@ if TYPE_CHECKING:
 
 STOP_GRACE = 0.25  # seconds the callback has to end a stopped search by itself
 STOP_SIGNAL = signal.SIGUSR1
+DASK_POLL = 0.05  # seconds between a Dask task's looks at its stop event
 
 
 class _Stopped(Exception):
@@ -112,22 +121,26 @@ def worker_main(conn: Connection) -> None:
             if current.job_id == job_id and current.interruptible:
                 signal.pthread_kill(main_thread, STOP_SIGNAL)
 
+    def stop(job_id: str | None) -> None:
+        with current.lock:
+            if job_id is None or current.job_id != job_id:
+                return
+            current.stop.set()
+        threading.Thread(target=interrupt_later, args=(job_id,), daemon=True).start()
+
     def listen() -> None:
         while True:
             try:
                 message = conn.recv()
             except (EOFError, OSError):
-                tasks.put(None)
-                return
+                message = None
             if message is None:
+                # Nobody is left to read a result: a running solve ends now instead of at its budget.
+                stop(current.job_id)
                 tasks.put(None)
                 return
             if message[0] == "stop":
-                with current.lock:
-                    if current.job_id != message[1]:
-                        continue
-                    current.stop.set()
-                threading.Thread(target=interrupt_later, args=(message[1],), daemon=True).start()
+                stop(message[1])
             else:
                 tasks.put(message)
 
@@ -186,3 +199,68 @@ def worker_main(conn: Connection) -> None:
             conn.send(reply)
         except (BrokenPipeError, OSError):
             return
+
+
+def dask_task(job_id: str, text: str, time_limit: float, events_name: str, stop_name: str) -> tuple[Any, ...]:
+    """Solves one job on a Dask worker, in a service worker process of its own (see the module's
+    description)."""
+    from multiprocessing.connection import Connection
+
+    from ..batch import dask_modules, exit_cause
+
+    _, distributed = dask_modules()
+    events = distributed.Queue(events_name)
+    stop = distributed.Event(stop_name)
+    ours, theirs = socket.socketpair()
+    child = subprocess.Popen(
+        [sys.executable, "-m", "kvt_mtsp.service.worker", str(theirs.fileno())],
+        pass_fds=[theirs.fileno()],
+        stdin=subprocess.DEVNULL,
+    )
+    theirs.close()
+    conn = Connection(ours.detach())
+    stopping = False
+    try:
+        conn.send(("solve", job_id, text, time_limit))
+        while True:
+            try:
+                ready = conn.poll(DASK_POLL)
+                message = conn.recv() if ready else None
+            except (EOFError, OSError):
+                break
+            if message is not None:
+                if message[0] == "event":
+                    events.put(message[2])
+                    continue
+                conn.send(None)
+                return tuple(message)
+            if child.poll() is not None and not conn.poll():
+                break
+            if not stopping and stop.is_set():
+                stopping = True
+                conn.send(("stop", job_id))
+        child.wait()
+        return ("died", job_id, exit_cause(child.returncode))
+    finally:
+        conn.close()  # the child's next read ends it
+        try:
+            child.wait(2.0)
+        except subprocess.TimeoutExpired:
+            child.kill()
+            child.wait()
+        events.close()
+
+
+def main(argv: list[str]) -> int:
+    """`python -m kvt_mtsp.service.worker FD`: a worker on the connected socket FD."""
+    from multiprocessing.connection import Connection
+
+    if len(argv) != 1 or not argv[0].isdigit():
+        print("usage: python -m kvt_mtsp.service.worker FD", file=sys.stderr)
+        return 2
+    worker_main(Connection(int(argv[0])))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
