@@ -22,6 +22,7 @@ void ImproveParameters::Validate() const {
   // Comparisons are written so that NaN fails them.
   Require(neighbours >= 1, "neighbours", "at least 1", neighbours);
   Require(construction_attempts >= 1, "construction_attempts", "at least 1", construction_attempts);
+  Require(pack_noise >= 0.0 && pack_noise <= 1.0, "pack_noise", "in [0, 1]", pack_noise);
   Require(average_removed > 0.0 && std::isfinite(average_removed), "average_removed", "finite and above 0",
           average_removed);
   Require(longest_string >= 1, "longest_string", "at least 1", longest_string);

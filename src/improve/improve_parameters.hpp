@@ -11,6 +11,11 @@ namespace velmora {
 struct ImproveParameters {
   size_t neighbours = 30;            // granular neighbourhood size per node, >= 1
   uint32_t construction_attempts = 8;  // insertion orders tried before repairing, >= 1
+  // Under capacities, best-fit packings of demands perturbed by up to
+  // pack_noise (relative, in [0, 1]) tried when no insertion order routes every
+  // target, before repairing; 0 tries none.
+  uint32_t pack_attempts = 32;
+  double pack_noise = 0.4;
   double average_removed = 10.0;     // targets a ruin removes on average, > 0
   uint32_t longest_string = 10;      // longest string a string removal cuts, >= 1
   double blink = 0.01;               // chance of skipping an insertion position, in [0, 1)

@@ -235,17 +235,25 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
   size_t fewest_out = std::numeric_limits<size_t>::max();
   // Farthest targets first: they shape the routes; then random orders. Every
   // second attempt inserts by least added cost, which keeps slack in windows
-  // and limits that the min-max position spends.
+  // and limits that the min-max position spends. Under capacities the second
+  // attempt packs the largest demands first (`Pack`).
+  const bool pack = model_.Capacities() && !model_.Pairs();
   for (uint32_t attempt = 0; attempt < parameters().construction_attempts; ++attempt) {
     if (attempt == 0) {
       std::stable_sort(order.begin(), order.end(),
                        [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
+    } else if (attempt == 1 && pack) {
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return model_.Demand(a) > model_.Demand(b); });
     } else {
       random_.Shuffle(order);
     }
     const bool least_added = (attempt & 1) == 1;
     routes.Clear();
     pending.clear();
+    if (attempt == 1 && pack) {
+      Pack(routes, order);
+    }
     for (uint32_t v : order) {
       if (!routes.Routed(v) && !insertion_.Insert(routes, v, 0.0, least_added)) pending.push_back(v);
     }
@@ -259,8 +267,64 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
       fewest.CopyFrom(routes);
     }
   }
+  // A tight fleet: largest demands first again, each demand scaled by a random
+  // factor so that items of similar size come in other orders.
+  if (pack) {
+    std::vector<double> key(model_.NodeCount(), 0.0);
+    for (uint32_t attempt = 0; attempt < parameters().pack_attempts; ++attempt) {
+      if (stop_ != nullptr && (*stop_)()) break;
+      const double noise = parameters().pack_noise;
+      for (uint32_t v : order) key[v] = model_.Demand(v) * (1.0 + noise * (2.0 * random_.Unit() - 1.0));
+      std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key[a] > key[b]; });
+      routes.Clear();
+      Pack(routes, order);
+      for (uint32_t v : order) {
+        if (!routes.Routed(v)) insertion_.Insert(routes, v, 0.0, true);
+      }
+      if (routes.Complete()) return true;
+      if (routes.Unrouted() < fewest_out) {
+        fewest_out = routes.Unrouted();
+        fewest.CopyFrom(routes);
+      }
+    }
+  }
   routes.CopyFrom(fewest);
   return false;
+}
+
+// Best-fit decreasing: each target, in the given order (largest demand first),
+// goes into the route it leaves least room in, at that route's cheapest
+// feasible position. It fills a tight fleet that cost-led insertion leaves a
+// target short; targets that fit nowhere stay out.
+void ImprovementEngine::Pack(RouteSet& routes, const std::vector<uint32_t>& order) {
+  for (uint32_t v : order) {
+    if (routes.Routed(v)) continue;
+    bool found = false;
+    uint32_t best_route = 0;
+    uint32_t best_pos = 0;
+    double best_room = RouteSet::kInf;
+    double best_added = RouteSet::kInf;
+    for (uint32_t r : model_.ServersOf(v)) {
+      const uint32_t n = routes.Size(r);
+      const double room = model_.Capacity(r) - routes.Load(r, n) - model_.Demand(v);
+      if (room < 0.0 || room > best_room) continue;
+      const double before = routes.Cost(r);
+      for (uint32_t p = 0; p <= n; ++p) {
+        const Piece pieces[3] = {Piece::Prefix(r, p), Piece::Node(v), Piece::Range(r, p + 1, n)};
+        const RouteEval e = routes.Evaluate(r, pieces, 3);
+        if (!e.ok) continue;
+        const double added = e.cost - before;
+        if (room < best_room || added < best_added) {
+          best_room = room;
+          best_added = added;
+          best_route = r;
+          best_pos = p;
+          found = true;
+        }
+      }
+    }
+    if (found) routes.InsertAfter(best_route, best_pos, v);
+  }
 }
 
 void ImprovementEngine::RecreatePartly(RouteSet& routes) {

@@ -48,9 +48,13 @@ class ImprovementEngine {
   // Parts used on their own by tests and tools.
   const RouteModel& model() const { return model_; }
   // Cheapest (min-max aware) insertion of every target, farthest first, then
-  // in random orders; false when every attempt leaves some target out, and
+  // in random orders; under capacities also best-fit packings of the largest
+  // demands first. False when every attempt leaves some target out, and
   // `routes` then holds the attempt that left out fewest.
   bool Construct(RouteSet& routes);
+  // Best-fit decreasing: the targets of `order` not yet routed, each into the
+  // route its demand leaves least room in, at that route's cheapest position.
+  void Pack(RouteSet& routes, const std::vector<uint32_t>& order);
   // Routes of `solution` (targets in their order; depots after the start are
   // dropped); false unless they cover every target once and are feasible.
   bool Load(const EngineSolution& solution, RouteSet& routes) const;

@@ -88,6 +88,7 @@ class RouteModel {
   // Loads: the targets' demands and the agents' capacities (+inf without one).
   bool Capacities() const { return context_.HasCapacities(); }
   double Demand(uint32_t v) const { return context_.Demand(v); }
+  double Capacity(uint32_t agent) const { return context_.Capacity(agent); }
   bool WithinCapacity(uint32_t agent, double load) const { return context_.WithinCapacity(agent, load); }
 
   // Precedence pairs, listed at both of their nodes.

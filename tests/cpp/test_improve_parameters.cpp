@@ -31,6 +31,12 @@ const BadCase kBad[] = {
      "ImproveParameters.neighbours must be at least 1, not 0"},
     {"no_construction", [](ImproveParameters& p) { p.construction_attempts = 0; },
      "ImproveParameters.construction_attempts must be at least 1, not 0"},
+    {"pack_noise_negative", [](ImproveParameters& p) { p.pack_noise = -0.1; },
+     "ImproveParameters.pack_noise must be in [0, 1], not -0.1"},
+    {"pack_noise_above_one", [](ImproveParameters& p) { p.pack_noise = 1.5; },
+     "ImproveParameters.pack_noise must be in [0, 1], not 1.5"},
+    {"pack_noise_nan", [](ImproveParameters& p) { p.pack_noise = kNaN; },
+     "ImproveParameters.pack_noise must be in [0, 1], not nan"},
     {"nothing_removed", [](ImproveParameters& p) { p.average_removed = 0.0; },
      "ImproveParameters.average_removed must be finite and above 0, not 0"},
     {"removed_nan", [](ImproveParameters& p) { p.average_removed = kNaN; },
@@ -101,6 +107,8 @@ TEST(ImproveParameters, DefaultsAndTheEdgesOfEveryRangePass) {
   ImproveParameters edges;
   edges.neighbours = 1;
   edges.construction_attempts = 1;
+  edges.pack_attempts = 0;
+  edges.pack_noise = 1.0;
   edges.average_removed = 1e-3;
   edges.longest_string = 1;
   edges.blink = 0.0;
@@ -119,6 +127,8 @@ TEST(ImproveParameters, DefaultsAreTheTunedValues) {
   const ImproveParameters p;
   EXPECT_EQ(p.neighbours, 30u);
   EXPECT_EQ(p.construction_attempts, 8u);
+  EXPECT_EQ(p.pack_attempts, 32u);
+  EXPECT_EQ(p.pack_noise, 0.4);
   EXPECT_EQ(p.average_removed, 10.0);
   EXPECT_EQ(p.longest_string, 10u);
   EXPECT_EQ(p.blink, 0.01);

@@ -276,3 +276,35 @@ def test_the_rules_bind_on_these_instances():
         routes = [r["path"] for r in solve(free, 10.0)["routes"]]
         binding += broken(doc, routes) is not None
     assert binding >= len(tiny_cases()) // 3
+
+
+# --- construction on a tight fleet ---------------------------------------------------------------------
+
+BIG = [99, 98, 96, 91, 89, 87, 86, 79, 74, 65, 62, 60]  # 986 of the 1239 the seven 131s and the 322 hold
+
+
+def tight_fleet(seed):
+    """Twelve large demands that fit the fleet only when one 131 truck takes two of 60, 62 and 65 and
+    the 322 truck four of the middle ones: every cost-led insertion order leaves one out."""
+    rng = random.Random(seed)
+    small = [rng.randint(1, 10) for _ in range(40)]
+    demands = [0] + BIG + small
+    doc = tiny(n=len(demands), agents=0, seed=seed, demands=demands)
+    caps = [131] * 7 + [322] + [54] * 4
+    doc["agents"] = [
+        {"id": k, "type": "truck", "start_node": 0, "end_node": 0, "capacity": c} for k, c in enumerate(caps)
+    ]
+    assert sum(demands) <= sum(caps)
+    doc["options"].update(enforce_capacity=True, improve_iterations=1, seed=seed)
+    return doc
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_a_tight_fleet_is_packed_by_the_construction(seed):
+    # One iteration leaves no room for repairs: the construction alone routes every target.
+    doc = tight_fleet(seed)
+    result = solve(doc, 10.0)
+    assert result["status"] == "success"
+    routes = [r["path"] for r in result["routes"]]
+    assert sorted(v for path in routes for v in path[1:-1]) == list(range(1, len(doc["nodes"])))
+    assert broken(doc, routes) is None
