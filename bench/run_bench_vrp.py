@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The capacity-and-precedence suite: KVT (improvement engine with enforce_capacity /
-enforce_precedence), OR-Tools and PyVRP on the rows of vrp_rows.py.
+enforce_precedence), OR-Tools, PyVRP and HGS on the rows of vrp_rows.py.
 
 Each run is a process of its own, one at a time (run_one.py for KVT and OR-Tools, pyvrp_peer.py --vrp
-for PyVRP). Every result is checked against its instance with `kvt_mtsp.validate` under the rules
+for PyVRP, hgs_peer.py for HGS-CVRP through the hygese package). Every result is checked against its instance with `kvt_mtsp.validate` under the rules
 the instance turns on, and its value is recomputed from its routes (each peer's too). A KVT build
 whose module has no enforce_capacity option reports its rows as "not enforced by this build" instead
 of running them. Writes bench/results/bench-vrp-LABEL.md and .json.
@@ -26,11 +26,13 @@ from bench_tools import check_result, fmt, gap_percent
 from kvt_mtsp.check import check_instance
 from kvt_mtsp.instance import Instance
 from machine import describe
+from hgs_peer import unsupported as unsupported_hgs
 from pyvrp_peer import unsupported_vrp
 from run_bench import BENCH_DIR, git_commit, pyvrp_python, results_json, run_solver, write_atomic
 from vrp_rows import MISSING_SOURCES, rows
 
-SOLVERS = {"kvt": "KVT", "ortools": "OR-Tools", "pyvrp": "PyVRP"}
+SOLVERS = {"kvt": "KVT", "ortools": "OR-Tools", "pyvrp": "PyVRP", "hgs": "HGS"}
+PEERS = ("pyvrp", "hgs", "ortools")
 NOT_ENFORCED = "not enforced by this build"
 NO_SOLUTION = "no solution exists"
 
@@ -80,27 +82,31 @@ def kvt_enforces() -> bool:
 def peer_skip(solver: str, doc: dict) -> str | None:
     if solver == "pyvrp":
         return unsupported_vrp(doc)
+    if solver == "hgs":
+        return unsupported_hgs(doc)
     return None
 
 
-def run_pyvrp(text: str, budget: float, python: str) -> dict:
+def run_peer(solver: str, text: str, budget: float, python: str) -> dict:
+    """PyVRP (`pyvrp_peer.py --vrp`) or HGS (`hgs_peer.py`) in a process of its own."""
     import subprocess
 
+    script = ["pyvrp_peer.py", "--vrp"] if solver == "pyvrp" else ["hgs_peer.py"]
     try:
         proc = subprocess.run(
-            [python, str(BENCH_DIR / "pyvrp_peer.py"), "--vrp", "--budget", repr(budget)],
+            [python, str(BENCH_DIR / script[0]), *script[1:], "--budget", repr(budget)],
             input=text,
             capture_output=True,
             text=True,
             timeout=3 * budget + 60,
         )
     except subprocess.TimeoutExpired:
-        return {"solver": "pyvrp", "status": "killed", "message": "no answer within 3 x budget + 60 s"}
+        return {"solver": solver, "status": "killed", "message": "no answer within 3 x budget + 60 s"}
     lines = [line for line in proc.stdout.splitlines() if line.strip()]
     if proc.returncode != 0 or not lines:
         tail = " | ".join(proc.stderr.strip().splitlines()[-3:])
         return {
-            "solver": "pyvrp",
+            "solver": solver,
             "status": "error",
             "message": f"exit status {proc.returncode}: {tail or 'no output'}",
         }
@@ -129,7 +135,7 @@ def cell(res: dict | None) -> str:
 def render(rows_out: list, solvers: list, meta: dict) -> str:
     head = ["row", "kind", "n", "m", "objective", "reference"] + [SOLVERS[s] for s in solvers]
     if "kvt" in solvers:
-        head += [f"KVT vs {SOLVERS[p]} %" for p in ("pyvrp", "ortools") if p in solvers]
+        head += [f"KVT vs {SOLVERS[p]} %" for p in PEERS if p in solvers]
     head += ["first sol s (KVT)", "valid", "note"]
     lines = [
         f"# Capacity and precedence benchmark `{meta['label']}`",
@@ -138,7 +144,7 @@ def render(rows_out: list, solvers: list, meta: dict) -> str:
         f"- Machine: {meta['machine']}",
         f"- Commit: {meta['commit']}",
         f"- Budget: {fmt(meta['budget'], 1)} s per run; OR-Tools {meta['ortools'] or 'not used'}; "
-        f"PyVRP {meta['pyvrp'] or 'not used'}",
+        f"PyVRP {meta['pyvrp'] or 'not used'}; HGS (hygese) {meta.get('hgs') or 'not used'}",
         f"- Command: `{meta['command']}`",
         "",
         "| " + " | ".join(head) + " |",
@@ -149,7 +155,7 @@ def render(rows_out: list, solvers: list, meta: dict) -> str:
         cells = [r["row"], r["kind"], str(r["nodes"]), str(r["agents"]), r["objective"], fmt(r["reference"])]
         cells += [cell(res.get(s)) for s in solvers]
         if "kvt" in solvers:
-            cells += [fmt(r.get(f"kvt_vs_{p}")) for p in ("pyvrp", "ortools") if p in solvers]
+            cells += [fmt(r.get(f"kvt_vs_{p}")) for p in PEERS if p in solvers]
         cells.append(fmt((res.get("kvt") or {}).get("first_time"), 3))
         bad = [SOLVERS[s] for s, x in res.items() if x.get("status") == "invalid"]
         ran = [s for s, x in res.items() if x.get("value") is not None]
@@ -187,6 +193,9 @@ NOTES = [
     "PyVRP: min_sum rows without pairs; capacities, windows, shift durations (max_length), one profile per "
     "agent type for assignments; on rows with windows or limits a unit duration cost and no distance cost, "
     "every vehicle leaving at time 0 (our objective: route duration with waits), else the distance.",
+    "HGS: HGS-CVRP through the hygese package (bench/hgs_peer.py), on the min_sum rows of one depot, one "
+    "agent type and one capacity, without windows, limits or pairs; real distances; the iteration cap "
+    "out of reach, so the budget (processor time) ends each run.",
     f"Rows on {', '.join(MISSING_SOURCES)} are left out: the coordinate file is not in bench/data.",
     "KVT vs peer %: (KVT - peer) / peer x 100 where both are valid; negative means KVT is better.",
 ]
@@ -202,6 +211,9 @@ def main(argv=None) -> int:
     if "ortools" in args.solvers and importlib.util.find_spec("ortools") is None:
         print("error: OR-Tools is not installed (make bench-vrp, or pip install 'ortools>=9.10')", file=sys.stderr)
         return 2
+    hgs = "hgs" in args.solvers and importlib.util.find_spec("hygese") is not None
+    if "hgs" in args.solvers and not hgs:
+        print("warning: HGS rows fail: the package hygese is not installed (pip install hygese)", file=sys.stderr)
     pyvrp, pyvrp_error = (None, None)
     if "pyvrp" in args.solvers:
         pyvrp, pyvrp_error = pyvrp_python()
@@ -215,6 +227,7 @@ def main(argv=None) -> int:
         "commit": git_commit(),
         "ortools": importlib.metadata.version("ortools") if "ortools" in args.solvers else None,
         "pyvrp": None,
+        "hgs": importlib.metadata.version("hygese") if hgs else None,
         "command": " ".join(shlex.quote(a) for a in [pathlib.Path(sys.argv[0]).name] + sys.argv[1:]),
         "budget": args.budget,
         "solvers": args.solvers,
@@ -234,9 +247,15 @@ def main(argv=None) -> int:
                 res = {"solver": solver, "status": NOT_ENFORCED}
             elif peer_skip(solver, doc):
                 res = {"solver": solver, "status": "unsupported", "message": peer_skip(solver, doc)}
+            elif solver == "hgs":
+                res = (
+                    run_peer("hgs", text, args.budget, sys.executable)
+                    if hgs
+                    else {"solver": solver, "status": "error", "message": "the package hygese is not installed"}
+                )
             elif solver == "pyvrp":
                 res = (
-                    run_pyvrp(text, args.budget, pyvrp)
+                    run_peer("pyvrp", text, args.budget, pyvrp)
                     if pyvrp
                     else {"solver": solver, "status": "error", "message": f"PyVRP not available: {pyvrp_error}"}
                 )
@@ -262,7 +281,7 @@ def main(argv=None) -> int:
                 "reference": row.reference,
                 "note": row.note,
                 "solvers": results,
-                **{f"kvt_vs_{p}": gap_percent(valid(results, "kvt"), valid(results, p)) for p in ("pyvrp", "ortools")},
+                **{f"kvt_vs_{p}": gap_percent(valid(results, "kvt"), valid(results, p)) for p in PEERS},
             }
         )
     markdown = render(out_rows, args.solvers, meta)

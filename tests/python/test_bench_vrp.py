@@ -13,6 +13,7 @@ BENCH = pathlib.Path(__file__).resolve().parents[2] / "bench"
 sys.path.insert(0, str(BENCH))
 
 import bench_tools as bt  # noqa: E402
+import hgs_peer  # noqa: E402
 import pyvrp_peer  # noqa: E402
 import run_bench_vrp  # noqa: E402
 import vrp_rows  # noqa: E402
@@ -75,6 +76,35 @@ def test_pyvrp_models_capacities_and_windows_but_not_pairs_or_min_max():
     assert pyvrp_peer.unsupported_vrp(ROWS[("RC208", "min_sum")].make(1.0)) is None
     assert pyvrp_peer.unsupported_vrp(ROWS[("eil76-pairs", "min_sum")].make(1.0)) == "precedence pairs"
     assert pyvrp_peer.unsupported_vrp(ROWS[("eil76-d10", "min_max")].make(1.0)) == "objective is not min_sum"
+
+
+@pytest.mark.parametrize(
+    "row, reason",
+    [
+        (("E-n22-k4", "min_sum"), None),
+        (("rat99-d100", "min_sum"), None),
+        (("rat99-d100", "min_max"), "objective is not min_sum"),
+        (("RC208", "min_sum"), "route-length limits"),
+        (("X115-HVRP", "min_sum"), "more than one agent type"),
+        (("eil76-pairs", "min_sum"), "precedence pairs"),
+    ],
+)
+def test_hgs_models_one_capacity_at_one_depot(row, reason):
+    assert hgs_peer.unsupported(ROWS[row].make(1.0)) == reason
+
+
+def test_hgs_routes_obey_the_capacities():
+    pytest.importorskip("hygese", reason="needs the package hygese")
+    doc = ROWS[("E-n22-k4", "min_sum")].make(1.0)
+    # The depot moved to the end of the node list: HGS's own depot index 0 is a mapping, not an id.
+    doc["nodes"] = doc["nodes"][1:] + doc["nodes"][:1]
+    doc["costs"] = {t: [row[1:] + row[:1] for row in m[1:] + m[:1]] for t, m in doc["costs"].items()}
+    inst = Instance.from_document(doc)
+    out = hgs_peer.solve(doc, 0.5)
+    assert out["status"] == "ok" and len(out["paths"]) == len(doc["agents"])
+    bt.check_result(inst, out)
+    assert out["status"] == "ok", out.get("violations")
+    assert out["value"] == pytest.approx(375.0, abs=0.5)
 
 
 def test_a_build_without_the_options_reports_its_rows_as_not_enforced(tmp_path, monkeypatch):
