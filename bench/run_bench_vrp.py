@@ -29,7 +29,7 @@ from machine import describe
 from hgs_peer import unsupported as unsupported_hgs
 from pyvrp_peer import unsupported_vrp
 from run_bench import BENCH_DIR, git_commit, pyvrp_python, results_json, run_solver, write_atomic
-from vrp_rows import MISSING_SOURCES, rows
+from vrp_rows import rows
 
 SOLVERS = {"kvt": "KVT", "ortools": "OR-Tools", "pyvrp": "PyVRP", "hgs": "HGS"}
 PEERS = ("pyvrp", "hgs", "ortools")
@@ -196,7 +196,6 @@ NOTES = [
     "HGS: HGS-CVRP through the hygese package (bench/hgs_peer.py), on the min_sum rows of one depot, one "
     "agent type and one capacity, without windows, limits or pairs; real distances; the iteration cap "
     "out of reach, so the budget (processor time) ends each run.",
-    f"Rows on {', '.join(MISSING_SOURCES)} are left out: the coordinate file is not in bench/data.",
     "KVT vs peer %: (KVT - peer) / peer x 100 where both are valid; negative means KVT is better.",
 ]
 
