@@ -4,10 +4,11 @@
 Suites: "standard" (the TSPLIB mTSP set eil51, berlin52, eil76, rat99 with m = 2, 3, 5, 7 under
 min_max and min_sum, plus the generated variant instances of variants.py) and "large" (lin318,
 att532.euc2d, rat783, min_max, 60 s). Solvers: KVT's focal search ("kvt"), KVT with the improvement
-engine ("kvt-improve"; "kvt-improve-2" with two search threads), OR-Tools ("ortools") and PyVRP ("pyvrp", single-depot min_sum rows only, in
-an environment of its own). Each run is a process of its own, one at a time; every result is checked
-against its instance (kvt_mtsp.validate). With --short-budgets (standard suite: 0.1 and 1 s) the TSPLIB
-rows also get runs of both improve solvers at those budgets, as columns of their own. The table is printed and written as Markdown and JSON to the
+engine ("kvt-improve"; "kvt-improve-2" with two search threads), OR-Tools ("ortools") and PyVRP
+("pyvrp", single-depot min_sum rows only, in an environment of its own). Each run is a process of its
+own, one at a time; every result is checked against its instance (kvt_mtsp.validate). With
+--short-budgets (standard suite: 0.1 and 1 s) the TSPLIB rows also get runs of both improve solvers at
+those budgets, as columns of their own. The table is printed and written as Markdown and JSON to the
 output folder, named after --label.
 """
 
@@ -111,8 +112,7 @@ def parse_args(argv=None) -> argparse.Namespace:
         nargs="*",
         type=float,
         metavar="S",
-        help="further budgets for the improve solvers on the TSPLIB rows (standard: 0.1 1; none with an "
-        "empty list)",
+        help="further budgets for the improve solvers on the TSPLIB rows (standard: 0.1 1; none with an empty list)",
     )
     parser.add_argument("--out", type=pathlib.Path, default=BENCH_DIR / "results")
     parser.add_argument(
@@ -506,9 +506,8 @@ def threads_summary(rows, keys) -> list:
         ratios = [
             b["statistics"]["improve_iterations"] / a["statistics"]["improve_iterations"]
             for _, a, b in pairs
-            if (a.get("statistics") or {}).get("improve_iterations") and (b.get("statistics") or {}).get(
-                "improve_iterations"
-            )
+            if (a.get("statistics") or {}).get("improve_iterations")
+            and (b.get("statistics") or {}).get("improve_iterations")
         ]
         if ratios:
             out.append(
@@ -549,9 +548,10 @@ def notes(meta: dict) -> list:
         "run: better than its own first recorded solution, which on a focal-search start may be a "
         "post-optimisation step); last impr s: its `last_update_time`.",
         "improve hand-over s: processor seconds at which the improvement engine took over (statistics "
-        '"improve_start_time": the focal search\'s first solution, its end or, without a solution, the smaller of 5 % of the budget and 0.2 s); first impr '
-        "after hand-over s: from then to the first solution better than every one recorded before it (the "
-        "engine's first solution when the focal search had none).",
+        '"improve_start_time": the focal search\'s first solution, its end or, without a solution, the '
+        "smaller of 5 % of the budget and 0.2 s); first impr after hand-over s: from then to the first "
+        "solution better than every one recorded before it (the engine's first solution when the focal "
+        "search had none).",
         "peak MiB: peak resident memory (ru_maxrss) of the solving child process, Python included.",
         'improve 2 threads: the improve run with the option "threads" 2 (two searches that meet every '
         "500 iterations; the budget is each thread's processor time). Columns with a budget in their name "

@@ -539,9 +539,7 @@ def _solve_many(
     budget = -1.0 if time_limit is None else float(time_limit)
     items = list(instances)
     names = _Names()
-    jobs = (
-        _prepare(k, item, names, budget, improve, seed, default_improve, threads) for k, item in enumerate(items)
-    )
+    jobs = (_prepare(k, item, names, budget, improve, seed, default_improve, threads) for k, item in enumerate(items))
     if scheduler is not None:
         return _run_dask(jobs, scheduler, workers)
     return _run_local(jobs, max(1, min(workers or cores(), len(items))))

@@ -128,8 +128,9 @@ def solve_settings(
 ) -> dict[str, Any]:
     """The options to set in `doc` for a solve: "improve" when `improve` is given, or
     `default_improve` where neither it nor the document says; "seed" and "improve_iterations" when
-    given; "threads" when `threads` is given, or `default_threads` where the document does not say. With `rules` (option name -> True, False or None), each rule given as True or False,
-    and each left at None that the instance carries and its options do not set, on when the solve
+    given; "threads" when `threads` is given, or `default_threads` where the document does not say.
+    With `rules` (option name -> True, False or None), each rule given as True or False, and each left
+    at None that the instance carries and its options do not set, on when the solve
     improves (the engine enforces the rules only then). None of them for a document whose options
     the solver refuses as they stand."""
     if not isinstance(doc, dict):

@@ -85,10 +85,12 @@ TeamRun RunTeam(const RoutingContext& context, const ImproveSettings& settings, 
                 const EngineSolution* initial = nullptr) {
   TeamRun run;
   ImprovementTeam team(context, settings, threads);
-  run.solved = team.Run(initial, [] { return false; }, Unlimited, [&](const EngineSolution& s) {
-    run.reported.push_back(s);
-    run.reporters.push_back(std::this_thread::get_id());
-  });
+  run.solved = team.Run(
+      initial, [] { return false; }, Unlimited,
+      [&](const EngineSolution& s) {
+        run.reported.push_back(s);
+        run.reporters.push_back(std::this_thread::get_id());
+      });
   run.best = team.best();
   run.counts = team.counts();
   return run;

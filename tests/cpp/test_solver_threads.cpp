@@ -21,7 +21,8 @@ Problem Scattered(int n, int agents) {
   Problem p;
   std::vector<std::pair<double, double>> points{{50.0, 50.0}};
   for (int k = 1; k < n; ++k) {
-    points.emplace_back(50 + 40 * std::cos(k * 2.4) * (k % 7 + 3) / 9, 50 + 40 * std::sin(k * 2.4) * (k % 5 + 4) / 8);
+    points.emplace_back(50 + 40 * std::cos(k * 2.4) * (k % 7 + 3) / 9,
+                        50 + 40 * std::sin(k * 2.4) * (k % 5 + 4) / 8);
   }
   AssignmentConstraint all;
   for (int i = 0; i < n; ++i) {

@@ -671,9 +671,10 @@ def test_threads_go_into_the_options_in_place_of_the_documents_own():
     doc["options"]["threads"] = 4
     assert with_settings(doc, solve_settings(doc, None, None, threads=2))["options"]["threads"] == 2
     assert with_settings(doc, solve_settings(doc, None, None, default_threads=0))["options"]["threads"] == 4
-    assert with_settings(instance(n=4), solve_settings(instance(n=4), None, None, default_threads=0))["options"][
-        "threads"
-    ] == 0
+    assert (
+        with_settings(instance(n=4), solve_settings(instance(n=4), None, None, default_threads=0))["options"]["threads"]
+        == 0
+    )
 
 
 @pytest.mark.parametrize(

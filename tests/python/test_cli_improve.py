@@ -112,7 +112,10 @@ def test_threads_flag(command):
 
 @pytest.mark.parametrize(
     "value,message",
-    [("-1", "must be between 0 and 2^32 - 1, got -1"), ("4294967296", "must be between 0 and 2^32 - 1, got 4294967296")],
+    [
+        ("-1", "must be between 0 and 2^32 - 1, got -1"),
+        ("4294967296", "must be between 0 and 2^32 - 1, got 4294967296"),
+    ],
 )
 def test_bad_threads_are_one_usage_error(value, message, capsys):
     with pytest.raises(SystemExit) as stop:

@@ -136,3 +136,50 @@ def test_without_a_focal_solution_the_engine_starts_after_a_twentieth_of_the_bud
     # 5 % of 2 s; the focal search finds nothing in it.
     assert 0.1 <= start < 0.5
     assert result["anytime"][0]["time"] >= start
+
+
+CHILD = r"""
+import json, sys
+sys.path.insert(0, {tests!r})
+import _kvt_core as core
+from test_interrupts import long_doc
+
+doc = long_doc(60, 3)
+doc["options"].update(improve=True, threads=2)
+seen = []
+try:
+    print("solving", flush=True)
+    core.solve_json_str(json.dumps(doc), callback=seen.append)
+except KeyboardInterrupt:
+    print(json.dumps({{"seen": len(seen), "routes": len(seen[-1]["routes"]), "best": seen[-1]["max_cost"],
+                      "curve": [e["max_cost"] for e in seen]}}), flush=True)
+    raise
+"""
+
+
+def test_ctrl_c_stops_a_threaded_solve_and_keeps_its_best():
+    import signal
+    import subprocess
+    import time
+
+    code = CHILD.format(tests=str(pathlib.Path(__file__).resolve().parent))
+    proc = subprocess.Popen(
+        [sys.executable, "-c", code],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
+    assert proc.stdout.readline() == "solving\n"
+    time.sleep(1.0)
+    proc.send_signal(signal.SIGINT)
+    sent = time.monotonic()
+    try:
+        out, err = proc.communicate(timeout=30)
+    finally:
+        proc.kill()
+    assert time.monotonic() - sent < 1.5  # generous: a stop is noticed within a quarter of a second
+    assert proc.returncode == -signal.SIGINT and err.rstrip().endswith("KeyboardInterrupt")
+    report = json.loads(out)
+    assert report["seen"] >= 1 and report["routes"] == 3
+    assert all(b < a for a, b in zip(report["curve"], report["curve"][1:]))
