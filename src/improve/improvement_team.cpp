@@ -241,7 +241,14 @@ void ImprovementTeam::Search(uint32_t index, const ImproveSettings& settings, co
         done = true;
       }
     }
-    if (index == 0) Collect();
+    if (index == 0) {
+      try {
+        Collect();
+      } catch (...) {
+        shared.Fail();
+        done = true;
+      }
+    }
     if (shared.Meet(index, done, exchange)) break;
   }
   if (engine != nullptr) engine->End();

@@ -291,6 +291,33 @@ TEST(ImprovementTeam, AFailingSearchEndsTheTeamAndItsErrorIsRethrown) {
   }
 }
 
+TEST(ImprovementTeam, AFailingReportEndsTheTeamAndItsErrorIsRethrown) {
+  const RoutingTables tables = MakeTables(3, Sized(30, false, false, true, 1, false, 0));
+  const RoutingContext context(tables);
+  ImproveSettings settings;  // no cap: only the failure ends the searches
+  // Meetings after every iteration: most reports of the other search are collected between steps.
+  settings.parameters.exchange_interval = 1;
+  ImprovementTeam team(context, settings, 2);
+  // A bound on the run, should the third report never come.
+  std::atomic<int64_t> checks{0};
+  const auto bounded = [&checks] { return ++checks > 2000000; };
+  const auto make_clock = [&bounded] {
+    ImprovementTeam::Clock clock;
+    clock.out_of_time = bounded;
+    return clock;
+  };
+  int reports = 0;
+  try {
+    team.Run(nullptr, bounded, make_clock, [&](const EngineSolution&) {
+      if (++reports == 3) throw std::runtime_error("no record");
+    });
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "no record");
+  }
+  EXPECT_EQ(reports, 3);
+}
+
 TEST(ImprovementTeam, OutOfRangeParametersAreRefused) {
   const RoutingTables tables = MakeTables(2, Sized(10, false, false, true, 1, false, 0));
   const RoutingContext context(tables);
