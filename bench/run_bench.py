@@ -4,9 +4,11 @@
 Suites: "standard" (the TSPLIB mTSP set eil51, berlin52, eil76, rat99 with m = 2, 3, 5, 7 under
 min_max and min_sum, plus the generated variant instances of variants.py) and "large" (lin318,
 att532.euc2d, rat783, min_max, 60 s). Solvers: KVT's focal search ("kvt"), KVT with the improvement
-engine ("kvt-improve"), OR-Tools ("ortools") and PyVRP ("pyvrp", single-depot min_sum rows only, in
-an environment of its own). Each run is a process of its own, one at a time; every result is checked
-against its instance (kvt_mtsp.validate). The table is printed and written as Markdown and JSON to the
+engine ("kvt-improve"; "kvt-improve-2" with two search threads), OR-Tools ("ortools") and PyVRP
+("pyvrp", single-depot min_sum rows only, in an environment of its own). Each run is a process of its
+own, one at a time; every result is checked against its instance (kvt_mtsp.validate). With
+--short-budgets (standard suite: 0.1 and 1 s) the TSPLIB rows also get runs of both improve solvers at
+those budgets, as columns of their own. The table is printed and written as Markdown and JSON to the
 output folder, named after --label.
 """
 
@@ -43,15 +45,24 @@ from pyvrp_peer import unsupported as pyvrp_unsupported
 from variants import VARIANT_NAMES, generate, variant_spec
 
 BENCH_DIR = pathlib.Path(__file__).resolve().parent
-SOLVERS = {"kvt": "focal", "kvt-improve": "improve", "ortools": "OR-Tools", "pyvrp": "PyVRP"}
+SOLVERS = {
+    "kvt": "focal",
+    "kvt-improve": "improve",
+    "kvt-improve-2": "improve 2 threads",
+    "ortools": "OR-Tools",
+    "pyvrp": "PyVRP",
+}
+# The solvers that also run at the short budgets.
+SHORT_SOLVERS = ("kvt-improve", "kvt-improve-2")
 SUITES = {
     "standard": {
         "instances": ["eil51", "berlin52", "eil76", "rat99"],
         "agents": [2, 3, 5, 7],
         "objectives": list(OBJECTIVES),
         "variants": list(VARIANT_NAMES),
-        "solvers": ["kvt", "kvt-improve", "ortools", "pyvrp"],
+        "solvers": ["kvt", "kvt-improve", "kvt-improve-2", "ortools", "pyvrp"],
         "budget": 10.0,
+        "short_budgets": [0.1, 1.0],
         "bks": "bks.json",
     },
     "large": {
@@ -59,8 +70,9 @@ SUITES = {
         "agents": None,
         "objectives": ["min_max"],
         "variants": [],
-        "solvers": ["kvt-improve", "ortools"],
+        "solvers": ["kvt-improve", "kvt-improve-2", "ortools"],
         "budget": 60.0,
+        "short_budgets": [],
         "bks": "large/bks.json",
     },
 }
@@ -95,6 +107,13 @@ def parse_args(argv=None) -> argparse.Namespace:
         help=f"variant rows ({', '.join(VARIANT_NAMES)}); none with an empty list",
     )
     parser.add_argument("--solvers", nargs="+", choices=list(SOLVERS))
+    parser.add_argument(
+        "--short-budgets",
+        nargs="*",
+        type=float,
+        metavar="S",
+        help="further budgets for the improve solvers on the TSPLIB rows (standard: 0.1 1; none with an empty list)",
+    )
     parser.add_argument("--out", type=pathlib.Path, default=BENCH_DIR / "results")
     parser.add_argument(
         "--label",
@@ -103,11 +122,11 @@ def parse_args(argv=None) -> argparse.Namespace:
     )
     args = parser.parse_args(argv)
     suite = SUITES[args.suite]
-    for key in ("instances", "agents", "objectives", "variants", "solvers", "budget"):
+    for key in ("instances", "agents", "objectives", "variants", "solvers", "budget", "short_budgets"):
         if getattr(args, key) is None:
             setattr(args, key, suite[key])
     args.bks_file = BENCH_DIR / "data" / suite["bks"]
-    if args.budget <= 0:
+    if args.budget <= 0 or any(not b > 0 for b in args.short_budgets):
         parser.error("--budget must be positive")
     if args.agents is not None and any(m < 1 for m in args.agents):
         parser.error("--agents must be positive")
@@ -190,6 +209,24 @@ def child_command(solver: str, budget: float, pyvrp: str | None) -> list:
     if solver == "pyvrp":
         return [pyvrp, str(BENCH_DIR / "pyvrp_peer.py"), "--budget", repr(budget)]
     return [sys.executable, str(BENCH_DIR / "run_one.py"), "--solver", solver, "--budget", repr(budget)]
+
+
+def short_key(solver: str, budget: float) -> str:
+    """The results key of a run at a short budget, e.g. "kvt-improve@0.1"."""
+    return f"{solver}@{budget:g}"
+
+
+def label(key: str) -> str:
+    """The column name of a results key: the solver's, with the budget of a short run."""
+    solver, _, budget = key.partition("@")
+    return SOLVERS[solver] + (f" {budget} s" if budget else "")
+
+
+def run_keys(args) -> list:
+    """The results keys of a TSPLIB row: the solvers, then the improve solvers at each short budget."""
+    return list(args.solvers) + [
+        short_key(s, b) for b in args.short_budgets for s in SHORT_SOLVERS if s in args.solvers
+    ]
 
 
 def run_solver(solver: str, doc_text: str, budget: float, pyvrp: str | None = None) -> dict:
@@ -294,7 +331,7 @@ def value_cell(res) -> str:
 
 def validity_cell(row) -> str:
     ran = [(s, r) for s, r in row["solvers"].items() if r.get("value") is not None]
-    bad = [SOLVERS[s] for s, r in ran if r.get("status") == "invalid"]
+    bad = [label(s) for s, r in ran if r.get("status") == "invalid"]
     if bad:
         return "no: " + ", ".join(bad)
     return "yes" if ran else "—"
@@ -318,8 +355,8 @@ def columns(solvers) -> list:
         ("reference", True, lambda r: fmt(r["reference"], 2)),
     ]
     for s in solvers:
-        cols.append((SOLVERS[s], True, lambda r, s=s: value_cell(res(r, s))))
-        cols.append((f"{SOLVERS[s]} gap %", True, solver_cell(s, "gap")))
+        cols.append((label(s), True, lambda r, s=s: value_cell(res(r, s))))
+        cols.append((f"{label(s)} gap %", True, solver_cell(s, "gap")))
     if "kvt-improve" in solvers:
         for peer in ("ortools", "pyvrp"):
             if peer in solvers:
@@ -346,7 +383,7 @@ def columns(solvers) -> list:
             False,
             lambda r: (
                 ", ".join(
-                    f"{SOLVERS[s]} {x.get('status')}"
+                    f"{label(s)} {x.get('status')}"
                     for s, x in r["solvers"].items()
                     if x.get("status") not in ("ok", "unsupported")
                 )
@@ -382,7 +419,7 @@ def problems(rows) -> list:
         for solver, res in r["solvers"].items():
             if res.get("status") not in ("ok", "unsupported"):
                 out.append(
-                    f"{r['instance']} m={r['agents']} {r['objective']} {SOLVERS[solver]}: "
+                    f"{r['instance']} m={r['agents']} {r['objective']} {label(solver)}: "
                     f"{res.get('status')} {res.get('message', '')}".rstrip()
                 )
     return out
@@ -404,7 +441,7 @@ def summary(rows, solvers) -> list:
             ]
             if gaps:
                 out.append(
-                    f"{objective}, {SOLVERS[s]}: mean gap {fmt(sum(gaps) / len(gaps))} %, largest "
+                    f"{objective}, {label(s)}: mean gap {fmt(sum(gaps) / len(gaps))} %, largest "
                     f"{fmt(max(gaps))} % over {len(gaps)} rows"
                 )
     if "kvt-improve" in solvers:
@@ -420,6 +457,7 @@ def summary(rows, solvers) -> list:
                     f"improve worse than {SOLVERS[peer]} on {len(worse)} of {compared} rows"
                     + (": " + "; ".join(worse) if worse else "")
                 )
+        out += threads_summary(rows, solvers)
         times = [
             r["solvers"]["kvt-improve"].get("first_improvement_time") for r in rows if "kvt-improve" in r["solvers"]
         ]
@@ -434,6 +472,47 @@ def summary(rows, solvers) -> list:
             out.append(
                 f"improve: first improvement at most {max(lags):.3f} s after the hand-over to the engine "
                 f"({len(lags)} rows)"
+            )
+    return out
+
+
+def threads_summary(rows, keys) -> list:
+    """Per budget: the rows on which two search threads end worse than one, and the ratio of their
+    improvement iterations (the searches' sum over the one search's), as the mean over the rows."""
+    out = []
+    for key in keys:
+        solver, at, budget = key.partition("@")
+        if solver != "kvt-improve-2":
+            continue
+        one = "kvt-improve" + at + budget
+        if one not in keys:
+            continue
+        pairs = [
+            (r, r["solvers"][one], r["solvers"][key])
+            for r in rows
+            if r["solvers"].get(one, {}).get("status") == "ok" and r["solvers"].get(key, {}).get("status") == "ok"
+        ]
+        if not pairs:
+            continue
+        worse = [
+            f"{r['instance']} m={r['agents']} {r['objective']}"
+            for r, a, b in pairs
+            if b.get("value") is not None and a.get("value") is not None and b["value"] > a["value"] * (1 + 1e-9)
+        ]
+        out.append(
+            f"{label(key)} worse than {label(one)} on {len(worse)} of {len(pairs)} rows"
+            + (": " + "; ".join(worse) if worse else "")
+        )
+        ratios = [
+            b["statistics"]["improve_iterations"] / a["statistics"]["improve_iterations"]
+            for _, a, b in pairs
+            if (a.get("statistics") or {}).get("improve_iterations")
+            and (b.get("statistics") or {}).get("improve_iterations")
+        ]
+        if ratios:
+            out.append(
+                f"{label(key)}: {fmt(sum(ratios) / len(ratios))} x the iterations of {label(one)} "
+                f"(mean over {len(ratios)} rows)"
             )
     return out
 
@@ -469,10 +548,14 @@ def notes(meta: dict) -> list:
         "run: better than its own first recorded solution, which on a focal-search start may be a "
         "post-optimisation step); last impr s: its `last_update_time`.",
         "improve hand-over s: processor seconds at which the improvement engine took over (statistics "
-        '"improve_start_time": the focal search\'s first solution, its end or half of the budget); first impr '
-        "after hand-over s: from then to the first solution better than every one recorded before it (the "
-        "engine's first solution when the focal search had none).",
+        '"improve_start_time": the focal search\'s first solution, its end or, without a solution, the '
+        "smaller of 5 % of the budget and 0.2 s); first impr after hand-over s: from then to the first "
+        "solution better than every one recorded before it (the engine's first solution when the focal "
+        "search had none).",
         "peak MiB: peak resident memory (ru_maxrss) of the solving child process, Python included.",
+        'improve 2 threads: the improve run with the option "threads" 2 (two searches that meet every '
+        "500 iterations; the budget is each thread's processor time). Columns with a budget in their name "
+        "(e.g. improve 0.1 s): the improve runs at that budget, on the TSPLIB rows only.",
     ]
     return out
 
@@ -492,7 +575,7 @@ def render_markdown(rows, cols, meta: dict) -> str:
         "Summary:",
         "",
     ]
-    out += [f"- {s}" for s in summary(rows, meta["solvers"])] or ["- no rows"]
+    out += [f"- {s}" for s in summary(rows, meta.get("runs", meta["solvers"]))] or ["- no rows"]
     out += ["", "Notes:", ""] + [f"- {n}" for n in notes(meta)]
     trouble = problems(rows)
     if trouble:
@@ -534,13 +617,19 @@ def main(argv=None) -> int:
     args = parse_args(argv)
     missing = [
         s
-        for s, module in (("kvt", "_kvt_core"), ("kvt-improve", "_kvt_core"), ("ortools", "ortools"))
+        for s, module in (
+            ("kvt", "_kvt_core"),
+            ("kvt-improve", "_kvt_core"),
+            ("kvt-improve-2", "_kvt_core"),
+            ("ortools", "ortools"),
+        )
         if s in args.solvers and importlib.util.find_spec(module) is None
     ]
     if missing:
         hint = {
             "kvt": "make module",
             "kvt-improve": "make module",
+            "kvt-improve-2": "make module",
             "ortools": "make bench, or pip install 'ortools>=9.10'",
         }
         for s in missing:
@@ -571,16 +660,23 @@ def main(argv=None) -> int:
         "budget": args.budget,
         "variant_seed": VARIANT_SEED,
         "solvers": args.solvers,
+        "short_budgets": args.short_budgets,
+        "runs": run_keys(args),
     }
-    total = len(planned) * len(args.solvers)
+    keys = run_keys(args)
+    total = sum(len(keys) if row["kind"] == "tsplib" else len(args.solvers) for row in planned)
     done = 0
     rows = []
     for row in planned:
         doc = row["make"]()
         text = json.dumps(doc)
-        inst = Instance.from_document(doc)
+        # The rules to check routes against; "improve" lifts the node limit of the reading and
+        # changes no rule (the large rows have more nodes than the focal search takes).
+        inst = Instance.from_document({**doc, "options": {**doc.get("options", {}), "improve": True}})
         results = {}
-        for solver in args.solvers:
+        for key in keys if row["kind"] == "tsplib" else args.solvers:
+            solver, _, short = key.partition("@")
+            budget = float(short) if short else args.budget
             done += 1
             why_not = applicable(solver, row, doc)
             start = time.perf_counter()
@@ -589,22 +685,22 @@ def main(argv=None) -> int:
             elif solver == "pyvrp" and pyvrp is None:
                 res = {"solver": solver, "status": "error", "message": f"PyVRP not available: {pyvrp_error}"}
             else:
-                res = run_solver(solver, text, args.budget, pyvrp)
+                res = run_solver(solver, text, budget, pyvrp)
                 check_result(inst, res)
                 if solver == "pyvrp" and res.get("version"):
                     meta["pyvrp"] = res["version"]
-            results[solver] = res
+            results[key] = res
             print(
-                f"[{done}/{total}] {row['instance']} m={row['agents']} {row['objective']} {solver}: "
+                f"[{done}/{total}] {row['instance']} m={row['agents']} {row['objective']} {key}: "
                 f"{res['status']} {fmt(res.get('value'))} ({time.perf_counter() - start:.1f} s)",
                 file=sys.stderr,
                 flush=True,
             )
         rows.append(make_row(row, args.budget, bks, results))
 
-    cols = columns(args.solvers)
+    cols = columns(keys)
     print(render_text(rows, cols))
-    for line in summary(rows, args.solvers):
+    for line in summary(rows, keys):
         print("*", line)
     for line in problems(rows):
         print("!", line)

@@ -24,12 +24,14 @@ def peak_rss_mib() -> float:
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0  # kilobytes on Linux
 
 
-def run_kvt(doc: dict, budget: float, improve: bool = False) -> dict:
-    """The KVT module; with `improve` the instance gets the options "improve" true and "seed" 0."""
+def run_kvt(doc: dict, budget: float, improve: bool = False, threads: int = 1) -> dict:
+    """The KVT module; with `improve` the instance gets the options "improve" true and "seed" 0, and
+    "threads" when it is not 1."""
     import _kvt_core
 
     if improve:
-        doc = {**doc, "options": {**doc.get("options", {}), "improve": True, "seed": 0}}
+        extra = {"threads": threads} if threads != 1 else {}
+        doc = {**doc, "options": {**doc.get("options", {}), "improve": True, "seed": 0, **extra}}
     text = json.dumps(doc)
     base = peak_rss_mib()
     cpu0, wall0 = time.process_time(), time.perf_counter()
@@ -86,6 +88,7 @@ def run_ortools(doc: dict, budget: float) -> dict:
 RUNNERS = {
     "kvt": run_kvt,
     "kvt-improve": lambda doc, budget: run_kvt(doc, budget, improve=True),
+    "kvt-improve-2": lambda doc, budget: run_kvt(doc, budget, improve=True, threads=2),
     "ortools": run_ortools,
 }
 

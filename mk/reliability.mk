@@ -1,12 +1,15 @@
 # Sanitizer and fuzzing targets (included from the Makefile).
 #
 #   make test-sanitize          C++ tests and the Python suite under ASan + UBSan
+#   make test-tsan              C++ tests under ThreadSanitizer (the improvement searches of
+#                               Options.threads run with 2, 3 and 4 threads there)
 #   make fuzz FUZZ_SECONDS=60   every libFuzzer target for FUZZ_SECONDS seconds
 #   make fuzz-regress           every fuzzer once over its committed inputs
 #   make soak                   10,000 small solves through solve_many and 2,000 through one
 #                               Solver per call, with the resident memory after every 1,000
 
 SAN_BUILD   ?= build/san
+TSAN_BUILD  ?= build/tsan
 FUZZ_BUILD  ?= build/fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= fuzz_instance fuzz_solve fuzz_postopt fuzz_moves
@@ -18,10 +21,12 @@ FUZZ_RSS_MB ?= 2048
 SAN_ENV   := ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
              UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 SAN_PYENV := ASAN_OPTIONS=abort_on_error=1:detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+TSAN_ENV  := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 # Patterns of a sanitizer report in a log.
 SAN_REPORT := ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer
+TSAN_REPORT := WARNING: ThreadSanitizer|SUMMARY: ThreadSanitizer
 
-.PHONY: soak san-build test-sanitize cpp-test-sanitize py-test-sanitize fuzz-build fuzz fuzz-regress
+.PHONY: soak san-build test-sanitize cpp-test-sanitize py-test-sanitize tsan-build test-tsan fuzz-build fuzz fuzz-regress
 
 san-build: venv
 	@scripts/ensure_gtest.sh
@@ -50,6 +55,21 @@ py-test-sanitize: san-build
 	exit $$rc
 
 test-sanitize: cpp-test-sanitize py-test-sanitize
+
+# The C++ tests only: an uninstrumented interpreter cannot host a ThreadSanitizer module.
+tsan-build: venv
+	@scripts/ensure_gtest.sh
+	$(VENV)/bin/cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DKVT_TSAN=ON -DKVT_BUILD_TESTS=ON -DKVT_BUILD_MODULE=OFF \
+	    -DKVT_WERROR=$(WERROR)
+	$(VENV)/bin/cmake --build $(TSAN_BUILD) -j $(JOBS)
+
+test-tsan: tsan-build
+	@log=$(TSAN_BUILD)/ctest-tsan.log; \
+	(cd $(TSAN_BUILD) && $(TSAN_ENV) $(abspath $(VENV))/bin/ctest --output-on-failure -j $(JOBS)) >$$log 2>&1; rc=$$?; \
+	cat $$log; \
+	if grep -Eq '$(TSAN_REPORT)' $$log; then echo "ThreadSanitizer report in the C++ tests"; exit 1; fi; \
+	exit $$rc
 
 # libFuzzer needs clang and its runtime: installed from Debian's packages when
 # missing and the user may (scripts/ensure_clang.sh).

@@ -189,6 +189,14 @@ class Options:
     @improve_iterations.setter
     def improve_iterations(self, value: int) -> None: ...
     @property
+    def threads(self) -> int:
+        """Improvement searches on one instance, one thread each (unsigned int, default 1; 0: one
+        per processor the process may use). They exchange their best routes at fixed iteration
+        counts, so a seed, a thread count and improve_iterations give the same routes on every
+        run; the budget stays time_limit for each thread. Without improve, no effect."""
+    @threads.setter
+    def threads(self, value: int) -> None: ...
+    @property
     def enforce_capacity(self) -> bool:
         """The routes obey the agents' capacities: an agent whose capacity_limit is above 0 serves
         targets whose demands add up to at most that limit (default False). Needs improve; solve()

@@ -112,6 +112,7 @@ def _prepare(
     improve: bool | None,
     seed: int | None,
     default_improve: bool | None,
+    threads: int | None = None,
 ) -> _Job | Outcome:
     """The job for one instance, or the outcome of one that cannot be solved: unreadable, or a
     document the solver refuses (named by the finding of its reading)."""
@@ -123,11 +124,11 @@ def _prepare(
             text, parsed = read_document(source)
         except InputError as err:
             return Outcome(name, error=f"{source}: {err}", index=index, source=source)
-        text, doc = as_solved(text, parsed, improve, seed, default_improve)
+        text, doc = as_solved(text, parsed, improve, seed, default_improve, threads=threads)
     elif isinstance(item, Mapping):
         label = item.get("name")
         name = names.take(label if isinstance(label, str) and label else f"instance-{index + 1}")
-        doc = with_settings(dict(item), solve_settings(item, improve, seed, default_improve))
+        doc = with_settings(dict(item), solve_settings(item, improve, seed, default_improve, threads=threads))
         try:
             text = json.dumps(doc)
         except (TypeError, ValueError) as err:
@@ -489,6 +490,7 @@ def solve_many(
     workers: int | None = None,
     scheduler: str | None = None,
     default_improve: bool | None = None,
+    threads: int | None = None,
 ) -> Generator[Outcome, None, None]:
     """Solves every instance and yields its `Outcome` as soon as it finishes (not in input order).
 
@@ -499,7 +501,10 @@ def solve_many(
     command line passes True). `workers`: processes on this machine (default: one per core); with
     `scheduler` "local", the local Dask cluster's worker count; ignored for an existing cluster.
     `scheduler`: None solves on this machine, "local" starts a local Dask cluster, anything else is
-    the address of a Dask scheduler.
+    the address of a Dask scheduler. `threads`: improvement searches per instance, in place of each
+    document's "threads" (0: one per core); above 1, on this machine, the default workers are the
+    cores divided by it, and more threads or workers than that raise ValueError, so that workers times
+    threads never exceed the cores. None leaves each document's own.
 
     An instance that cannot be read or that the solver refuses becomes an outcome with `error` set; a
     worker that dies during an instance costs it one retry, then it too becomes such an outcome.
@@ -512,6 +517,7 @@ def solve_many(
         workers=workers,
         scheduler=scheduler,
         default_improve=default_improve,
+        threads=threads,
     )
 
 
@@ -524,7 +530,20 @@ def _solve_many(
     workers: int | None,
     scheduler: str | None,
     default_improve: bool | None,
+    threads: int | None = None,
 ) -> Generator[Outcome, None, None]:
+    if threads is not None and not (isinstance(threads, int) and not isinstance(threads, bool) and threads >= 0):
+        raise ValueError(f"threads must be a whole number of at least 0, got {threads!r}")
+    if threads is not None:
+        threads = threads or cores()
+    if threads is not None and threads > 1 and scheduler is None:
+        # Several searches per instance: the workers share the cores among them.
+        if threads > cores():
+            raise ValueError(f"{threads} threads per instance exceed the {cores()} cores")
+        if workers is not None and workers * threads > cores():
+            raise ValueError(f"{workers} workers times {threads} threads exceed the {cores()} cores")
+        if workers is None:
+            workers = cores() // threads
     if workers is not None and not (isinstance(workers, int) and workers >= 1):
         raise ValueError(f"workers must be at least 1, got {workers!r}")
     if time_limit is not None and not (isinstance(time_limit, (int, float)) and time_limit > 0):
@@ -536,7 +555,7 @@ def _solve_many(
     budget = -1.0 if time_limit is None else float(time_limit)
     items = list(instances)
     names = _Names()
-    jobs = (_prepare(k, item, names, budget, improve, seed, default_improve) for k, item in enumerate(items))
+    jobs = (_prepare(k, item, names, budget, improve, seed, default_improve, threads) for k, item in enumerate(items))
     if scheduler is not None:
         return _run_dask(jobs, scheduler, workers)
     return _run_local(jobs, max(1, min(workers or cores(), len(items))))

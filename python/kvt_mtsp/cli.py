@@ -57,11 +57,15 @@ def _read_solved(
     seed: int | None = None,
     iterations: int | None = None,
     rules: dict[str, bool | None] | None = None,
+    threads: int | None = None,
 ) -> tuple[str, Any, Reading]:
     """The text and document a solve of the file runs (improvement on unless the flags or the
     instance say; with `rules`, the rules the instance carries enforced unless the flags or its
-    options say) and the solver's reading of it."""
-    text, doc = as_solved(*_read(path), improve, seed, iterations=iterations, rules=rules)
+    options say; `threads` improvement searches, else the instance's, else one per core) and the
+    solver's reading of it."""
+    text, doc = as_solved(
+        *_read(path), improve, seed, iterations=iterations, rules=rules, threads=threads, default_threads=0
+    )
     return text, doc, read_instance(doc)
 
 
@@ -131,6 +135,16 @@ def _agents(text: str) -> int:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, got {value}")
+    return value
+
+
+def _threads(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if not 0 <= value < 2**32:
+        raise argparse.ArgumentTypeError(f"must be between 0 and 2^32 - 1, got {value}")
     return value
 
 
@@ -273,7 +287,9 @@ def summary(instance: Instance, result: SolveResult, ending: str | None = None) 
 
 def cmd_solve(args: argparse.Namespace, out: TextIO) -> int:
     rules = {"enforce_capacity": args.enforce_capacity, "enforce_precedence": args.enforce_precedence}
-    text, doc, reading = _read_solved(args.instance, args.improve, args.seed, args.improve_iterations, rules)
+    text, doc, reading = _read_solved(
+        args.instance, args.improve, args.seed, args.improve_iterations, rules, args.threads
+    )
     _refused(args.instance, reading)
     enforced = _enforced(doc)
     if enforced:
@@ -470,6 +486,7 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
             time_limit=args.time_limit,
             improve=args.improve,
             seed=args.seed,
+            threads=1 if args.threads is None else args.threads,
             quiet=args.quiet,
             out=out,
             err=sys.stderr,
@@ -531,6 +548,7 @@ def run_batch(
     time_limit: float | None = None,
     improve: bool | None = None,
     seed: int | None = None,
+    threads: int | None = None,
     quiet: bool = False,
     out: TextIO,
     err: TextIO,
@@ -562,6 +580,7 @@ def run_batch(
             time_limit=time_limit,
             improve=improve,
             seed=seed,
+            threads=threads,
             workers=workers,
             scheduler=scheduler,
             default_improve=DEFAULT_IMPROVE,
@@ -684,7 +703,15 @@ def build_parser() -> argparse.ArgumentParser:
         "--improve-iterations",
         type=int,
         metavar="N",
-        help="cap on the improvement's iterations (0: none); with --seed a run repeats exactly",
+        help="cap on the improvement's iterations (0: none); with --seed a run repeats exactly "
+        "(on another machine with --threads too)",
+    )
+    solve.add_argument(
+        "--threads",
+        type=_threads,
+        metavar="N",
+        help="improvement searches working on the instance together, one thread each (default: the "
+        "instance's options.threads, else one per core; 0: one per core)",
     )
     solve.add_argument(
         "--enforce-capacity",
@@ -828,6 +855,14 @@ def build_parser() -> argparse.ArgumentParser:
         help="run the improvement search after the focal search (default: each instance's options)",
     )
     batch.add_argument("--seed", type=int, metavar="N", help="seed of the improvement search")
+    batch.add_argument(
+        "--threads",
+        type=_threads,
+        metavar="N",
+        help="improvement searches per instance, one thread each, in place of the instances' own "
+        "(default 1; 0: one per core); on this machine the workers times N never exceed the cores, "
+        "so the default workers are the cores divided by N",
+    )
     batch.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     batch.set_defaults(run=cmd_batch)
 

@@ -123,11 +123,14 @@ def solve_settings(
     default_improve: bool | None = None,
     iterations: int | None = None,
     rules: dict[str, bool | None] | None = None,
+    threads: int | None = None,
+    default_threads: int | None = None,
 ) -> dict[str, Any]:
     """The options to set in `doc` for a solve: "improve" when `improve` is given, or
     `default_improve` where neither it nor the document says; "seed" and "improve_iterations" when
-    given. With `rules` (option name -> True, False or None), each rule given as True or False,
-    and each left at None that the instance carries and its options do not set, on when the solve
+    given; "threads" when `threads` is given, or `default_threads` where the document does not say.
+    With `rules` (option name -> True, False or None), each rule given as True or False, and each left
+    at None that the instance carries and its options do not set, on when the solve
     improves (the engine enforces the rules only then). None of them for a document whose options
     the solver refuses as they stand."""
     if not isinstance(doc, dict):
@@ -144,6 +147,10 @@ def solve_settings(
         settings["seed"] = int(seed)
     if iterations is not None:
         settings["improve_iterations"] = int(iterations)
+    if threads is not None:
+        settings["threads"] = int(threads)
+    elif default_threads is not None and "threads" not in options:
+        settings["threads"] = int(default_threads)
     if rules is not None:
         improving = settings.get("improve", options.get("improve")) is True
         carried = carried_rules(doc)
@@ -170,13 +177,15 @@ def as_solved(
     default_improve: bool | None = DEFAULT_IMPROVE,
     iterations: int | None = None,
     rules: dict[str, bool | None] | None = None,
+    threads: int | None = None,
+    default_threads: int | None = None,
 ) -> tuple[str, Any]:
     """The text and document a solve runs: `parsed` with the settings of `solve_settings`, written
     into `text` in place of its options. `text` and the document unchanged when there is nothing to
     set or the options cannot be written as JSON (the solver then refuses the document as it
     stands)."""
     doc = parsed.document
-    settings = solve_settings(doc, improve, seed, default_improve, iterations, rules)
+    settings = solve_settings(doc, improve, seed, default_improve, iterations, rules, threads, default_threads)
     if not settings:
         return text, doc
     changed = with_options_text(text, parsed, settings)

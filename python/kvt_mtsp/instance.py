@@ -40,6 +40,7 @@ OPTION_KEYS = (
     "improve",
     "seed",
     "improve_iterations",
+    "threads",
     "enforce_capacity",
     "enforce_precedence",
 )
@@ -65,6 +66,7 @@ PRECEDENCE_TYPES = ("same", "diff")
 PLAIN = "plain"  # the kind of a pair whose "type" is neither "same" nor "diff"
 
 _UINT64_MAX = (1 << 64) - 1
+_UINT32_MAX = (1 << 32) - 1
 _INT64_MIN = -(1 << 63)
 _NUMBERS = frozenset({float, int})
 
@@ -121,6 +123,7 @@ class Instance:
     improve: bool = False
     seed: int = 0
     improve_iterations: int = 0  # 0 or less: no cap
+    threads: int = 1  # improvement searches; 0: one per core
     pairs: list[Pair] = field(default_factory=list)  # in document order
     enforce_capacity: bool = False
     enforce_precedence: bool = False
@@ -423,6 +426,7 @@ class _Reader:
             improve=self.options.get("improve") is True,
             seed=self.options.get("seed", 0),
             improve_iterations=self.options.get("improve_iterations", 0),
+            threads=self.options.get("threads", 1),
             pairs=self.pairs,
             enforce_capacity=self.options.get("enforce_capacity") is True,
             enforce_precedence=self.options.get("enforce_precedence") is True,
@@ -971,6 +975,16 @@ class _Reader:
                 self.error(
                     "options.seed",
                     f"{show(seed)} is not an unsigned 64-bit integer; the solver refuses the document",
+                    "type",
+                )
+        if "threads" in options:
+            threads = options["threads"]
+            if isinstance(threads, int) and not isinstance(threads, bool) and 0 <= threads <= _UINT32_MAX:
+                self.options["threads"] = threads
+            else:
+                self.error(
+                    "options.threads",
+                    f"{show(threads)} is not an unsigned 32-bit integer; the solver refuses the document",
                     "type",
                 )
         if "improve_iterations" in options:

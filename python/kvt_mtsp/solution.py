@@ -188,12 +188,14 @@ def solve(
     iterations: int | None = None,
     callback: Callable[[Improvement], object] | None = None,
     diagnostics: Callable[[str, str], object] | None = None,
+    threads: int | None = None,
 ) -> Solution:
     """Solves `instance` (a path, a JSON text, a parsed document or a `kvt_mtsp.Instance`).
 
     The options given override the document's: `time_limit` (processor seconds), `improve` (the
     improvement engine after the focal search; on by default, unlike `_kvt_core`), `seed` and
-    `iterations` (the engine's random seed and iteration cap). `callback` receives every improving
+    `iterations` (the engine's random seed and iteration cap), `threads` (improvement searches, one
+    thread each; 0: one per core). `callback` receives every improving
     solution as it is found and may return True to stop the search. The solver's console lines go
     to `diagnostics(stream, line)`, or are collected and dropped: never to the process's streams.
 
@@ -211,6 +213,8 @@ def solve(
         options["seed"] = seed
     if iterations is not None:
         options["improve_iterations"] = iterations
+    if threads is not None:
+        options["threads"] = threads
     if time_limit is not None:
         if math.isnan(time_limit):
             raise ValueError("time_limit must not be NaN")

@@ -127,6 +127,11 @@ void RegisterValueTypes(py::module_& m) {
                      "Seed of the improvement's random choices (unsigned 64-bit int, default 0).")
       .def_readwrite("improve_iterations", &Options::improve_iterations,
                      "Largest number of improvement iterations; 0 or less (the default): no cap.")
+      .def_readwrite("threads", &Options::threads,
+                     "Improvement searches on one instance, one thread each (unsigned int, default 1; 0: one "
+                     "per processor the process may use). They exchange their best routes at fixed iteration "
+                     "counts, so a seed, a thread count and improve_iterations give the same routes on every "
+                     "run; the budget stays time_limit for each thread. Without improve, no effect.")
       .def_readwrite("enforce_capacity", &Options::enforce_capacity,
                      "The routes obey the agents' capacities: an agent whose capacity_limit is above 0 serves "
                      "targets whose demands add up to at most that limit (default False). Needs improve; "

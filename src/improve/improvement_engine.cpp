@@ -16,9 +16,19 @@ const ImproveSettings& Validated(const ImproveSettings& settings) {
 }  // namespace
 
 ImprovementEngine::ImprovementEngine(const RoutingContext& context, const ImproveSettings& settings)
+    : ImprovementEngine(context, nullptr, settings) {}
+
+ImprovementEngine::ImprovementEngine(const RoutingContext& context, const RouteModel& model,
+                                     const ImproveSettings& settings)
+    : ImprovementEngine(context, &model, settings) {}
+
+ImprovementEngine::ImprovementEngine(const RoutingContext& context, const RouteModel* shared,
+                                     const ImproveSettings& settings)
     : context_(context),
       settings_(Validated(settings)),
-      model_(context, settings_.parameters.neighbours),
+      own_model_(shared != nullptr ? nullptr
+                                   : std::make_unique<RouteModel>(context, settings_.parameters.neighbours)),
+      model_(shared != nullptr ? *shared : *own_model_),
       random_(settings.seed),
       local_search_(random_),
       insertion_(random_),
@@ -38,24 +48,46 @@ ImprovementEngine::ImprovementEngine(const RoutingContext& context, const Improv
 // whose targets did not all fit back is dropped.
 bool ImprovementEngine::Run(const EngineSolution* initial, const std::function<bool()>& out_of_time,
                             const std::function<void(const EngineSolution&)>& on_best) {
+  if (Begin(initial, out_of_time, on_best)) Advance(std::numeric_limits<int64_t>::max());
+  return End();
+}
+
+bool ImprovementEngine::Begin(const EngineSolution* initial, const std::function<bool()>& out_of_time,
+                              const std::function<void(const EngineSolution&)>& on_best) {
   stop_ = out_of_time ? &out_of_time : nullptr;
   on_best_ = &on_best;
-  if (Start(initial)) {
-    while (!Finished()) {
-      const int64_t it = counts_.iterations++;
-      if (Repairing()) {
-        if (RepairStalled(it)) break;
-        RepairStep(it);
-      } else if (!AnnealStep(Temperature(Progress(it)))) {
-        continue;
-      }
-      TrackBest(it);
+  return Start(initial);
+}
+
+bool ImprovementEngine::Advance(int64_t until) {
+  while (counts_.iterations < until) {
+    if (Finished()) return false;
+    const int64_t it = counts_.iterations++;
+    if (Repairing()) {
+      if (RepairStalled(it)) return false;
+      RepairStep(it);
+    } else if (!AnnealStep(Temperature(Progress(it)))) {
+      continue;
     }
+    TrackBest(it);
   }
+  return true;
+}
+
+bool ImprovementEngine::End() {
   counts_.by_move = local_search_.counts();
   stop_ = nullptr;
   on_best_ = nullptr;
   return have_best_;
+}
+
+void ImprovementEngine::Adopt(const ImprovementEngine& other) {
+  best_.CopyFrom(other.best_);
+  current_.CopyFrom(other.best_);
+  best_solution_ = other.best_solution_;
+  have_best_ = true;
+  absent_.clear();
+  last_best_ = counts_.iterations;
 }
 
 // The given solution, or the engine's construction, then a descent. Without a

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "core/routing_context.hpp"
@@ -34,6 +35,9 @@ class ImprovementEngine {
  public:
   // Throws std::invalid_argument when settings.parameters are out of range.
   ImprovementEngine(const RoutingContext& context, const ImproveSettings& settings);
+  // The same over a model built elsewhere (with settings.parameters.neighbours)
+  // that outlives the engine; several engines may share one.
+  ImprovementEngine(const RoutingContext& context, const RouteModel& model, const ImproveSettings& settings);
 
   // Improves `initial` (or a solution of its own construction when it is null
   // or not valid) until `out_of_time()` is true or max_iterations are done.
@@ -41,6 +45,22 @@ class ImprovementEngine {
   // was found.
   bool Run(const EngineSolution* initial, const std::function<bool()>& out_of_time,
            const std::function<void(const EngineSolution&)>& on_best);
+
+  // Run in steps, for searches that meet between steps (ImprovementTeam):
+  // Begin starts (false when no solution can exist), Advance iterates until
+  // `until` iterations are done in all (false when the run is over: the cap,
+  // `out_of_time()`, a stalled repair or nothing to route), End closes the run
+  // and answers as Run does. The two functions must outlive the run.
+  bool Begin(const EngineSolution* initial, const std::function<bool()>& out_of_time,
+             const std::function<void(const EngineSolution&)>& on_best);
+  bool Advance(int64_t until);
+  bool End();
+  // The best complete routes of the run so far, and their objective.
+  bool HasBest() const { return have_best_; }
+  const Objective& BestValue() const { return best_.Value(); }
+  // Takes `other`'s best routes as its own best and current routes (a repair
+  // ends); not reported as a new best.
+  void Adopt(const ImprovementEngine& other);
 
   const EngineSolution& best() const { return best_solution_; }
   const ImproveCounts& counts() const { return counts_; }
@@ -60,6 +80,7 @@ class ImprovementEngine {
   bool Load(const EngineSolution& solution, RouteSet& routes) const;
 
  private:
+  ImprovementEngine(const RoutingContext& context, const RouteModel* shared, const ImproveSettings& settings);
   const ImproveParameters& parameters() const { return settings_.parameters; }
 
   // The phases of Run.
@@ -102,7 +123,8 @@ class ImprovementEngine {
 
   const RoutingContext& context_;
   ImproveSettings settings_;
-  RouteModel model_;
+  std::unique_ptr<const RouteModel> own_model_;  // null when the model is shared
+  const RouteModel& model_;
   RandomSource random_;
   LocalSearch local_search_;
   Insertion insertion_;

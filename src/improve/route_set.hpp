@@ -95,8 +95,10 @@ class RouteSet {
   // Longest route other than a and b (-inf when there is none).
   double LongestOther(uint32_t a, uint32_t b) const;
   // x beats y by more than kImprovementTolerance.
-  bool Better(const Objective& x, const Objective& y) const {
-    if (!min_max_) return x.total < y.total - kImprovementTolerance;
+  bool Better(const Objective& x, const Objective& y) const { return Better(min_max_, x, y); }
+  // The same for either objective: the longest route, then the total (min_max), or the total.
+  static bool Better(bool min_max, const Objective& x, const Objective& y) {
+    if (!min_max) return x.total < y.total - kImprovementTolerance;
     if (x.longest < y.longest - kImprovementTolerance) return true;
     return x.longest <= y.longest && x.total < y.total - kImprovementTolerance;
   }

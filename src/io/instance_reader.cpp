@@ -57,6 +57,20 @@ uint64_t OptionsSeed(const json& options) {
   return it->get<uint64_t>();
 }
 
+// "threads": an unsigned integer that fits 32 bits, as strict as "seed".
+uint32_t OptionsThreads(const json& options) {
+  const auto it = options.find("threads");
+  if (it == options.end()) return 1;
+  if (!it->is_number_unsigned()) {
+    throw std::invalid_argument("options.threads must be an unsigned integer, but is " + it->dump());
+  }
+  const uint64_t v = it->get<uint64_t>();
+  if (v > std::numeric_limits<uint32_t>::max()) {
+    throw std::invalid_argument("options.threads is too large: " + it->dump());
+  }
+  return static_cast<uint32_t>(v);
+}
+
 // "improve_iterations": an integer within the signed 64-bit range.
 int64_t OptionsIterations(const json& options) {
   const auto it = options.find("improve_iterations");
@@ -218,6 +232,7 @@ void ReadInstance(const json& document, Problem& problem) {
     const bool improve = options.value("improve", false);
     const uint64_t seed = OptionsSeed(options);
     const int64_t improve_iterations = OptionsIterations(options);
+    const uint32_t threads = OptionsThreads(options);
     const bool enforce_capacity = options.value("enforce_capacity", false);
     const bool enforce_precedence = options.value("enforce_precedence", false);
     Options& target = problem.options();
@@ -228,6 +243,7 @@ void ReadInstance(const json& document, Problem& problem) {
     target.improve = improve;
     target.seed = seed;
     target.improve_iterations = improve_iterations;
+    target.threads = threads;
     target.enforce_capacity = enforce_capacity;
     target.enforce_precedence = enforce_precedence;
   }

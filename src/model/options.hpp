@@ -15,6 +15,9 @@ struct Options {
   bool improve = false;
   uint64_t seed = 0;                // random generator of the improvement
   int64_t improve_iterations = 0;   // improvement iterations; 0 or less: no cap
+  // Improvement searches working on one instance together, one thread each;
+  // 0: one per processor the process may run on. Without `improve`, no effect.
+  uint32_t threads = 1;
   // Rules the improvement engine makes the routes obey (both need `improve`):
   // agent capacities over the node demands, and the precedence pairs.
   bool enforce_capacity = false;

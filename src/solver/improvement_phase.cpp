@@ -1,18 +1,51 @@
 // The improvement phase of a solve: once the focal search has recorded its
-// first solution (or ended, or used half of the budget), the improvement engine
-// works on the best routes so far, or on a construction of its own, for the
-// rest of the budget. Every new best is recorded like a solution of the search.
-// Without a graph (beyond the focal search's node limit) the engine runs alone.
+// first solution (or ended, or spent the smaller of 5 % of the budget and
+// 0.2 s without one), the improvement engine works on the best routes so far,
+// or on a construction of its own, for the rest of the budget; with
+// Options.threads above 1 a team of engines does, one thread each. Every new
+// best is recorded like a solution of the search. Without a graph (beyond the
+// focal search's node limit) the engine runs alone.
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "improve/improvement_engine.hpp"
+#include "improve/improvement_team.hpp"
 #include "solver/solver.hpp"
 
 namespace velmora {
 
-bool Solver::FocalSearchDone() const { return improve_ && (found_ != 0 || Elapsed() > 0.5 * time_limit_); }
+namespace {
+
+// The focal search's time without a solution before the engine starts from its own construction.
+constexpr double kHandOverShare = 0.05;
+constexpr double kHandOverSeconds = 0.2;
+
+}  // namespace
+
+bool Solver::FocalSearchDone() const {
+  return improve_ && (found_ != 0 || Elapsed() > std::min(kHandOverShare * time_limit_, kHandOverSeconds));
+}
+
+uint32_t Solver::UsableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<uint32_t>(count);
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+uint32_t Solver::search_threads() const {
+  const uint32_t wanted = threads_ == 0 ? UsableProcessors() : threads_;
+  return std::min(wanted, kMaxSearchThreads);
+}
 
 void Solver::RunImprovement() {
   ImproveSettings settings;
@@ -57,9 +90,31 @@ void Solver::RunImprovement() {
     RecordAnytime(Elapsed());
     UpdateStatistics();
   };
-  ImprovementEngine engine(context_, settings);
-  const bool solved = engine.Run(have ? &initial : nullptr, out_of_time, on_best);
-  improve_counts_ = engine.counts();
+  const uint32_t threads = search_threads();
+  bool solved = false;
+  if (threads <= 1) {
+    ImprovementEngine engine(context_, settings);
+    solved = engine.Run(have ? &initial : nullptr, out_of_time, on_best);
+    improve_counts_ = engine.counts();
+  } else {
+    // Every other search measures its own processor time against the rest of the budget.
+    std::atomic<bool> late{false};
+    const auto make_clock = [this, span, &late] {
+      auto timer = std::make_shared<SimpleTimer>();
+      ImprovementTeam::Clock clock;
+      clock.out_of_time = [this, timer, span, &late] {
+        if (!stop_requested() && !(timer->elapsed() > span)) return false;
+        late.store(true, std::memory_order_relaxed);
+        return true;
+      };
+      clock.progress = [timer, span] { return span > 0.0 ? timer->elapsed() / span : 1.0; };
+      return clock;
+    };
+    ImprovementTeam team(context_, settings, threads);
+    solved = team.Run(have ? &initial : nullptr, out_of_time, make_clock, on_best);
+    improve_counts_ = team.counts();
+    out = out || late.load(std::memory_order_relaxed);
+  }
   improve_counts_.start_time = phase_start;
   if (solved && out) result.timeout = true;
 }

@@ -70,6 +70,7 @@ void Solver::SetUp(const Problem& problem, const Options& options) {
   improve_ = options.improve;
   seed_ = options.seed;
   improve_iterations_ = options.improve_iterations;
+  threads_ = options.threads;
   context_ = RoutingContext(std::move(tables.routing));
   context_.SetDiagnostics(&diagnostics_);
   if (n > kMaxNodes || engine_only_) {

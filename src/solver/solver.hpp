@@ -126,6 +126,12 @@ class Solver {
 
   // The improvement phase (Options.improve) and what it did in the last solve.
   bool improve() const { return improve_; }
+  // Improvement searches a solve runs: Options.threads, 0 read as the
+  // processors the process may use, at most kMaxSearchThreads.
+  uint32_t search_threads() const;
+  static constexpr uint32_t kMaxSearchThreads = 256;
+  // Processors the process may run on (its affinity mask), at least 1.
+  static uint32_t UsableProcessors();
   const ImproveCounts& improve_counts() const { return improve_counts_; }
 
  private:
@@ -156,7 +162,8 @@ class Solver {
   void RefillFocal(double weight);
   void NextWeight();
   int FinishSearch();
-  // With improve on: the focal search has recorded a solution or used half the budget.
+  // With improve on: the focal search has recorded a solution, or has used the
+  // smaller of 5 % of the budget and 0.2 s without one.
   bool FocalSearchDone() const;
   void RunImprovement();
   double Elapsed() const { return timer_.elapsed(); }
@@ -239,6 +246,7 @@ class Solver {
   bool engine_only_ = false;  // a rule only the improvement engine enforces is on
   uint64_t seed_ = 0;
   int64_t improve_iterations_ = 0;
+  uint32_t threads_ = 1;  // Options.threads as given
   bool improved_ = false;  // the improvement phase recorded a solution
   ImproveCounts improve_counts_;
 };

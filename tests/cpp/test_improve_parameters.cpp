@@ -68,6 +68,8 @@ const BadCase kBad[] = {
      "ImproveParameters.patience must be at least 1, not -3"},
     {"no_repair_patience", [](ImproveParameters& p) { p.repair_patience = 0; },
      "ImproveParameters.repair_patience must be at least 1, not 0"},
+    {"no_exchange_interval", [](ImproveParameters& p) { p.exchange_interval = 0; },
+     "ImproveParameters.exchange_interval must be at least 1, not 0"},
 };
 
 class ImproveParametersRefused : public ::testing::TestWithParam<BadCase> {};
@@ -119,6 +121,7 @@ TEST(ImproveParameters, DefaultsAndTheEdgesOfEveryRangePass) {
   edges.cycle = 1;
   edges.patience = 1;
   edges.repair_patience = 1;
+  edges.exchange_interval = 1;
   EXPECT_NO_THROW(edges.Validate());
 }
 
@@ -140,6 +143,7 @@ TEST(ImproveParameters, DefaultsAreTheTunedValues) {
   EXPECT_EQ(p.cycle, 20000);
   EXPECT_EQ(p.patience, 5000);
   EXPECT_EQ(p.repair_patience, 100000);
+  EXPECT_EQ(p.exchange_interval, 500);
 }
 
 // Either target fits alone, both never: the repair never leaves fewer out and

@@ -363,12 +363,15 @@ TEST(InstanceReader, ImprovementOptions) {
   EXPECT_FALSE(absent.options().improve);
   EXPECT_EQ(absent.options().seed, 0u);
   EXPECT_EQ(absent.options().improve_iterations, 0);
+  EXPECT_EQ(absent.options().threads, 1u);
 
   const Problem given = Read(R"({"nodes": [], "agents": [], "options": {"improve": true,
-      "seed": 18446744073709551615, "improve_iterations": -3}})");
+      "seed": 18446744073709551615, "improve_iterations": -3, "threads": 4294967295}})");
   EXPECT_TRUE(given.options().improve);
   EXPECT_EQ(given.options().seed, kU64Max);
   EXPECT_EQ(given.options().improve_iterations, -3);
+  EXPECT_EQ(given.options().threads, 4294967295u);
+  EXPECT_EQ(Read(R"({"nodes": [], "agents": [], "options": {"threads": 0}})").options().threads, 0u);
   EXPECT_EQ(Read(R"({"nodes": [], "agents": [], "options": {"improve_iterations": 9223372036854775807}})")
                 .options()
                 .improve_iterations,
@@ -382,6 +385,11 @@ TEST(InstanceReaderFailure, ImprovementOptionsOfTheWrongKind) {
       {R"("seed": -1)", "options.seed must be an unsigned integer, but is -1"},
       {R"("seed": 1.5)", "options.seed must be an unsigned integer, but is 1.5"},
       {R"("seed": "7")", "options.seed must be an unsigned integer, but is \"7\""},
+      {R"("threads": -1)", "options.threads must be an unsigned integer, but is -1"},
+      {R"("threads": 2.0)", "options.threads must be an unsigned integer, but is 2.0"},
+      {R"("threads": true)", "options.threads must be an unsigned integer, but is true"},
+      {R"("threads": "2")", "options.threads must be an unsigned integer, but is \"2\""},
+      {R"("threads": 4294967296)", "options.threads is too large: 4294967296"},
       {R"("improve_iterations": 2.0)", "options.improve_iterations must be an integer, but is 2.0"},
       {R"("improve_iterations": true)", "options.improve_iterations must be an integer, but is true"},
       {R"("improve_iterations": 9223372036854775808)",

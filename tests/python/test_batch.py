@@ -648,3 +648,50 @@ def test_cli_interrupt_keeps_the_finished_results(tmp_path, signum, status):
         pathlib.Path(f"/proc/{pid}").exists() and (pathlib.Path(f"/proc/{pid}/stat").read_text().split()[2] != "Z")
         for pid in workers
     )
+
+
+# --- several searches per instance ---------------------------------------------------------------
+
+
+def test_threads_set_every_documents_option_and_give_the_routes_of_each_alone(monkeypatch):
+    monkeypatch.setattr(batch, "cores", lambda: 2)
+    docs = [instance(n=12, agents=3, seed=s, name=f"t{s}") for s in range(2)]
+    for doc in docs:
+        doc["options"].update(improve=True, seed=3, improve_iterations=300, threads=1)
+    outcomes = by_name(solve_many(docs, threads=2))
+    for doc in docs:
+        alone = core.solve_json_str(json.dumps({**doc, "options": {**doc["options"], "threads": 2}}))
+        result = outcomes[doc["name"]].result
+        assert result["routes"] == alone["routes"]
+        assert result["statistics"]["improve_iterations"] == 2 * 300
+
+
+def test_threads_go_into_the_options_in_place_of_the_documents_own():
+    doc = instance(n=4)
+    doc["options"]["threads"] = 4
+    assert with_settings(doc, solve_settings(doc, None, None, threads=2))["options"]["threads"] == 2
+    assert with_settings(doc, solve_settings(doc, None, None, default_threads=0))["options"]["threads"] == 4
+    assert (
+        with_settings(instance(n=4), solve_settings(instance(n=4), None, None, default_threads=0))["options"]["threads"]
+        == 0
+    )
+
+
+@pytest.mark.parametrize(
+    "keywords, message",
+    [
+        ({"threads": -1}, "threads must be a whole number of at least 0, got -1"),
+        ({"threads": 3}, "3 threads per instance exceed the 2 cores"),
+        ({"threads": 2, "workers": 2}, "2 workers times 2 threads exceed the 2 cores"),
+    ],
+)
+def test_threads_beyond_the_cores_are_refused_before_any_solve(keywords, message, monkeypatch):
+    monkeypatch.setattr(batch, "cores", lambda: 2)
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        solve_many([EXAMPLES / "euclid_one_type.json"], **keywords)
+
+
+def test_more_workers_than_cores_stay_allowed_with_one_thread(monkeypatch):
+    monkeypatch.setattr(batch, "cores", lambda: 2)
+    [outcome] = solve_many([EXAMPLES / "euclid_one_type.json"], threads=1, workers=3, time_limit=0.2)
+    assert outcome.error is None

@@ -577,10 +577,11 @@ def test_suites_and_their_rows():
     args = run_bench.parse_args(["--suite", "large"])
     assert (args.budget, args.solvers, args.objectives, args.variants) == (
         60.0,
-        ["kvt-improve", "ortools"],
+        ["kvt-improve", "kvt-improve-2", "ortools"],
         ["min_max"],
         [],
     )
+    assert args.short_budgets == [] and run_bench.run_keys(args) == args.solvers
     rows = run_bench.plan_rows(args, bt.load_bks(args.bks_file))
     assert [(r["instance"], r["agents"]) for r in rows] == [
         ("lin318", 3),
@@ -598,7 +599,14 @@ def test_suites_and_their_rows():
     assert rows[4]["nodes"] == 532
 
     args = run_bench.parse_args([])
-    assert (args.budget, args.solvers) == (10.0, ["kvt", "kvt-improve", "ortools", "pyvrp"])
+    assert (args.budget, args.solvers) == (10.0, ["kvt", "kvt-improve", "kvt-improve-2", "ortools", "pyvrp"])
+    assert run_bench.run_keys(args) == [
+        *args.solvers,
+        "kvt-improve@0.1",
+        "kvt-improve-2@0.1",
+        "kvt-improve@1",
+        "kvt-improve-2@1",
+    ]
     rows = run_bench.plan_rows(args, bt.load_bks(args.bks_file))
     assert len(rows) == 4 * 4 * 2 + len(variants.VARIANTS) * 2
     assert sum(r["kind"] == "variant" for r in rows) == 16
@@ -616,6 +624,7 @@ def test_suites_and_their_rows():
     "argv",
     [
         ["--budget", "0"],
+        ["--short-budgets", "0.1", "0"],
         ["--agents", "0"],
         ["--label", "a b"],
         ["--objectives", "minmax"],
@@ -628,3 +637,37 @@ def test_bad_arguments_are_refused(argv, capsys):
     with pytest.raises(SystemExit) as exc:
         run_bench.parse_args(argv)
     assert exc.value.code == 2
+
+
+def test_short_budget_columns_and_the_threads_summary():
+    assert run_bench.label("kvt-improve-2@0.1") == "improve 2 threads 0.1 s"
+    assert run_bench.label("kvt-improve") == "improve"
+    args = run_bench.parse_args(["--solvers", "kvt-improve", "kvt-improve-2", "--short-budgets", "0.5"])
+    keys = run_bench.run_keys(args)
+    assert keys == ["kvt-improve", "kvt-improve-2", "kvt-improve@0.5", "kvt-improve-2@0.5"]
+
+    def run(value, iterations):
+        return {"status": "ok", "value": value, "statistics": {"improve_iterations": iterations}}
+
+    rows = [
+        {
+            "instance": name,
+            "agents": 3,
+            "objective": "min_max",
+            "solvers": {
+                "kvt-improve": run(10.0, 1000),
+                "kvt-improve-2": run(two, 1800),
+                "kvt-improve@0.5": run(11.0, 100),
+                "kvt-improve-2@0.5": run(11.0, 220),
+            },
+        }
+        for name, two in (("eil51", 9.0), ("eil76", 10.5))
+    ]
+    assert run_bench.threads_summary(rows, keys) == [
+        "improve 2 threads worse than improve on 1 of 2 rows: eil76 m=3 min_max",
+        "improve 2 threads: 1.80 x the iterations of improve (mean over 2 rows)",
+        "improve 2 threads 0.5 s worse than improve 0.5 s on 0 of 2 rows",
+        "improve 2 threads 0.5 s: 2.20 x the iterations of improve 0.5 s (mean over 2 rows)",
+    ]
+    cols = [c[0] for c in run_bench.columns(keys)]
+    assert "improve 2 threads 0.5 s gap %" in cols

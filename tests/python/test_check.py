@@ -437,6 +437,14 @@ CASES = {
         lambda d: d["options"].update(seed=-1),
         [(E, "options.seed", "-1 is not an unsigned 64-bit integer; " + REFUSES)],
     ),
+    "threads below 0": (
+        lambda d: d["options"].update(threads=-1),
+        [(E, "options.threads", "-1 is not an unsigned 32-bit integer; " + REFUSES)],
+    ),
+    "threads beyond 32 bits": (
+        lambda d: d["options"].update(threads=2**32),
+        [(E, "options.threads", "4294967296 is not an unsigned 32-bit integer; " + REFUSES)],
+    ),
     "fractional improve_iterations": (
         lambda d: d["options"].update(improve_iterations=1.5),
         [(E, "options.improve_iterations", "1.5 is not an integer; " + REFUSES)],

@@ -85,3 +85,40 @@ def test_bad_seed_is_one_usage_error(value, message, capsys):
         build_parser().parse_args(["solve", "x.json", "--seed", value])
     assert stop.value.code == 2
     assert capsys.readouterr().err.endswith(f"argument --seed: {message}\n")
+
+
+@pytest.mark.parametrize(
+    "doc,threads,expected",
+    [
+        (DOC, None, 0),  # `kvt-mtsp solve`: one search per core unless told
+        (DOC, 3, 3),
+        ({"options": {"threads": 2}}, None, 2),
+        ({"options": {"threads": 2}}, 1, 1),
+    ],
+)
+def test_threads_the_solver_receives(doc, threads, expected):
+    text = json.dumps(doc)
+    solved = as_solved(text, parse_document(text), None, None, threads=threads, default_threads=0)[0]
+    assert json.loads(solved)["options"]["threads"] == expected
+
+
+@pytest.mark.parametrize("command", ["solve", "batch"])
+def test_threads_flag(command):
+    extra = ["--out", "d"] if command == "batch" else []
+    assert build_parser().parse_args([command, "x.json", *extra]).threads is None
+    assert build_parser().parse_args([command, "x.json", *extra, "--threads", "0"]).threads == 0
+    assert build_parser().parse_args([command, "x.json", *extra, "--threads", "4294967295"]).threads == 2**32 - 1
+
+
+@pytest.mark.parametrize(
+    "value,message",
+    [
+        ("-1", "must be between 0 and 2^32 - 1, got -1"),
+        ("4294967296", "must be between 0 and 2^32 - 1, got 4294967296"),
+    ],
+)
+def test_bad_threads_are_one_usage_error(value, message, capsys):
+    with pytest.raises(SystemExit) as stop:
+        build_parser().parse_args(["solve", "x.json", "--threads", value])
+    assert stop.value.code == 2
+    assert capsys.readouterr().err.endswith(f"argument --threads: {message}\n")

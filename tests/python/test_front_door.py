@@ -31,6 +31,17 @@ def untimed(result: dict) -> dict:
 
 
 @pytest.mark.parametrize("path", EXAMPLES, ids=lambda p: p.stem)
+def test_threads_reach_the_module(path):
+    doc = json.loads(path.read_text())
+    solution = kvt_mtsp.solve(path, seed=7, iterations=150, time_limit=60.0, threads=2)
+    options = {**doc.get("options", {}), "improve": True, "seed": 7, "improve_iterations": 150, "time_limit": 60.0}
+    options["threads"] = 2
+    module = core.solve_json_str(json.dumps({**doc, "options": options}), -1.0, diagnostics=lambda s, t: None)
+    assert [r.path for r in solution.routes] == [r["path"] for r in module["routes"]]
+    assert solution.to_dict()["statistics"]["improve_iterations"] == module["statistics"]["improve_iterations"]
+
+
+@pytest.mark.parametrize("path", EXAMPLES, ids=lambda p: p.stem)
 def test_same_routes_as_the_module_with_the_same_seed_and_cap(path):
     doc = json.loads(path.read_text())
     solution = kvt_mtsp.solve(path, seed=7, iterations=150, time_limit=60.0)

@@ -45,6 +45,7 @@ DEFAULTS = [
     (Options, "improve", False),
     (Options, "seed", 0),
     (Options, "improve_iterations", 0),
+    (Options, "threads", 1),
 ]
 
 
@@ -110,7 +111,16 @@ def test_improve_iterations_takes_the_signed_range(value):
 
 @pytest.mark.parametrize(
     "attr,value",
-    [("improve_iterations", 2**63), ("improve_iterations", 1.5), ("seed", -1), ("seed", 2**64), ("improve", "yes")],
+    [
+        ("improve_iterations", 2**63),
+        ("improve_iterations", 1.5),
+        ("seed", -1),
+        ("seed", 2**64),
+        ("improve", "yes"),
+        ("threads", -1),
+        ("threads", 2**32),
+        ("threads", 1.5),
+    ],
 )
 def test_improvement_options_refuse_other_values(attr, value):
     with pytest.raises(TypeError):

@@ -69,6 +69,7 @@ CLASS_MEMBERS = {
         "objective",
         "return_to_end",
         "seed",
+        "threads",
         "time_limit",
     ],
     "AssignmentConstraint": ["set_assignment"],

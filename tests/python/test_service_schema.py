@@ -103,6 +103,9 @@ REFUSED = {
     "improve as a number": lambda d: d.setdefault("options", {}).update(improve=1),
     "negative seed": lambda d: d.setdefault("options", {}).update(seed=-1),
     "fractional seed": lambda d: d.setdefault("options", {}).update(seed=1.5),
+    "negative threads": lambda d: d.setdefault("options", {}).update(threads=-1),
+    "fractional threads": lambda d: d.setdefault("options", {}).update(threads=1.5),
+    "threads beyond 32 bits": lambda d: d.setdefault("options", {}).update(threads=2**32),
     "objective as a number": lambda d: d.setdefault("options", {}).update(objective=1),
     "window without end": lambda d: d.setdefault("constraints", []).append(
         {"kind": "timewindow", "items": [{"node": 1, "start": 0}]}
