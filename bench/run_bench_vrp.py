@@ -3,10 +3,10 @@
 enforce_precedence), OR-Tools, PyVRP and HGS on the rows of vrp_rows.py.
 
 Each run is a process of its own, one at a time (run_one.py for KVT and OR-Tools, pyvrp_peer.py --vrp
-for PyVRP, hgs_peer.py for HGS-CVRP through the hygese package). Every result is checked against its instance with `kvt_mtsp.validate` under the rules
-the instance turns on, and its value is recomputed from its routes (each peer's too). A KVT build
-whose module has no enforce_capacity option reports its rows as "not enforced by this build" instead
-of running them. Writes bench/results/bench-vrp-LABEL.md and .json.
+for PyVRP, hgs_peer.py for HGS-CVRP through the hygese package). Every result is checked against its
+instance with `kvt_mtsp.validate` under the rules the instance turns on, and its value is recomputed
+from its routes (each peer's too). A KVT build whose module has no enforce_capacity option reports its
+rows as "not enforced by this build" instead of running them. Writes bench/results/bench-vrp-LABEL.md and .json.
 """
 
 from __future__ import annotations
@@ -23,10 +23,10 @@ import sys
 import time
 
 from bench_tools import check_result, fmt, gap_percent
+from hgs_peer import unsupported as unsupported_hgs
 from kvt_mtsp.check import check_instance
 from kvt_mtsp.instance import Instance
 from machine import describe
-from hgs_peer import unsupported as unsupported_hgs
 from pyvrp_peer import unsupported_vrp
 from run_bench import BENCH_DIR, git_commit, pyvrp_python, results_json, run_solver, write_atomic
 from vrp_rows import rows
