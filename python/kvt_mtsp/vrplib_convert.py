@@ -33,7 +33,7 @@ ROUNDINGS = ("real", "nint")
 SINGLE_TYPE = "vehicle"
 _INT32_MAX = (1 << 31) - 1
 _LISTED = 8  # node ids named in a note before the rest is counted
-# Sections and specifications the conversion reads; the others are named in a warning.
+# Header fields and sections the conversion reads; the others are named in a warning.
 _READ = frozenset(
     {
         "name",
@@ -98,7 +98,7 @@ def read_vrplib(path: str | pathlib.Path, text: str) -> dict[str, Any]:
     except Exception as err:
         raise VrplibError(f"not a VRPLIB file: {_first_line(err)}") from None
     if not isinstance(data, dict) or not data:
-        raise VrplibError("not a VRPLIB file: no specifications or sections")
+        raise VrplibError("not a VRPLIB file: no header fields or sections")
     if layout == "solomon":
         data.setdefault("type", "VRPTW, Solomon's layout")
     coords = data.get("node_coord")

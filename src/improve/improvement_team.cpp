@@ -169,14 +169,7 @@ bool ImprovementTeam::Run(const EngineSolution* initial, const std::function<boo
   Collect();
   // The answer is the best search's best (the lowest index among equals),
   // whatever order the bests were collected in.
-  int best = -1;
-  for (uint32_t i = 0; i < threads_; ++i) {
-    const ImprovementEngine* e = engines_[i].get();
-    if (e == nullptr || !e->HasBest()) continue;
-    if (best < 0 || RouteSet::Better(settings_.min_max, e->BestValue(), engines_[best]->BestValue())) {
-      best = static_cast<int>(i);
-    }
-  }
+  const int best = BestSearch();
   if (best >= 0 && (!have_best_ || engines_[best]->best().paths != best_.paths)) {
     best_ = engines_[best]->best();
     best_value_ = ValueOf(best_);
@@ -254,7 +247,7 @@ void ImprovementTeam::Search(uint32_t index, const ImproveSettings& settings, co
   if (engine != nullptr) engine->End();
 }
 
-void ImprovementTeam::Exchange() {
+int ImprovementTeam::BestSearch() const {
   int best = -1;
   for (uint32_t i = 0; i < threads_; ++i) {
     const ImprovementEngine* e = engines_[i].get();
@@ -263,6 +256,11 @@ void ImprovementTeam::Exchange() {
       best = static_cast<int>(i);
     }
   }
+  return best;
+}
+
+void ImprovementTeam::Exchange() {
+  const int best = BestSearch();
   if (best < 0) return;
   const ImprovementEngine& from = *engines_[best];
   for (uint32_t i = 0; i < threads_; ++i) {

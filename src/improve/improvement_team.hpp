@@ -60,6 +60,8 @@ class ImprovementTeam {
               const std::function<bool()>& out_of_time, const std::function<void(const EngineSolution&)>& on_best);
   // At a meeting, alone: the best search's routes go to every worse one.
   void Exchange();
+  // Index of the search with the best solution (the lowest among equals), -1 without any.
+  int BestSearch() const;
   // On the calling thread: hands new bests of the other searches to on_best.
   void Collect();
   void Offer(const EngineSolution& solution);

@@ -10,43 +10,13 @@
 
 #include "improve/improve_settings.hpp"
 #include "improve/improvement_engine.hpp"
+#include "scattered_problem.hpp"
 #include "solver/solver.hpp"
 
 using namespace velmora;
+using velmora_test::ScatteredProblem;
 
 namespace {
-
-// `n` nodes scattered around a depot (node 0), `agents` agents of one type based there.
-Problem Scattered(int n, int agents) {
-  Problem p;
-  std::vector<std::pair<double, double>> points{{50.0, 50.0}};
-  for (int k = 1; k < n; ++k) {
-    points.emplace_back(50 + 40 * std::cos(k * 2.4) * (k % 7 + 3) / 9,
-                        50 + 40 * std::sin(k * 2.4) * (k % 5 + 4) / 8);
-  }
-  AssignmentConstraint all;
-  for (int i = 0; i < n; ++i) {
-    Node node;
-    node.id = static_cast<uint64_t>(i);
-    p.add_node(node);
-    all.set_assignment(node.id, {"truck"});
-  }
-  for (int k = 0; k < agents; ++k) {
-    Agent a;
-    a.id = static_cast<uint64_t>(k);
-    a.type = "truck";
-    p.add_agent(a, a.id);
-  }
-  Matrix m(points.size(), std::vector<double>(points.size()));
-  for (size_t i = 0; i < points.size(); ++i) {
-    for (size_t j = 0; j < points.size(); ++j) {
-      m[i][j] = std::hypot(points[i].first - points[j].first, points[i].second - points[j].second);
-    }
-  }
-  p.set_cost_matrix("truck", m);
-  p.set_assignment_constraint(all);
-  return p;
-}
 
 Options Improving(uint32_t threads, int64_t iterations, double seconds = 60.0) {
   Options o;
@@ -74,7 +44,7 @@ class SolverThreads : public ::testing::TestWithParam<uint32_t> {};
 }  // namespace
 
 TEST(SolverThreadCount, ZeroMeansTheUsableProcessorsAndLargeCountsAreBounded) {
-  const Problem p = Scattered(6, 2);
+  const Problem p = ScatteredProblem(6, 2);
   EXPECT_EQ(Solver(p, Improving(1, 10)).search_threads(), 1u);
   EXPECT_EQ(Solver(p, Improving(3, 10)).search_threads(), 3u);
   EXPECT_EQ(Solver(p, Improving(0, 10)).search_threads(), Solver::UsableProcessors());
@@ -86,7 +56,7 @@ TEST_P(SolverThreads, SameSeedAndIterationsGiveTheSameValidRoutes) {
   const uint32_t threads = GetParam();
   std::vector<Result> results;
   for (int run = 0; run < 2; ++run) {
-    Solver solver(Scattered(30, 3), Improving(threads, 400));
+    Solver solver(ScatteredProblem(30, 3), Improving(threads, 400));
     ASSERT_EQ(solver.solve(), 1);
     results.push_back(solver.get_result());
     EXPECT_EQ(solver.improve_counts().iterations, 400 * static_cast<int64_t>(threads));
@@ -99,7 +69,7 @@ TEST_P(SolverThreads, SameSeedAndIterationsGiveTheSameValidRoutes) {
 }
 
 TEST_P(SolverThreads, EveryRecordComesOnTheSolvingThreadAndImprovesTheCurve) {
-  Solver solver(Scattered(40, 3), Improving(GetParam(), 600));
+  Solver solver(ScatteredProblem(40, 3), Improving(GetParam(), 600));
   std::vector<std::thread::id> callers;
   std::vector<double> longest;
   solver.set_on_record([&](const AnytimeEntry& entry) {
@@ -123,7 +93,7 @@ TEST_P(SolverThreads, EveryRecordComesOnTheSolvingThreadAndImprovesTheCurve) {
 }
 
 TEST_P(SolverThreads, StopFromAnotherThreadEndsTheSolveWithItsBest) {
-  Solver solver(Scattered(60, 3), Improving(GetParam(), 0, std::numeric_limits<double>::infinity()));
+  Solver solver(ScatteredProblem(60, 3), Improving(GetParam(), 0, std::numeric_limits<double>::infinity()));
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     solver.RequestStop();
@@ -139,7 +109,7 @@ TEST_P(SolverThreads, StopFromAnotherThreadEndsTheSolveWithItsBest) {
 }
 
 TEST_P(SolverThreads, ARecordHookAnsweringTrueStopsEverySearch) {
-  Solver solver(Scattered(60, 3), Improving(GetParam(), 0, std::numeric_limits<double>::infinity()));
+  Solver solver(ScatteredProblem(60, 3), Improving(GetParam(), 0, std::numeric_limits<double>::infinity()));
   size_t calls = 0;
   solver.set_on_record([&](const AnytimeEntry&) { return ++calls >= 4; });
   EXPECT_EQ(solver.solve(), 1);

@@ -237,7 +237,7 @@ def test_a_file_in_solomons_layout_converts_alike(tmp_path):
 
 BAD = [
     ("hello world\n", "not a VRPLIB file: Instance does not conform to the VRPLIB format."),
-    ("", "not a VRPLIB file: no specifications or sections"),
+    ("", "not a VRPLIB file: no header fields or sections"),
     (
         FILE_HEAD.format(n=5) + COORDS.replace("2 3 0", "2 3 x") + "EOF\n",
         "NODE_COORD_SECTION: expected two numbers (x, y) per node",
