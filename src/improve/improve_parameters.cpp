@@ -21,6 +21,8 @@ void Require(bool ok, const char* field, const char* range, T value) {
 void ImproveParameters::Validate() const {
   // Comparisons are written so that NaN fails them.
   Require(neighbours >= 1, "neighbours", "at least 1", neighbours);
+  Require(quick_neighbours >= 1, "quick_neighbours", "at least 1", quick_neighbours);
+  Require(quick_budget >= 0.0, "quick_budget", "at least 0", quick_budget);
   Require(construction_attempts >= 1, "construction_attempts", "at least 1", construction_attempts);
   Require(pack_noise >= 0.0 && pack_noise <= 1.0, "pack_noise", "in [0, 1]", pack_noise);
   Require(average_removed > 0.0 && std::isfinite(average_removed), "average_removed", "finite and above 0",

@@ -10,6 +10,12 @@ namespace velmora {
 // std::invalid_argument naming the first field out of its range.
 struct ImproveParameters {
   size_t neighbours = 30;            // granular neighbourhood size per node, >= 1
+  // A time budget of less than quick_budget seconds descends over the
+  // quick_neighbours nearest only (never more than neighbours): the narrower
+  // descent costs a third as much, and a short budget gains more from the
+  // extra iterations than from the wider moves. >= 1; a budget >= 0.
+  size_t quick_neighbours = 10;
+  double quick_budget = 5.0;
   uint32_t construction_attempts = 8;  // insertion orders tried before repairing, >= 1
   // Under capacities, best-fit packings of demands perturbed by up to
   // pack_noise (relative, in [0, 1]) tried when no insertion order routes every

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -16,7 +17,19 @@ struct ImproveSettings {
   // schedule when there is no iteration cap. Without it the temperature falls
   // and rises again in fixed cycles.
   std::function<double()> progress;
+  // The solve's time budget in seconds; 0: not bounded by time. Only a fixed
+  // input steers the tuning, so that a seed and a cap give the same routes on
+  // every machine.
+  double budget = 0.0;
   ImproveParameters parameters;  // tuning; validated by the engine
+
+  // The granular neighbourhood of the descent: parameters.neighbours, or
+  // parameters.quick_neighbours for a short time budget.
+  size_t Neighbours() const {
+    const bool quick = budget > 0.0 && budget < parameters.quick_budget;
+    return quick && parameters.quick_neighbours < parameters.neighbours ? parameters.quick_neighbours
+                                                                        : parameters.neighbours;
+  }
 };
 
 // One route per agent, as full node sequences, with the route evaluation's costs.

@@ -35,7 +35,7 @@ class ImprovementEngine {
  public:
   // Throws std::invalid_argument when settings.parameters are out of range.
   ImprovementEngine(const RoutingContext& context, const ImproveSettings& settings);
-  // The same over a model built elsewhere (with settings.parameters.neighbours)
+  // The same over a model built elsewhere (with settings.Neighbours())
   // that outlives the engine; several engines may share one.
   ImprovementEngine(const RoutingContext& context, const RouteModel& model, const ImproveSettings& settings);
 

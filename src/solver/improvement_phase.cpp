@@ -55,6 +55,7 @@ void Solver::RunImprovement() {
   const double phase_start = Elapsed();
   const double span = time_limit_ - phase_start;
   settings.progress = [this, phase_start, span] { return span > 0.0 ? (Elapsed() - phase_start) / span : 1.0; };
+  settings.budget = std::max(time_limit_, 0.0);
 
   const size_t m = context_.AgentCount();
   Result& result = output_.result();

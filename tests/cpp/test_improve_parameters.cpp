@@ -2,6 +2,7 @@
 // is refused with a message naming it, by the struct and by the engine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -29,6 +30,12 @@ struct BadCase {
 const BadCase kBad[] = {
     {"no_neighbours", [](ImproveParameters& p) { p.neighbours = 0; },
      "ImproveParameters.neighbours must be at least 1, not 0"},
+    {"no_quick_neighbours", [](ImproveParameters& p) { p.quick_neighbours = 0; },
+     "ImproveParameters.quick_neighbours must be at least 1, not 0"},
+    {"quick_budget_negative", [](ImproveParameters& p) { p.quick_budget = -1.0; },
+     "ImproveParameters.quick_budget must be at least 0, not -1"},
+    {"quick_budget_nan", [](ImproveParameters& p) { p.quick_budget = kNaN; },
+     "ImproveParameters.quick_budget must be at least 0, not nan"},
     {"no_construction", [](ImproveParameters& p) { p.construction_attempts = 0; },
      "ImproveParameters.construction_attempts must be at least 1, not 0"},
     {"pack_noise_negative", [](ImproveParameters& p) { p.pack_noise = -0.1; },
@@ -108,6 +115,8 @@ TEST(ImproveParameters, DefaultsAndTheEdgesOfEveryRangePass) {
   EXPECT_NO_THROW(defaults.Validate());
   ImproveParameters edges;
   edges.neighbours = 1;
+  edges.quick_neighbours = 1;
+  edges.quick_budget = 0.0;
   edges.construction_attempts = 1;
   edges.pack_attempts = 0;
   edges.pack_noise = 1.0;
@@ -129,6 +138,8 @@ TEST(ImproveParameters, DefaultsAndTheEdgesOfEveryRangePass) {
 TEST(ImproveParameters, DefaultsAreTheTunedValues) {
   const ImproveParameters p;
   EXPECT_EQ(p.neighbours, 30u);
+  EXPECT_EQ(p.quick_neighbours, 10u);
+  EXPECT_EQ(p.quick_budget, 5.0);
   EXPECT_EQ(p.construction_attempts, 8u);
   EXPECT_EQ(p.pack_attempts, 32u);
   EXPECT_EQ(p.pack_noise, 0.4);
@@ -144,6 +155,35 @@ TEST(ImproveParameters, DefaultsAreTheTunedValues) {
   EXPECT_EQ(p.patience, 5000);
   EXPECT_EQ(p.repair_patience, 100000);
   EXPECT_EQ(p.exchange_interval, 500);
+}
+
+// The descent's neighbourhood by time budget: narrow below quick_budget
+// seconds, never wider than neighbours, and the full one without a budget.
+TEST(ImproveParameters, ShortBudgetsDescendOverTheQuickNeighbours) {
+  struct Case {
+    double budget;
+    size_t neighbours, quick_neighbours;
+    double quick_budget;
+    size_t expected;
+  };
+  const Case cases[] = {
+      {0.0, 30, 10, 5.0, 30},   {0.1, 30, 10, 5.0, 10},   {4.99, 30, 10, 5.0, 10}, {5.0, 30, 10, 5.0, 30},
+      {60.0, 30, 10, 5.0, 30},  {kInf, 30, 10, 5.0, 30},  {kNaN, 30, 10, 5.0, 30}, {0.1, 6, 10, 5.0, 6},
+      {0.1, 30, 10, 0.0, 30},   {1e-9, 30, 1, 5.0, 1},
+  };
+  const RoutingContext context(Line({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 1));
+  for (const Case& c : cases) {
+    ImproveSettings settings;
+    settings.budget = c.budget;
+    settings.parameters.neighbours = c.neighbours;
+    settings.parameters.quick_neighbours = c.quick_neighbours;
+    settings.parameters.quick_budget = c.quick_budget;
+    const size_t expected = std::min<size_t>(c.expected, 14);  // 15 targets: 14 others each
+    EXPECT_EQ(settings.Neighbours(), c.expected) << c.budget << " s, " << c.neighbours << "/" << c.quick_neighbours;
+    // The engine's own model is built with that many.
+    const ImprovementEngine engine(context, settings);
+    EXPECT_EQ(engine.model().Neighbours(1).size(), expected) << c.budget << " s";
+  }
 }
 
 // Either target fits alone, both never: the repair never leaves fewer out and
