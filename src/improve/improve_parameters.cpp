@@ -41,6 +41,7 @@ void ImproveParameters::Validate() const {
   Require(cycle >= 1, "cycle", "at least 1", cycle);
   Require(patience >= 1, "patience", "at least 1", patience);
   Require(repair_patience >= 1, "repair_patience", "at least 1", repair_patience);
+  Require(repair_restart >= 1, "repair_restart", "at least 1", repair_restart);
   Require(exchange_interval >= 1, "exchange_interval", "at least 1", exchange_interval);
 }
 

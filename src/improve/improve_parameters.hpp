@@ -42,6 +42,9 @@ struct ImproveParameters {
   // Repair iterations without fewer targets left out after which the instance
   // is taken to have no solution, >= 1.
   int64_t repair_patience = 100000;
+  // Repair iterations without fewer targets left out after which the repair
+  // starts again from a new construction (and again as often), >= 1.
+  int64_t repair_restart = 300;
   // Iterations of every search between two meetings of the searches of one
   // instance (ImprovementTeam), where they take over the best routes, >= 1.
   int64_t exchange_interval = 500;

@@ -122,6 +122,7 @@ bool ImprovementEngine::Start(const EngineSolution* initial) {
   fewest_out_ = absent_.size();
   last_best_ = 0;
   last_fewer_ = 0;
+  last_restart_ = 0;
   const double scale = model_.TypicalLeg();
   start_temperature_ = parameters().start_temperature * scale;
   final_temperature_ = parameters().final_temperature * scale;
@@ -137,6 +138,22 @@ bool ImprovementEngine::Finished() const {
 }
 
 void ImprovementEngine::RepairStep(int64_t it) {
+  // A repair that no longer leaves fewer out starts again from a new
+  // construction now and then: a route that must open with a far, early
+  // target is not found by small ruins of a route that serves others first.
+  const int64_t restart = parameters().repair_restart;
+  if (it - last_fewer_ > restart && it - last_restart_ > restart) {
+    last_restart_ = it;
+    Construct(current_);
+    CollectAbsent(current_, absent_);
+    if (absent_.empty()) {  // complete: the step's candidate, for TrackBest
+      work_.CopyFrom(current_);
+      work_absent_.clear();
+      fewest_out_ = 0;
+      last_fewer_ = it;
+      return;
+    }
+  }
   work_.CopyFrom(current_);
   removed_.clear();
   // Some of the ruins make room around a target left out.
@@ -268,19 +285,32 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
   // Farthest targets first: they shape the routes; then random orders. Every
   // second attempt inserts by least added cost, which keeps slack in windows
   // and limits that the min-max position spends. Under capacities the second
-  // attempt packs the largest demands first (`Pack`).
+  // attempt packs the largest demands first (`Pack`). Under windows or
+  // restricted agents the third to fifth attempts put the hard targets first.
   const bool pack = model_.Capacities() && !model_.Pairs();
+  const std::vector<HardOrder> hard = HardOrders();
   for (uint32_t attempt = 0; attempt < parameters().construction_attempts; ++attempt) {
+    bool least_added = (attempt & 1) == 1;
     if (attempt == 0) {
       std::stable_sort(order.begin(), order.end(),
                        [&](uint32_t a, uint32_t b) { return model_.DepotDistance(a) > model_.DepotDistance(b); });
     } else if (attempt == 1 && pack) {
       std::stable_sort(order.begin(), order.end(),
                        [&](uint32_t a, uint32_t b) { return model_.Demand(a) > model_.Demand(b); });
+    } else if (attempt >= 2 && attempt - 2 < hard.size()) {
+      const HardOrder h = hard[attempt - 2];
+      if (h.deadline) {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](uint32_t a, uint32_t b) { return model_.Close(a) < model_.Close(b); });
+      } else {
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+          return model_.ServersOf(a).size() < model_.ServersOf(b).size();
+        });
+      }
+      least_added = h.least_added;
     } else {
       random_.Shuffle(order);
     }
-    const bool least_added = (attempt & 1) == 1;
     routes.Clear();
     pending.clear();
     if (attempt == 1 && pack) {
@@ -322,6 +352,19 @@ bool ImprovementEngine::Construct(RouteSet& routes) {
   }
   routes.CopyFrom(fewest);
   return false;
+}
+
+// Earliest closing window first, by the min-max position and by least added
+// cost; fewest agents that may serve it first, by least added cost (the order
+// that measured best between them).
+std::vector<ImprovementEngine::HardOrder> ImprovementEngine::HardOrders() const {
+  std::vector<HardOrder> out;
+  bool restricted = false;
+  for (uint32_t v : model_.Targets()) restricted = restricted || model_.ServersOf(v).size() < model_.AgentCount();
+  if (model_.TargetWindows()) out.push_back({true, false});
+  if (restricted) out.push_back({false, true});
+  if (model_.TargetWindows()) out.push_back({true, true});
+  return out;
 }
 
 // Best-fit decreasing: each target, in the given order (largest demand first),

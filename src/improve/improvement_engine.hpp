@@ -72,6 +72,12 @@ class ImprovementEngine {
   // demands first. False when every attempt leaves some target out, and
   // `routes` then holds the attempt that left out fewest.
   bool Construct(RouteSet& routes);
+  // Orders of the construction that put hard targets first.
+  struct HardOrder {
+    bool deadline;     // earliest closing window first; else fewest agents that may serve it
+    bool least_added;  // insertion by least added cost
+  };
+  std::vector<HardOrder> HardOrders() const;
   // Best-fit decreasing: the targets of `order` not yet routed, each into the
   // route its demand leaves least room in, at that route's cheapest position.
   void Pack(RouteSet& routes, const std::vector<uint32_t>& order);
@@ -149,6 +155,7 @@ class ImprovementEngine {
   size_t fewest_out_ = 0;
   int64_t last_best_ = 0;
   int64_t last_fewer_ = 0;
+  int64_t last_restart_ = 0;  // the repair's last new construction
   double start_temperature_ = 0.0;
   double final_temperature_ = 0.0;
   const std::function<bool()>* stop_ = nullptr;

@@ -103,7 +103,7 @@ ImprovementTeam::ImprovementTeam(const RoutingContext& context, const ImproveSet
     : context_(context),
       settings_(Validated(settings)),
       threads_(std::max<uint32_t>(threads, 1)),
-      model_(context, settings_.parameters.neighbours),
+      model_(context, settings_.Neighbours()),
       shared_(std::make_unique<Shared>(threads_)),
       engines_(threads_) {}
 

@@ -333,6 +333,30 @@ TEST(ImproveEngine, RepairFindsPlantedSolutionsThatInsertionMisses) {
   EXPECT_GE(construction_failed, 10u) << construction_failed;
 }
 
+// A repair that starts again from a new construction at every stall, even at
+// every iteration, still ends with valid routes on the planted instances.
+TEST(ImproveEngine, RepairRestartsKeepTheRoutesValid) {
+  for (int64_t restart : {1, 3, 40}) {
+    for (uint64_t seed = 1; seed <= 8; ++seed) {
+      const RoutingTables tables = Planted(seed, 24, 3, 4.0);
+      const RoutingContext context(tables);
+      ImproveSettings settings;
+      settings.seed = seed;
+      settings.max_iterations = 600;
+      settings.parameters.repair_restart = restart;
+      ImprovementEngine engine(context, settings);
+      std::vector<EngineSolution> bests;
+      ASSERT_TRUE(engine.Run(
+          nullptr, [] { return false; }, [&](const EngineSolution& s) { bests.push_back(s); }))
+          << "seed " << seed << ", restart " << restart;
+      for (const EngineSolution& s : bests) {
+        std::string why;
+        EXPECT_TRUE(ValidSolution(tables, s, &why)) << "seed " << seed << ", restart " << restart << ": " << why;
+      }
+    }
+  }
+}
+
 TEST(ImproveEngine, InfeasibleInstanceHasNoSolution) {
   RoutingTables tables = Line({0, 5, -2}, 2);
   tables.time_limit = {6.0, 6.0};  // node 1 needs a route of 10

@@ -36,6 +36,8 @@ const BadCase kBad[] = {
      "ImproveParameters.quick_budget must be at least 0, not -1"},
     {"quick_budget_nan", [](ImproveParameters& p) { p.quick_budget = kNaN; },
      "ImproveParameters.quick_budget must be at least 0, not nan"},
+    {"no_repair_restart", [](ImproveParameters& p) { p.repair_restart = 0; },
+     "ImproveParameters.repair_restart must be at least 1, not 0"},
     {"no_construction", [](ImproveParameters& p) { p.construction_attempts = 0; },
      "ImproveParameters.construction_attempts must be at least 1, not 0"},
     {"pack_noise_negative", [](ImproveParameters& p) { p.pack_noise = -0.1; },
@@ -130,6 +132,7 @@ TEST(ImproveParameters, DefaultsAndTheEdgesOfEveryRangePass) {
   edges.cycle = 1;
   edges.patience = 1;
   edges.repair_patience = 1;
+  edges.repair_restart = 1;
   edges.exchange_interval = 1;
   EXPECT_NO_THROW(edges.Validate());
 }
@@ -154,6 +157,7 @@ TEST(ImproveParameters, DefaultsAreTheTunedValues) {
   EXPECT_EQ(p.cycle, 20000);
   EXPECT_EQ(p.patience, 5000);
   EXPECT_EQ(p.repair_patience, 100000);
+  EXPECT_EQ(p.repair_restart, 300);
   EXPECT_EQ(p.exchange_interval, 500);
 }
 
