@@ -26,8 +26,7 @@ ImprovementEngine::ImprovementEngine(const RoutingContext& context, const RouteM
                                      const ImproveSettings& settings)
     : context_(context),
       settings_(Validated(settings)),
-      own_model_(shared != nullptr ? nullptr
-                                   : std::make_unique<RouteModel>(context, settings_.Neighbours())),
+      own_model_(shared != nullptr ? nullptr : std::make_unique<RouteModel>(context, settings_.Neighbours())),
       model_(shared != nullptr ? *shared : *own_model_),
       random_(settings.seed),
       local_search_(random_),

@@ -8,6 +8,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "improve/improve_parameters.hpp"
 #include "improve/improvement_engine.hpp"
@@ -171,19 +172,22 @@ TEST(ImproveParameters, ShortBudgetsDescendOverTheQuickNeighbours) {
     size_t expected;
   };
   const Case cases[] = {
-      {0.0, 30, 10, 5.0, 30},   {0.1, 30, 10, 5.0, 10},   {4.99, 30, 10, 5.0, 10}, {5.0, 30, 10, 5.0, 30},
-      {60.0, 30, 10, 5.0, 30},  {kInf, 30, 10, 5.0, 30},  {kNaN, 30, 10, 5.0, 30}, {0.1, 6, 10, 5.0, 6},
-      {0.1, 30, 10, 0.0, 30},   {1e-9, 30, 1, 5.0, 1},
+      {0.0, 30, 10, 5.0, 30},  {0.1, 30, 10, 5.0, 10},  {4.99, 30, 10, 5.0, 10}, {5.0, 30, 10, 5.0, 30},
+      {60.0, 30, 10, 5.0, 30}, {kInf, 30, 10, 5.0, 30}, {kNaN, 30, 10, 5.0, 30}, {0.1, 6, 10, 5.0, 6},
+      {0.1, 30, 10, 0.0, 30},  {1e-9, 30, 1, 5.0, 1},
   };
-  const RoutingContext context(Line({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 1));
+  std::vector<double> x(41);
+  for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(i);
+  const RoutingContext context(Line(x, 1));
   for (const Case& c : cases) {
     ImproveSettings settings;
     settings.budget = c.budget;
     settings.parameters.neighbours = c.neighbours;
     settings.parameters.quick_neighbours = c.quick_neighbours;
     settings.parameters.quick_budget = c.quick_budget;
-    const size_t expected = std::min<size_t>(c.expected, 14);  // 15 targets: 14 others each
-    EXPECT_EQ(settings.Neighbours(), c.expected) << c.budget << " s, " << c.neighbours << "/" << c.quick_neighbours;
+    const size_t expected = std::min<size_t>(c.expected, 39);  // 40 targets: 39 others each
+    EXPECT_EQ(settings.Neighbours(), c.expected)
+        << c.budget << " s, " << c.neighbours << "/" << c.quick_neighbours;
     // The engine's own model is built with that many.
     const ImprovementEngine engine(context, settings);
     EXPECT_EQ(engine.model().Neighbours(1).size(), expected) << c.budget << " s";
