@@ -32,19 +32,12 @@ const ImproveSettings& Validated(const ImproveSettings& settings) {
 }  // namespace
 
 // What the searches share. The meeting is a barrier whose last arrival runs
-// the exchange alone while the others wait; the mailboxes carry new bests of
-// the other searches to the calling thread, each behind its own lock (taken
-// only when a search finds a new best).
+// the exchange alone while the others wait; it also copies the team's best for
+// the calling thread, which reports it after the meeting. So the reports come
+// in an order fixed by iteration counts: the first search's own bests as they
+// come, the others' at the meetings.
 struct ImprovementTeam::Shared {
-  struct Mailbox {
-    std::mutex mutex;
-    EngineSolution solution;
-    std::atomic<bool> full{false};
-  };
-
-  explicit Shared(uint32_t n) : members(n), done(n, 0) {
-    for (uint32_t i = 0; i < n; ++i) mailboxes.push_back(std::make_unique<Mailbox>());
-  }
+  explicit Shared(uint32_t n) : members(n), done(n, 0) {}
 
   // Waits for every member; the last runs `exchange`. True when the team is
   // over: every search done, or one failed.
@@ -95,8 +88,8 @@ struct ImprovementTeam::Shared {
   bool over = false;
   std::exception_ptr failure;
   std::atomic<bool> abort{false};  // a search failed: the others stop at their next clock check
-  std::vector<std::unique_ptr<Mailbox>> mailboxes;
-  EngineSolution collected;  // the calling thread's scratch
+  EngineSolution met_best;         // the team's best at the last meeting, for the calling thread
+  bool met_best_new = false;
 };
 
 ImprovementTeam::ImprovementTeam(const RoutingContext& context, const ImproveSettings& settings, uint32_t threads)
@@ -140,12 +133,7 @@ bool ImprovementTeam::Run(const EngineSolution* initial, const std::function<boo
         const std::function<bool()> stop = [&shared, &clock] {
           return shared.abort.load(std::memory_order_relaxed) || !clock.out_of_time || clock.out_of_time();
         };
-        Shared::Mailbox& mailbox = *shared.mailboxes[i];
-        const std::function<void(const EngineSolution&)> publish = [&mailbox](const EngineSolution& s) {
-          std::lock_guard<std::mutex> lock(mailbox.mutex);
-          mailbox.solution = s;
-          mailbox.full.store(true, std::memory_order_release);
-        };
+        const std::function<void(const EngineSolution&)> publish;  // reported at the meetings
         ImproveSettings settings = settings_;
         settings.progress = clock.progress;
         Search(i, settings, initial, stop, publish);
@@ -158,7 +146,6 @@ bool ImprovementTeam::Run(const EngineSolution* initial, const std::function<boo
   }
 
   const std::function<bool()> stop = [this, &out_of_time] {
-    Collect();
     return shared_->abort.load(std::memory_order_relaxed) || (out_of_time && out_of_time());
   };
   const std::function<void(const EngineSolution&)> offer = [this](const EngineSolution& s) { Offer(s); };
@@ -166,7 +153,6 @@ bool ImprovementTeam::Run(const EngineSolution* initial, const std::function<boo
   for (std::thread& worker : workers) worker.join();
 
   if (shared_->failure) std::rethrow_exception(shared_->failure);
-  Collect();
   // The answer is the best search's best (the lowest index among equals),
   // whatever order the bests were collected in.
   const int best = BestSearch();
@@ -234,15 +220,17 @@ void ImprovementTeam::Search(uint32_t index, const ImproveSettings& settings, co
         done = true;
       }
     }
-    if (index == 0) {
+    const bool over = shared.Meet(index, done, exchange);
+    if (index == 0 && shared.met_best_new) {
+      shared.met_best_new = false;  // the others are past the meeting and do not touch it before the next
       try {
-        Collect();
+        Offer(shared.met_best);
       } catch (...) {
         shared.Fail();
         done = true;
       }
     }
-    if (shared.Meet(index, done, exchange)) break;
+    if (over) break;
   }
   if (engine != nullptr) engine->End();
 }
@@ -263,24 +251,14 @@ void ImprovementTeam::Exchange() {
   const int best = BestSearch();
   if (best < 0) return;
   const ImprovementEngine& from = *engines_[best];
+  if (best != 0) {
+    shared_->met_best = from.best();
+    shared_->met_best_new = true;
+  }
   for (uint32_t i = 0; i < threads_; ++i) {
     ImprovementEngine* e = engines_[i].get();
     if (e == nullptr || static_cast<int>(i) == best) continue;
     if (!e->HasBest() || RouteSet::Better(settings_.min_max, from.BestValue(), e->BestValue())) e->Adopt(from);
-  }
-}
-
-void ImprovementTeam::Collect() {
-  Shared& shared = *shared_;
-  for (uint32_t i = 1; i < threads_; ++i) {
-    Shared::Mailbox& mailbox = *shared.mailboxes[i];
-    if (!mailbox.full.load(std::memory_order_acquire)) continue;
-    {
-      std::lock_guard<std::mutex> lock(mailbox.mutex);
-      std::swap(shared.collected, mailbox.solution);
-      mailbox.full.store(false, std::memory_order_relaxed);
-    }
-    Offer(shared.collected);
   }
 }
 

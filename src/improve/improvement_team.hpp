@@ -21,7 +21,9 @@ namespace velmora {
 // worse than the team's best takes that best over as its best and current
 // routes. The meetings depend on iteration counts only, so a seed, a thread
 // count and an iteration cap give the same routes on every run. New bests
-// reach `on_best` on the calling thread only, strictly improving.
+// reach `on_best` on the calling thread only, strictly improving: the first
+// search's as it finds them, the others' at the meetings and at the end, so
+// that their order, too, is fixed by the iteration counts.
 class ImprovementTeam {
  public:
   // The clock of one search thread, made on that thread.
@@ -53,7 +55,7 @@ class ImprovementTeam {
   static uint64_t SeedOf(uint64_t seed, uint32_t thread);
 
  private:
-  struct Shared;  // barrier, mailboxes, the searches' states
+  struct Shared;  // barrier, the meeting's best, the searches' states
 
   // One search's life on its thread: start, then steps and meetings.
   void Search(uint32_t index, const ImproveSettings& settings, const EngineSolution* initial,
@@ -62,8 +64,7 @@ class ImprovementTeam {
   void Exchange();
   // Index of the search with the best solution (the lowest among equals), -1 without any.
   int BestSearch() const;
-  // On the calling thread: hands new bests of the other searches to on_best.
-  void Collect();
+  // On the calling thread: a new best for on_best when it beats the last one.
   void Offer(const EngineSolution& solution);
 
   const RoutingContext& context_;
