@@ -13,7 +13,8 @@ struct ImproveParameters {
   // A time budget of less than quick_budget seconds descends over the
   // quick_neighbours nearest only (never more than neighbours): the narrower
   // descent costs a third as much, and a short budget gains more from the
-  // extra iterations than from the wider moves. >= 1; a budget >= 0.
+  // extra iterations than from the wider moves. quick_neighbours >= 1,
+  // quick_budget >= 0 (0: never).
   size_t quick_neighbours = 10;
   double quick_budget = 5.0;
   uint32_t construction_attempts = 8;  // insertion orders tried before repairing, >= 1
