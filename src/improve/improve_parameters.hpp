@@ -17,6 +17,9 @@ struct ImproveParameters {
   // quick_budget >= 0 (0: never).
   size_t quick_neighbours = 10;
   double quick_budget = 5.0;
+  // Instances with more than insertion_targets targets (0: none) insert a
+  // target only beside its routed neighbours and at each route's two ends.
+  size_t insertion_targets = 300;
   uint32_t construction_attempts = 8;  // insertion orders tried before repairing, >= 1
   // Under capacities, best-fit packings of demands perturbed by up to
   // pack_noise (relative, in [0, 1]) tried when no insertion order routes every

@@ -30,7 +30,7 @@ ImprovementEngine::ImprovementEngine(const RoutingContext& context, const RouteM
       model_(shared != nullptr ? *shared : *own_model_),
       random_(settings.seed),
       local_search_(random_),
-      insertion_(random_),
+      insertion_(random_, settings_.parameters.insertion_targets),
       removal_(random_, context.AgentCount(), settings_.parameters.average_removed,
                settings_.parameters.longest_string),
       radial_(random_, settings_.parameters.average_removed),

@@ -37,35 +37,60 @@ bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_ad
   uint32_t best_pos = 0;
   double best_longest = RouteSet::kInf;
   double best_added = RouteSet::kInf;
-  for (uint32_t r : routes.model().ServersOf(v)) {
+  const auto consider = [&](uint32_t r, uint32_t p, double before, double others) {
+    if (blink > 0.0 && random_.Unit() < blink) return;
     const uint32_t n = routes.Size(r);
-    const double before = routes.Cost(r);
-    const double others = min_max ? routes.LongestOther(r, r) : 0.0;
-    for (uint32_t p = 0; p <= n; ++p) {
-      if (blink > 0.0 && random_.Unit() < blink) continue;
-      const Piece pieces[3] = {Piece::Prefix(r, p), Piece::Node(v), Piece::Range(r, p + 1, n)};
-      const RouteEval e = routes.Evaluate(r, pieces, 3);
-      if (!e.ok) continue;
-      const double added = e.cost - before;
-      double longest = 0.0;
-      bool better;
-      if (min_max) {
-        longest = e.cost > others ? e.cost : others;
-        better = longest < best_longest - kImprovementTolerance ||
-                 (longest <= best_longest + kImprovementTolerance && added < best_added);
-      } else {
-        better = added < best_added;
-      }
-      // The pairs are judged only for a position that would be taken.
-      if (better && pairs && !routes.NewRouteKeepsPairs(r, pieces, 3)) better = false;
-      if (better) {
-        if (min_max) best_longest = longest;
-        best_added = added;
-        best_route = r;
-        best_pos = p;
-        found = true;
-      }
+    const Piece pieces[3] = {Piece::Prefix(r, p), Piece::Node(v), Piece::Range(r, p + 1, n)};
+    const RouteEval e = routes.Evaluate(r, pieces, 3);
+    if (!e.ok) return;
+    const double added = e.cost - before;
+    double longest = 0.0;
+    bool better;
+    if (min_max) {
+      longest = e.cost > others ? e.cost : others;
+      better = longest < best_longest - kImprovementTolerance ||
+               (longest <= best_longest + kImprovementTolerance && added < best_added);
+    } else {
+      better = added < best_added;
     }
+    // The pairs are judged only for a position that would be taken.
+    if (better && pairs && !routes.NewRouteKeepsPairs(r, pieces, 3)) better = false;
+    if (better) {
+      if (min_max) best_longest = longest;
+      best_added = added;
+      best_route = r;
+      best_pos = p;
+      found = true;
+    }
+  };
+  const RouteModel& m = routes.model();
+  const auto every_position = [&] {
+    for (uint32_t r : m.ServersOf(v)) {
+      const double before = routes.Cost(r);
+      const double others = min_max ? routes.LongestOther(r, r) : 0.0;
+      for (uint32_t p = 0, n = routes.Size(r); p <= n; ++p) consider(r, p, before, others);
+    }
+  };
+  if (wide_targets_ == 0 || m.Targets().size() <= wide_targets_) {
+    every_position();
+  } else {
+    // Many targets: each route's two ends, then beside each routed neighbour;
+    // every position when none of those is feasible.
+    for (uint32_t r : m.ServersOf(v)) {
+      const double others = min_max ? routes.LongestOther(r, r) : 0.0;
+      consider(r, 0, routes.Cost(r), others);
+      if (routes.Size(r) > 0) consider(r, routes.Size(r), routes.Cost(r), others);
+    }
+    for (uint32_t w : m.Neighbours(v)) {
+      if (!routes.Routed(w)) continue;
+      const uint32_t r = routes.RouteOf(w);
+      if (!m.Serves(r, v)) continue;
+      const double others = min_max ? routes.LongestOther(r, r) : 0.0;
+      const uint32_t p = routes.PosOf(w);
+      if (p > 1) consider(r, p - 1, routes.Cost(r), others);
+      if (p < routes.Size(r)) consider(r, p, routes.Cost(r), others);
+    }
+    if (!found) every_position();
   }
   if (!found) return false;
   routes.InsertAfter(best_route, best_pos, v);

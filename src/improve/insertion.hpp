@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "improve/random_source.hpp"
@@ -13,7 +14,10 @@ namespace velmora {
 // least. Each position is skipped with a given probability ("blinks").
 class Insertion {
  public:
-  explicit Insertion(RandomSource& random) : random_(random) {}
+  // With more than `wide_targets` targets (0: never), a target is tried only
+  // beside its routed neighbours and at each route's two ends.
+  explicit Insertion(RandomSource& random, size_t wide_targets = 0)
+      : random_(random), wide_targets_(wide_targets) {}
 
   // Inserts v; false, with the routes unchanged, when no position is feasible.
   // `least_added` judges every position by what it adds alone, also under
@@ -27,6 +31,7 @@ class Insertion {
 
  private:
   RandomSource& random_;
+  size_t wide_targets_;
 };
 
 }  // namespace velmora

@@ -120,6 +120,7 @@ TEST(ImproveParameters, DefaultsAndTheEdgesOfEveryRangePass) {
   edges.neighbours = 1;
   edges.quick_neighbours = 1;
   edges.quick_budget = 0.0;
+  edges.insertion_targets = 0;
   edges.construction_attempts = 1;
   edges.pack_attempts = 0;
   edges.pack_noise = 1.0;
@@ -144,6 +145,7 @@ TEST(ImproveParameters, DefaultsAreTheTunedValues) {
   EXPECT_EQ(p.neighbours, 30u);
   EXPECT_EQ(p.quick_neighbours, 10u);
   EXPECT_EQ(p.quick_budget, 5.0);
+  EXPECT_EQ(p.insertion_targets, 300u);
   EXPECT_EQ(p.construction_attempts, 8u);
   EXPECT_EQ(p.pack_attempts, 32u);
   EXPECT_EQ(p.pack_noise, 0.4);
