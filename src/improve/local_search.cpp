@@ -33,12 +33,14 @@ bool LocalSearch::Try(uint32_t a, const Piece* pa, int na) {
 
 bool LocalSearch::Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb) {
   ++judged_->attempts;
-  const RouteEval ea = Evaluate(a, pa, na);
-  if (!ea.ok) return false;
-  // Under min-max a route that grows past the longest one cannot help.
-  if (s_->MinMax() && ea.cost > s_->Value().longest) return false;
+  // Under min-max a route that grows past the longest one cannot help; b,
+  // which takes the string of a relocation, is the one more likely to.
+  const bool min_max = s_->MinMax();
   const RouteEval eb = Evaluate(b, pb, nb);
-  if (!eb.ok || !s_->Better(s_->After(a, ea.cost, b, eb.cost), s_->Value())) return false;
+  if (!eb.ok || (min_max && eb.cost > s_->Value().longest)) return false;
+  const RouteEval ea = Evaluate(a, pa, na);
+  if (!ea.ok || (min_max && ea.cost > s_->Value().longest)) return false;
+  if (!s_->Better(s_->After(a, ea.cost, b, eb.cost), s_->Value())) return false;
   const Objective before = s_->Value();
   return s_->Apply(a, pa, na, b, pb, nb, &before);
 }
