@@ -554,7 +554,7 @@ def notes(meta: dict) -> list:
         "search had none).",
         "peak MiB: peak resident memory (ru_maxrss) of the solving child process, Python included.",
         'improve 2 threads: the improve run with the option "threads" 2 (two searches that meet every '
-        "500 iterations; the budget is each thread's processor time). Columns with a budget in their name "
+        "5000 iterations; the budget is each thread's processor time). Columns with a budget in their name "
         "(e.g. improve 0.1 s): the improve runs at that budget, on the TSPLIB rows only.",
     ]
     return out

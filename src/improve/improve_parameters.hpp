@@ -51,7 +51,7 @@ struct ImproveParameters {
   int64_t repair_restart = 300;
   // Iterations of every search between two meetings of the searches of one
   // instance (ImprovementTeam), where they take over the best routes, >= 1.
-  int64_t exchange_interval = 500;
+  int64_t exchange_interval = 5000;
 
   void Validate() const;
 };

@@ -161,7 +161,7 @@ TEST(ImproveParameters, DefaultsAreTheTunedValues) {
   EXPECT_EQ(p.patience, 5000);
   EXPECT_EQ(p.repair_patience, 100000);
   EXPECT_EQ(p.repair_restart, 300);
-  EXPECT_EQ(p.exchange_interval, 500);
+  EXPECT_EQ(p.exchange_interval, 5000);
 }
 
 // The descent's neighbourhood by time budget: narrow below quick_budget
