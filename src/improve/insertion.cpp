@@ -18,6 +18,32 @@ bool UnroutedSamePartner(const RouteSet& routes, uint32_t v, uint32_t& partner, 
   return false;
 }
 
+// The best position so far: under min-max the one that leaves the longest
+// route shortest, then the one that adds least; otherwise the one that adds least.
+struct BestPlace {
+  explicit BestPlace(bool min_max) : min_max(min_max) {}
+
+  // Whether a new route costing `cost` (the route cost `before`, the other
+  // routes' longest `others`) beats it.
+  bool Beaten(double cost, double before, double others) const {
+    const double added = cost - before;
+    if (!min_max) return added < best_added;
+    const double longest = cost > others ? cost : others;
+    return longest < best_longest - kImprovementTolerance ||
+           (longest <= best_longest + kImprovementTolerance && added < best_added);
+  }
+  void Take(double cost, double before, double others) {
+    if (min_max) best_longest = cost > others ? cost : others;
+    best_added = cost - before;
+    found = true;
+  }
+
+  bool min_max;
+  bool found = false;
+  double best_longest = RouteSet::kInf;
+  double best_added = RouteSet::kInf;
+};
+
 }  // namespace
 
 bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_added) {
@@ -32,36 +58,20 @@ bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_ad
   }
   const bool pairs = routes.model().Pairs();
   const bool min_max = routes.MinMax() && !least_added;
-  bool found = false;
+  BestPlace best(min_max);
   uint32_t best_route = 0;
   uint32_t best_pos = 0;
-  double best_longest = RouteSet::kInf;
-  double best_added = RouteSet::kInf;
   const auto consider = [&](uint32_t r, uint32_t p, double before, double others) {
     if (blink > 0.0 && random_.Unit() < blink) return;
     const uint32_t n = routes.Size(r);
     const Piece pieces[3] = {Piece::Prefix(r, p), Piece::Node(v), Piece::Range(r, p + 1, n)};
     const RouteEval e = routes.Evaluate(r, pieces, 3);
-    if (!e.ok) return;
-    const double added = e.cost - before;
-    double longest = 0.0;
-    bool better;
-    if (min_max) {
-      longest = e.cost > others ? e.cost : others;
-      better = longest < best_longest - kImprovementTolerance ||
-               (longest <= best_longest + kImprovementTolerance && added < best_added);
-    } else {
-      better = added < best_added;
-    }
+    if (!e.ok || !best.Beaten(e.cost, before, others)) return;
     // The pairs are judged only for a position that would be taken.
-    if (better && pairs && !routes.NewRouteKeepsPairs(r, pieces, 3)) better = false;
-    if (better) {
-      if (min_max) best_longest = longest;
-      best_added = added;
-      best_route = r;
-      best_pos = p;
-      found = true;
-    }
+    if (pairs && !routes.NewRouteKeepsPairs(r, pieces, 3)) return;
+    best.Take(e.cost, before, others);
+    best_route = r;
+    best_pos = p;
   };
   const RouteModel& m = routes.model();
   const auto every_position = [&] {
@@ -90,9 +100,9 @@ bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_ad
       if (p > 1) consider(r, p - 1, routes.Cost(r), others);
       if (p < routes.Size(r)) consider(r, p, routes.Cost(r), others);
     }
-    if (!found) every_position();
+    if (!best.found) every_position();
   }
-  if (!found) return false;
+  if (!best.found) return false;
   routes.InsertAfter(best_route, best_pos, v);
   return true;
 }
@@ -100,12 +110,10 @@ bool Insertion::Insert(RouteSet& routes, uint32_t v, double blink, bool least_ad
 bool Insertion::InsertPair(RouteSet& routes, uint32_t first, uint32_t second, double blink, bool least_added) {
   const RouteModel& m = routes.model();
   const bool min_max = routes.MinMax() && !least_added;
-  bool found = false;
+  BestPlace best(min_max);
   uint32_t best_route = 0;
   uint32_t best_p = 0;
   uint32_t best_q = 0;
-  double best_longest = RouteSet::kInf;
-  double best_added = RouteSet::kInf;
   for (uint32_t r : m.ServersOf(first)) {
     if (!m.Serves(r, second)) continue;
     const uint32_t n = routes.Size(r);
@@ -117,30 +125,16 @@ bool Insertion::InsertPair(RouteSet& routes, uint32_t first, uint32_t second, do
         const Piece pieces[5] = {Piece::Prefix(r, p), Piece::Node(first), Piece::Range(r, p + 1, q),
                                  Piece::Node(second), Piece::Range(r, q + 1, n)};
         const RouteEval e = routes.Evaluate(r, pieces, 5);
-        if (!e.ok) continue;
-        const double added = e.cost - before;
-        double longest = 0.0;
-        bool better;
-        if (min_max) {
-          longest = e.cost > others ? e.cost : others;
-          better = longest < best_longest - kImprovementTolerance ||
-                   (longest <= best_longest + kImprovementTolerance && added < best_added);
-        } else {
-          better = added < best_added;
-        }
-        if (better && !routes.NewRouteKeepsPairs(r, pieces, 5)) better = false;
-        if (better) {
-          if (min_max) best_longest = longest;
-          best_added = added;
-          best_route = r;
-          best_p = p;
-          best_q = q;
-          found = true;
-        }
+        if (!e.ok || !best.Beaten(e.cost, before, others)) continue;
+        if (!routes.NewRouteKeepsPairs(r, pieces, 5)) continue;
+        best.Take(e.cost, before, others);
+        best_route = r;
+        best_p = p;
+        best_q = q;
       }
     }
   }
-  if (!found) return false;
+  if (!best.found) return false;
   routes.InsertAfter(best_route, best_p, first);
   routes.InsertAfter(best_route, best_q + 1, second);
   return true;
