@@ -45,6 +45,8 @@ class LocalSearch {
   const RouteSet& routes() const { return *s_; }
   bool Try(uint32_t a, const Piece* pa, int na);
   bool Try(uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb);
+  // A proposal the move itself showed cannot improve: counted as judged.
+  void Reject() { ++judged_->attempts; }
 
   const MoveTable& moves() const { return moves_; }
   // Per move of the table, since construction or the last ResetCounts.
@@ -80,5 +82,14 @@ class LocalSearch {
   std::vector<uint8_t> queued_;
   Probe probe_;
 };
+
+namespace moves {
+// Whether the legs alone show that moving positions s0..s1 of route a
+// (reversed or not) to just after position p of route b cannot beat the
+// current routes; false when they cannot tell. The relocation judges no such
+// proposal in full.
+bool RelocationCannotImprove(const RouteSet& s, uint32_t a, uint32_t s0, uint32_t s1, bool reversed, uint32_t b,
+                             uint32_t p);
+}  // namespace moves
 
 }  // namespace velmora

@@ -75,6 +75,7 @@ RouteModel::RouteModel(const RoutingContext& context, size_t neighbours)
       if (context.HasWindow(node)) {
         close_open_[2 * k + c] = context.WindowOpen(node);
         close_shut_[2 * k + c] = context.WindowClose(node);
+        closing_windows_ = true;
       }
     };
     if (return_to_end_ || s == e) {

@@ -35,6 +35,8 @@ class RouteModel {
   double Open(uint32_t v) const { return open_[v]; }
   double Close(uint32_t v) const { return close_[v]; }
   bool TargetWindows() const { return target_windows_; }
+  // Some closing node has a window: an early arrival may wait for its opening.
+  bool ClosingWindows() const { return closing_windows_; }
   // Some leg is negative: times may fall along a route, so the limit is
   // checked after every step and segment summaries are not used.
   bool Literal() const { return literal_; }
@@ -126,6 +128,7 @@ class RouteModel {
   size_t slots_ = 0;
   bool return_to_end_ = true;
   bool target_windows_ = false;
+  bool closing_windows_ = false;
   bool literal_ = false;
   std::vector<uint32_t> targets_;
   std::vector<uint32_t> rank_;  // node -> position in targets_

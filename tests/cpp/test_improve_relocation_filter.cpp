@@ -1,0 +1,140 @@
+// The relocation's shortcut against the full judgement: every relocation the
+// legs alone reject must be one that evaluating both new routes rejects too,
+// and on instances where the shortcut cannot be sure it must reject nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "improve/improvement_engine.hpp"
+#include "improve/local_search.hpp"
+#include "improve/route_set.hpp"
+#include "improve_test_support.hpp"
+
+using namespace velmora;
+using namespace velmora::improve_testing;
+
+namespace {
+
+enum class Windows { kNone, kClosing, kTargets };
+
+struct FilterCase {
+  const char* name;
+  size_t types;
+  bool limits;
+  bool negative;
+  Windows windows;
+  bool min_max;
+  bool expect_rejections;
+};
+
+const FilterCase kFilterCases[] = {
+    {"plain_min_max", 1, false, false, Windows::kNone, true, true},
+    {"plain_min_sum", 1, false, false, Windows::kNone, false, true},
+    {"two_types_limits_min_max", 2, true, false, Windows::kNone, true, true},
+    {"two_types_limits_min_sum", 2, true, false, Windows::kNone, false, true},
+    {"closing_windows_min_max", 2, false, false, Windows::kClosing, true, true},
+    {"closing_windows_min_sum", 2, true, false, Windows::kClosing, false, true},
+    {"target_windows", 2, true, false, Windows::kTargets, true, false},
+    {"negative_legs", 1, false, true, Windows::kNone, false, false},
+};
+
+// The literal judgement of the relocation: the pieces of both new routes,
+// evaluated, and the objective after them against the current one.
+bool FullJudgementAccepts(const RouteSet& s, uint32_t a, uint32_t s0, uint32_t s1, bool reversed, uint32_t b,
+                          uint32_t p) {
+  const uint32_t na = s.Size(a);
+  const Piece string = Piece::Range(a, s0, s1, reversed);
+  if (a != b) {
+    const Piece pa[2] = {Piece::Prefix(a, s0 - 1), Piece::Range(a, s1 + 1, na)};
+    const Piece pb[3] = {Piece::Prefix(b, p), string, Piece::Range(b, p + 1, s.Size(b))};
+    const RouteEval ea = s.Evaluate(a, pa, 2);
+    const RouteEval eb = s.Evaluate(b, pb, 3);
+    return ea.ok && eb.ok && s.Better(s.After(a, ea.cost, b, eb.cost), s.Value());
+  }
+  Piece pa[4];
+  if (p < s0) {
+    pa[0] = Piece::Prefix(a, p);
+    pa[1] = string;
+    pa[2] = Piece::Range(a, p + 1, s0 - 1);
+    pa[3] = Piece::Range(a, s1 + 1, na);
+  } else {
+    pa[0] = Piece::Prefix(a, s0 - 1);
+    pa[1] = Piece::Range(a, s1 + 1, p);
+    pa[2] = string;
+    pa[3] = Piece::Range(a, p + 1, na);
+  }
+  const RouteEval ea = s.Evaluate(a, pa, 4);
+  return ea.ok && s.Better(s.After(a, ea.cost), s.Value());
+}
+
+class ImproveRelocationFilter : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(ImproveRelocationFilter, RejectsOnlyWhatTheFullJudgementRejects) {
+  const FilterCase& c = GetParam();
+  size_t judged = 0;
+  size_t rejected = 0;
+  for (uint64_t seed = 1; seed <= 6; ++seed) {
+    Shape shape;
+    shape.nodes = 24;
+    shape.agents = 3;
+    shape.types = c.types;
+    shape.limits = c.limits;
+    shape.negative = c.negative;
+    shape.missing = false;
+    shape.windows = c.windows != Windows::kNone;
+    RoutingTables tables = MakeTables(seed, shape);
+    if (c.windows == Windows::kClosing) {
+      // Only the agents' end nodes keep a window, opening late enough that
+      // some routes wait for it.
+      tables.windows.clear();
+      for (uint64_t e : tables.ends) {
+        if (std::none_of(tables.windows.begin(), tables.windows.end(),
+                         [e](const auto& w) { return w.first == e; })) {
+          tables.windows.push_back({e, {150.0 + 10.0 * static_cast<double>(e), 1e6}});
+        }
+      }
+    }
+    const RoutingContext context(tables);
+    ImproveSettings settings;
+    settings.min_max = c.min_max;
+    settings.seed = seed;
+    ImprovementEngine engine(context, settings);
+    RouteSet routes(engine.model(), settings.min_max);
+    if (!engine.Construct(routes)) continue;
+    for (uint32_t a = 0; a < routes.RouteCount(); ++a) {
+      const uint32_t na = routes.Size(a);
+      for (uint32_t s0 = 1; s0 <= na; ++s0) {
+        for (uint32_t s1 = s0; s1 <= std::min(na, s0 + 2); ++s1) {
+          for (uint32_t b = 0; b < routes.RouteCount(); ++b) {
+            for (uint32_t p = 0; p <= routes.Size(b); ++p) {
+              if (a == b && p + 1 >= s0 && p <= s1) continue;  // in place
+              for (bool reversed : {false, true}) {
+                ++judged;
+                if (!moves::RelocationCannotImprove(routes, a, s0, s1, reversed, b, p)) continue;
+                ++rejected;
+                EXPECT_FALSE(FullJudgementAccepts(routes, a, s0, s1, reversed, b, p))
+                    << c.name << " seed " << seed << " route " << a << " [" << s0 << ", " << s1 << "]"
+                    << (reversed ? " reversed" : "") << " to route " << b << " after " << p;
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+  ASSERT_GT(judged, 1000u);
+  if (c.expect_rejections) {
+    EXPECT_GT(rejected, judged / 10) << c.name;
+  } else {
+    EXPECT_EQ(rejected, 0u) << c.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ImproveRelocationFilter, ::testing::ValuesIn(kFilterCases),
+                         [](const ::testing::TestParamInfo<FilterCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
