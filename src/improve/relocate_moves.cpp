@@ -19,6 +19,8 @@ double StringLegs(const RouteSet& s, uint32_t slot, uint32_t a, uint32_t s0, uin
   return sum;
 }
 
+}  // namespace
+
 // Without target windows or negative legs a route's time is its start time
 // plus its legs, and its cost never falls when the arrival at its last target
 // grows; without closing windows the cost grows by just as much. For a
@@ -28,8 +30,6 @@ double StringLegs(const RouteSet& s, uint32_t slot, uint32_t a, uint32_t s0, uin
 // min-max when route b grows past the longest route, and otherwise when the
 // total grows. The slack lies far above the rounding of the legs' sums, so
 // every proposal is judged as a full evaluation judges it.
-}  // namespace
-
 bool RelocationCannotImprove(const RouteSet& s, uint32_t a, uint32_t s0, uint32_t s1, bool reversed, uint32_t b,
                              uint32_t p) {
   constexpr double kSlack = 1e-10;
