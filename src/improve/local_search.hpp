@@ -86,10 +86,14 @@ class LocalSearch {
 namespace moves {
 // Whether the legs alone show that moving positions s0..s1 of route a
 // (reversed or not) to just after position p of route b cannot beat the
-// current routes; false when they cannot tell. The relocation judges no such
-// proposal in full.
+// current routes (RouteSet::LegsJudgeOne); false when they cannot tell. The
+// moves judge no such proposal in full.
 bool RelocationCannotImprove(const RouteSet& s, uint32_t a, uint32_t s0, uint32_t s1, bool reversed, uint32_t b,
                              uint32_t p);
+// The same for exchanging targets u and v, within a route or between two.
+bool SwapCannotImprove(const RouteSet& s, uint32_t u, uint32_t v);
+// The same for reversing positions from..to of route a.
+bool TwoOptCannotImprove(const RouteSet& s, uint32_t a, uint32_t from, uint32_t to);
 }  // namespace moves
 
 }  // namespace velmora

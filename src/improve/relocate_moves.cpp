@@ -9,50 +9,40 @@ namespace moves {
 
 namespace {
 
-// Legs of positions s0..s1 of route a, walked in the given direction, for a slot.
-double StringLegs(const RouteSet& s, uint32_t slot, uint32_t a, uint32_t s0, uint32_t s1, bool reversed) {
-  const RouteModel& m = s.model();
+// Legs of positions s0..s1 of a route, walked in the given direction, for a slot.
+double StringLegs(const RouteModel& m, uint32_t slot, const uint32_t* r, uint32_t s0, uint32_t s1, bool reversed) {
   double sum = 0.0;
-  for (uint32_t q = s0; q < s1; ++q) {
-    sum += reversed ? m.Leg(slot, s.At(a, q + 1), s.At(a, q)) : m.Leg(slot, s.At(a, q), s.At(a, q + 1));
-  }
+  for (uint32_t q = s0; q < s1; ++q) sum += reversed ? m.Leg(slot, r[q + 1], r[q]) : m.Leg(slot, r[q], r[q + 1]);
   return sum;
 }
 
 }  // namespace
 
-// Without target windows or negative legs a route's time is its start time
-// plus its legs, and its cost never falls when the arrival at its last target
-// grows; without closing windows the cost grows by just as much. For a
-// relocation that keeps both routes' last targets, the legs it adds and
-// removes can then show that it cannot beat the current routes: within one
-// route when the route grows; between routes, without closing windows, under
-// min-max when route b grows past the longest route, and otherwise when the
-// total grows. The slack lies far above the rounding of the legs' sums, so
-// every proposal is judged as a full evaluation judges it.
 bool RelocationCannotImprove(const RouteSet& s, uint32_t a, uint32_t s0, uint32_t s1, bool reversed, uint32_t b,
                              uint32_t p) {
-  constexpr double kSlack = 1e-10;
+  if (!(a == b ? s.LegsJudgeOne() : s.LegsJudgeTwo()) || s1 >= s.Size(a) || p >= s.Size(b)) return false;
   const RouteModel& m = s.model();
-  if (m.TargetWindows() || m.Literal() || s1 >= s.Size(a) || p >= s.Size(b)) return false;
-  if (a != b && m.ClosingWindows()) return false;
+  const uint32_t* ra = s.Sequence(a);
+  const uint32_t* rb = s.Sequence(b);
   const uint32_t slot_a = m.Slot(a);
   const uint32_t slot_b = m.Slot(b);
-  const uint32_t first = s.At(a, s0);
-  const uint32_t last = s.At(a, s1);
-  const uint32_t before = s.At(a, s0 - 1);
-  const uint32_t after = s.At(a, s1 + 1);
-  const uint32_t at = s.At(b, p);
-  const uint32_t next = s.At(b, p + 1);
-  const double removed = m.Leg(slot_a, before, after) - m.Leg(slot_a, before, first) - m.Leg(slot_a, last, after) -
-                         StringLegs(s, slot_a, a, s0, s1, false);
-  const double added = (reversed ? m.Leg(slot_b, at, last) + m.Leg(slot_b, first, next)
-                                 : m.Leg(slot_b, at, first) + m.Leg(slot_b, last, next)) +
-                       StringLegs(s, slot_b, a, s0, s1, reversed) - m.Leg(slot_b, at, next);
-  const Objective& value = s.Value();
-  const double slack = kSlack * (1.0 + std::fabs(value.total));
-  if (a != b && s.MinMax()) return s.Cost(b) + added > value.longest + slack;
-  return removed + added > slack;
+  const uint32_t first = ra[s0];
+  const uint32_t last = ra[s1];
+  const uint32_t at = rb[p];
+  const uint32_t next = rb[p + 1];
+  const bool grows_b = a != b && s.MinMax();  // route b's growth alone decides
+  // A string that keeps its direction and agent type keeps its own legs.
+  const bool same_inside = !reversed && slot_a == slot_b;
+  double added = (reversed ? m.Leg(slot_b, at, last) + m.Leg(slot_b, first, next)
+                           : m.Leg(slot_b, at, first) + m.Leg(slot_b, last, next)) -
+                 m.Leg(slot_b, at, next);
+  if (grows_b || !same_inside) added += StringLegs(m, slot_b, ra, s0, s1, reversed);
+  if (grows_b) return s.GrowsPastLongest(b, added);
+  const uint32_t before = ra[s0 - 1];
+  const uint32_t after = ra[s1 + 1];
+  double removed = m.Leg(slot_a, before, after) - m.Leg(slot_a, before, first) - m.Leg(slot_a, last, after);
+  if (!same_inside) removed -= StringLegs(m, slot_a, ra, s0, s1, false);
+  return a == b ? s.NoGain(removed + added) : s.NoGain(a, removed, b, added);
 }
 
 namespace {

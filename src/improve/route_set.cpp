@@ -14,6 +14,8 @@ RouteSet::RouteSet(const RouteModel& model, bool min_max)
     : model_(&model),
       min_max_(min_max),
       loads_(model.Capacities()),
+      legs_one_(!model.TargetWindows() && !model.Literal()),
+      legs_two_(legs_one_ && !model.ClosingWindows()),
       pairs_(model.Pairs()),
       stride_(model.Targets().size() + 2) {
   const size_t m = model.AgentCount();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -89,6 +90,37 @@ class RouteSet {
   // Cost of the route of `agent` made of `pieces`, closed at its best closing node.
   RouteEval Evaluate(uint32_t agent, const Piece* pieces, int count) const;
 
+  // Without target windows or negative legs a route's time is its start time
+  // plus its legs, and its cost never falls when the arrival at its last
+  // target grows; without closing windows it grows by just as much. A move
+  // that keeps the last target of each route it changes can then be judged
+  // from the legs it adds and removes, which may show that it cannot beat the
+  // current routes: within one route (LegsJudgeOne) when the route grows, and
+  // between two (LegsJudgeTwo) when the total grows or, under min-max, when a
+  // route grows past the longest one. The slack lies far above the rounding
+  // of the legs' sums, so these judgements are the ones a full evaluation
+  // gives.
+  bool LegsJudgeOne() const { return legs_one_; }
+  bool LegsJudgeTwo() const { return legs_two_; }
+  const uint32_t* Sequence(uint32_t r) const { return routes_[r].seq.data(); }
+  // Legs from position `from` to position `to` (1 <= from <= to) of route r
+  // for the agent type `slot`, walked forwards or backwards.
+  double Stretch(uint32_t r, uint32_t slot, uint32_t from, uint32_t to, bool reversed) const {
+    const std::vector<double>& sums = reversed ? routes_[r].bwd : routes_[r].fwd;
+    return sums[slot * stride_ + to] - sums[slot * stride_ + from];
+  }
+  // The only route changed grows by `delta`.
+  bool NoGain(double delta) const { return delta > LegSlack(); }
+  // Routes a and b change by delta_a and delta_b.
+  bool NoGain(uint32_t a, double delta_a, uint32_t b, double delta_b) const {
+    if (!min_max_) return delta_a + delta_b > LegSlack();
+    return GrowsPastLongest(a, delta_a) || GrowsPastLongest(b, delta_b);
+  }
+  // Route r grows by `delta` past the longest route (min-max).
+  bool GrowsPastLongest(uint32_t r, double delta) const {
+    return routes_[r].cost + delta > value_.longest + LegSlack();
+  }
+
   // Objective after routes a (and b) take new costs.
   Objective After(uint32_t a, double cost_a) const;
   Objective After(uint32_t a, double cost_a, uint32_t b, double cost_b) const;
@@ -144,10 +176,13 @@ class RouteSet {
   };
 
   bool Walk(uint32_t slot, double limit, const RouteData& q, const Piece& piece, uint32_t& x, double& t) const;
+  double LegSlack() const { return 1e-10 * (1.0 + std::fabs(value_.total)); }
 
   const RouteModel* model_;
   bool min_max_;
   bool loads_;  // capacities are enforced
+  bool legs_one_;
+  bool legs_two_;
   bool pairs_;  // precedence pairs are enforced
   size_t stride_;
   std::vector<RouteData> routes_;

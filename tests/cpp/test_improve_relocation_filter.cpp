@@ -1,10 +1,12 @@
-// The relocation's shortcut against the full judgement: every relocation the
-// legs alone reject must be one that evaluating both new routes rejects too,
-// and on instances where the shortcut cannot be sure it must reject nothing.
+// The moves' shortcut against the full judgement: every relocation, exchange
+// and 2-opt that the legs alone reject must be one that evaluating the new
+// routes rejects too, and on instances where the shortcut cannot be sure it
+// must reject nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "improve/improvement_engine.hpp"
@@ -39,6 +41,58 @@ const FilterCase kFilterCases[] = {
     {"target_windows", 2, true, false, Windows::kTargets, true, false},
     {"negative_legs", 1, false, true, Windows::kNone, false, false},
 };
+
+RoutingTables FilterTables(uint64_t seed, const FilterCase& c) {
+  Shape shape;
+  shape.nodes = 24;
+  shape.agents = 3;
+  shape.types = c.types;
+  shape.limits = c.limits;
+  shape.negative = c.negative;
+  shape.missing = false;
+  shape.windows = c.windows != Windows::kNone;
+  RoutingTables tables = MakeTables(seed, shape);
+  if (c.windows == Windows::kClosing) {
+    // Only the agents' end nodes keep a window, opening late enough that some
+    // routes wait for it.
+    tables.windows.clear();
+    for (uint64_t e : tables.ends) {
+      if (std::none_of(tables.windows.begin(), tables.windows.end(),
+                       [e](const auto& w) { return w.first == e; })) {
+        tables.windows.push_back({e, {150.0 + 10.0 * static_cast<double>(e), 1e6}});
+      }
+    }
+  }
+  return tables;
+}
+
+bool Accepts(const RouteSet& s, uint32_t a, const Piece* pa, int na) {
+  const RouteEval ea = s.Evaluate(a, pa, na);
+  return ea.ok && s.Better(s.After(a, ea.cost), s.Value());
+}
+
+bool Accepts(const RouteSet& s, uint32_t a, const Piece* pa, int na, uint32_t b, const Piece* pb, int nb) {
+  const RouteEval ea = s.Evaluate(a, pa, na);
+  const RouteEval eb = s.Evaluate(b, pb, nb);
+  return ea.ok && eb.ok && s.Better(s.After(a, ea.cost, b, eb.cost), s.Value());
+}
+
+// Targets u and v exchanged, literally.
+bool SwapAccepts(const RouteSet& s, uint32_t u, uint32_t v) {
+  const uint32_t a = s.RouteOf(u);
+  const uint32_t b = s.RouteOf(v);
+  uint32_t i = s.PosOf(u);
+  uint32_t j = s.PosOf(v);
+  if (a != b) {
+    const Piece pa[3] = {Piece::Prefix(a, i - 1), Piece::Node(v), Piece::Range(a, i + 1, s.Size(a))};
+    const Piece pb[3] = {Piece::Prefix(b, j - 1), Piece::Node(u), Piece::Range(b, j + 1, s.Size(b))};
+    return Accepts(s, a, pa, 3, b, pb, 3);
+  }
+  if (i > j) std::swap(i, j);
+  const Piece pa[5] = {Piece::Prefix(a, i - 1), Piece::Node(s.At(a, j)), Piece::Range(a, i + 1, j - 1),
+                       Piece::Node(s.At(a, i)), Piece::Range(a, j + 1, s.Size(a))};
+  return Accepts(s, a, pa, 5);
+}
 
 // The literal judgement of the relocation: the pieces of both new routes,
 // evaluated, and the objective after them against the current one.
@@ -76,26 +130,7 @@ TEST_P(ImproveRelocationFilter, RejectsOnlyWhatTheFullJudgementRejects) {
   size_t judged = 0;
   size_t rejected = 0;
   for (uint64_t seed = 1; seed <= 6; ++seed) {
-    Shape shape;
-    shape.nodes = 24;
-    shape.agents = 3;
-    shape.types = c.types;
-    shape.limits = c.limits;
-    shape.negative = c.negative;
-    shape.missing = false;
-    shape.windows = c.windows != Windows::kNone;
-    RoutingTables tables = MakeTables(seed, shape);
-    if (c.windows == Windows::kClosing) {
-      // Only the agents' end nodes keep a window, opening late enough that
-      // some routes wait for it.
-      tables.windows.clear();
-      for (uint64_t e : tables.ends) {
-        if (std::none_of(tables.windows.begin(), tables.windows.end(),
-                         [e](const auto& w) { return w.first == e; })) {
-          tables.windows.push_back({e, {150.0 + 10.0 * static_cast<double>(e), 1e6}});
-        }
-      }
-    }
+    const RoutingTables tables = FilterTables(seed, c);
     const RoutingContext context(tables);
     ImproveSettings settings;
     settings.min_max = c.min_max;
@@ -120,6 +155,54 @@ TEST_P(ImproveRelocationFilter, RejectsOnlyWhatTheFullJudgementRejects) {
               }
             }
           }
+        }
+      }
+    }
+  }
+  ASSERT_GT(judged, 1000u);
+  if (c.expect_rejections) {
+    EXPECT_GT(rejected, judged / 10) << c.name;
+  } else {
+    EXPECT_EQ(rejected, 0u) << c.name;
+  }
+}
+
+TEST_P(ImproveRelocationFilter, ExchangesAndReversalsToo) {
+  const FilterCase& c = GetParam();
+  size_t judged = 0;
+  size_t rejected = 0;
+  for (uint64_t seed = 1; seed <= 6; ++seed) {
+    const RoutingTables tables = FilterTables(seed, c);
+    const RoutingContext context(tables);
+    ImproveSettings settings;
+    settings.min_max = c.min_max;
+    settings.seed = seed;
+    ImprovementEngine engine(context, settings);
+    RouteSet routes(engine.model(), settings.min_max);
+    if (!engine.Construct(routes)) continue;
+    const RouteModel& model = engine.model();
+    for (uint32_t u : model.Targets()) {
+      for (uint32_t v : model.Targets()) {
+        if (u == v || !routes.Routed(u) || !routes.Routed(v)) continue;
+        const uint32_t a = routes.RouteOf(u);
+        const uint32_t b = routes.RouteOf(v);
+        if (a != b && (!model.Serves(a, v) || !model.Serves(b, u))) continue;
+        ++judged;
+        if (!moves::SwapCannotImprove(routes, u, v)) continue;
+        ++rejected;
+        EXPECT_FALSE(SwapAccepts(routes, u, v)) << c.name << " seed " << seed << " swap " << u << ", " << v;
+      }
+    }
+    for (uint32_t a = 0; a < routes.RouteCount(); ++a) {
+      for (uint32_t from = 1; from <= routes.Size(a); ++from) {
+        for (uint32_t to = from + 1; to <= routes.Size(a); ++to) {
+          ++judged;
+          if (!moves::TwoOptCannotImprove(routes, a, from, to)) continue;
+          ++rejected;
+          const Piece pa[3] = {Piece::Prefix(a, from - 1), Piece::Range(a, from, to, true),
+                               Piece::Range(a, to + 1, routes.Size(a))};
+          EXPECT_FALSE(Accepts(routes, a, pa, 3))
+              << c.name << " seed " << seed << " route " << a << " reversed [" << from << ", " << to << "]";
         }
       }
     }
