@@ -29,6 +29,8 @@ class RouteModel {
   uint32_t Slot(uint32_t agent) const { return agent_slot_[agent]; }
   // Leg between distinct nodes u and v (neither a closing leg) for a slot.
   double Leg(uint32_t slot, uint32_t u, uint32_t v) const { return legs_[(slot * n_ + u) * n_ + v]; }
+  // The leg table of a slot: the leg from u to v at [u * NodeCount() + v].
+  const double* LegTable(uint32_t slot) const { return legs_.data() + slot * n_ * n_; }
   const double* LegRow(uint32_t slot, uint32_t u) const { return legs_.data() + (slot * n_ + u) * n_; }
 
   // Target windows; -inf / +inf without one.
