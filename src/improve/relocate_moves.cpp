@@ -39,12 +39,18 @@ class RelocationLegs {
     double added = (reversed ? Leg(legs_b_, at, last) + Leg(legs_b_, first, next)
                              : Leg(legs_b_, at, first) + Leg(legs_b_, last, next)) -
                    Leg(legs_b_, at, next);
-    if (grows_b_ || !same_inside) added += Inside(legs_b_, s0, s1, reversed);
-    if (grows_b_) return s_.GrowsPastLongest(b_, added);  // route b's growth alone decides
+    // Under min-max each route's own change counts, so the string's legs do too.
+    const double inside_b = grows_b_ || !same_inside ? Inside(legs_b_, s0, s1, reversed) : 0.0;
+    added += inside_b;
+    if (grows_b_ && s_.GrowsPastLongest(b_, added)) return true;  // the likelier of the two, first
     const uint32_t before = ra_[s0 - 1];
     const uint32_t after = ra_[s1 + 1];
     double removed = Leg(legs_a_, before, after) - Leg(legs_a_, before, first) - Leg(legs_a_, last, after);
-    if (!same_inside) removed -= Inside(legs_a_, s0, s1, false);
+    if (!same_inside) {
+      removed -= Inside(legs_a_, s0, s1, false);
+    } else if (grows_b_) {
+      removed -= inside_b;
+    }
     return a_ == b_ ? s_.NoGain(removed + added) : s_.NoGain(a_, removed, b_, added);
   }
 

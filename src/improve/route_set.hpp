@@ -96,8 +96,9 @@ class RouteSet {
   // that keeps the last target of each route it changes can then be judged
   // from the legs it adds and removes, which may show that it cannot beat the
   // current routes: within one route (LegsJudgeOne) when the route grows, and
-  // between two (LegsJudgeTwo) when the total grows or, under min-max, when a
-  // route grows past the longest one. The slack lies far above the rounding
+  // between two (LegsJudgeTwo) when the total grows, unless under min-max the
+  // longest route can fall, or when under min-max one of the two grows past
+  // the longest route. The slack lies far above the rounding
   // of the legs' sums, so these judgements are the ones a full evaluation
   // gives.
   bool LegsJudgeOne() const { return legs_one_; }
@@ -114,11 +115,22 @@ class RouteSet {
   // Routes a and b change by delta_a and delta_b.
   bool NoGain(uint32_t a, double delta_a, uint32_t b, double delta_b) const {
     if (!min_max_) return delta_a + delta_b > LegSlack();
-    return GrowsPastLongest(a, delta_a) || GrowsPastLongest(b, delta_b);
+    if (GrowsPastLongest(a, delta_a) || GrowsPastLongest(b, delta_b)) return true;
+    // Neither passes the longest route: the total has to fall, unless the
+    // longest route itself can.
+    return delta_a + delta_b > LegSlack() && !LongestMayFall(a, delta_a, b, delta_b);
   }
   // Route r grows by `delta` past the longest route (min-max).
   bool GrowsPastLongest(uint32_t r, double delta) const {
     return routes_[r].cost + delta > value_.longest + LegSlack();
+  }
+  // Whether the longest route may fall by more than the tolerance when routes
+  // a and b change by delta_a and delta_b (min-max): every other route lies
+  // below the mark, and so may both of them.
+  bool LongestMayFall(uint32_t a, double delta_a, uint32_t b, double delta_b) const {
+    const double mark = value_.longest - kImprovementTolerance;
+    const double reach = mark + LegSlack();
+    return LongestOther(a, b) < mark && routes_[a].cost + delta_a < reach && routes_[b].cost + delta_b < reach;
   }
 
   // Objective after routes a (and b) take new costs.
