@@ -103,41 +103,56 @@ bool FullJudgementAccepts(const RouteSet& s, uint32_t a, uint32_t s0, uint32_t s
   if (a != b) {
     const Piece pa[2] = {Piece::Prefix(a, s0 - 1), Piece::Range(a, s1 + 1, na)};
     const Piece pb[3] = {Piece::Prefix(b, p), string, Piece::Range(b, p + 1, s.Size(b))};
-    const RouteEval ea = s.Evaluate(a, pa, 2);
-    const RouteEval eb = s.Evaluate(b, pb, 3);
-    return ea.ok && eb.ok && s.Better(s.After(a, ea.cost, b, eb.cost), s.Value());
+    return Accepts(s, a, pa, 2, b, pb, 3);
   }
-  Piece pa[4];
-  if (p < s0) {
-    pa[0] = Piece::Prefix(a, p);
-    pa[1] = string;
-    pa[2] = Piece::Range(a, p + 1, s0 - 1);
-    pa[3] = Piece::Range(a, s1 + 1, na);
-  } else {
-    pa[0] = Piece::Prefix(a, s0 - 1);
-    pa[1] = Piece::Range(a, s1 + 1, p);
-    pa[2] = string;
-    pa[3] = Piece::Range(a, p + 1, na);
-  }
-  const RouteEval ea = s.Evaluate(a, pa, 4);
-  return ea.ok && s.Better(s.After(a, ea.cost), s.Value());
+  const Piece before[4] = {Piece::Prefix(a, p), string, Piece::Range(a, p + 1, s0 - 1),
+                           Piece::Range(a, s1 + 1, na)};
+  const Piece after[4] = {Piece::Prefix(a, s0 - 1), Piece::Range(a, s1 + 1, p), string,
+                          Piece::Range(a, p + 1, na)};
+  return Accepts(s, a, p < s0 ? before : after, 4);
 }
 
-class ImproveRelocationFilter : public ::testing::TestWithParam<FilterCase> {};
-
-TEST_P(ImproveRelocationFilter, RejectsOnlyWhatTheFullJudgementRejects) {
-  const FilterCase& c = GetParam();
+// Proposals judged and rejected by the shortcut over all seeds and states.
+struct Tally {
   size_t judged = 0;
   size_t rejected = 0;
-  for (uint64_t seed = 1; seed <= 6; ++seed) {
-    const RoutingTables tables = FilterTables(seed, c);
-    const RoutingContext context(tables);
-    ImproveSettings settings;
-    settings.min_max = c.min_max;
-    settings.seed = seed;
-    ImprovementEngine engine(context, settings);
-    RouteSet routes(engine.model(), settings.min_max);
-    if (!engine.Construct(routes)) continue;
+};
+
+class ImproveRelocationFilter : public ::testing::TestWithParam<FilterCase> {
+ protected:
+  // Runs `check` on the routes of each seed's construction and again on the
+  // routes after a descent from it, where the longest route and the total
+  // stand in other relations; then checks the share the shortcut rejected.
+  template <typename Check>
+  void ForEachState(Check check) {
+    const FilterCase& c = GetParam();
+    Tally tally;
+    for (uint64_t seed = 1; seed <= 6; ++seed) {
+      const RoutingTables tables = FilterTables(seed, c);
+      const RoutingContext context(tables);
+      ImproveSettings settings;
+      settings.min_max = c.min_max;
+      settings.seed = seed;
+      ImprovementEngine engine(context, settings);
+      RouteSet routes(engine.model(), settings.min_max);
+      if (!engine.Construct(routes)) continue;
+      check(routes, engine.model(), "constructed seed " + std::to_string(seed), tally);
+      RandomSource random(seed);
+      LocalSearch descent(random);
+      if (descent.Run(routes) > 0) check(routes, engine.model(), "descended seed " + std::to_string(seed), tally);
+    }
+    ASSERT_GT(tally.judged, 1000u);
+    if (c.expect_rejections) {
+      EXPECT_GT(tally.rejected, tally.judged / 10) << c.name;
+    } else {
+      EXPECT_EQ(tally.rejected, 0u) << c.name;
+    }
+  }
+};
+
+TEST_P(ImproveRelocationFilter, RejectsOnlyWhatTheFullJudgementRejects) {
+  const char* name = GetParam().name;
+  ForEachState([name](const RouteSet& routes, const RouteModel&, const std::string& state, Tally& tally) {
     for (uint32_t a = 0; a < routes.RouteCount(); ++a) {
       const uint32_t na = routes.Size(a);
       for (uint32_t s0 = 1; s0 <= na; ++s0) {
@@ -146,11 +161,11 @@ TEST_P(ImproveRelocationFilter, RejectsOnlyWhatTheFullJudgementRejects) {
             for (uint32_t p = 0; p <= routes.Size(b); ++p) {
               if (a == b && p + 1 >= s0 && p <= s1) continue;  // in place
               for (bool reversed : {false, true}) {
-                ++judged;
+                ++tally.judged;
                 if (!moves::RelocationCannotImprove(routes, a, s0, s1, reversed, b, p)) continue;
-                ++rejected;
+                ++tally.rejected;
                 EXPECT_FALSE(FullJudgementAccepts(routes, a, s0, s1, reversed, b, p))
-                    << c.name << " seed " << seed << " route " << a << " [" << s0 << ", " << s1 << "]"
+                    << name << " " << state << " route " << a << " [" << s0 << ", " << s1 << "]"
                     << (reversed ? " reversed" : "") << " to route " << b << " after " << p;
               }
             }
@@ -158,61 +173,38 @@ TEST_P(ImproveRelocationFilter, RejectsOnlyWhatTheFullJudgementRejects) {
         }
       }
     }
-  }
-  ASSERT_GT(judged, 1000u);
-  if (c.expect_rejections) {
-    EXPECT_GT(rejected, judged / 10) << c.name;
-  } else {
-    EXPECT_EQ(rejected, 0u) << c.name;
-  }
+  });
 }
 
 TEST_P(ImproveRelocationFilter, ExchangesAndReversalsToo) {
-  const FilterCase& c = GetParam();
-  size_t judged = 0;
-  size_t rejected = 0;
-  for (uint64_t seed = 1; seed <= 6; ++seed) {
-    const RoutingTables tables = FilterTables(seed, c);
-    const RoutingContext context(tables);
-    ImproveSettings settings;
-    settings.min_max = c.min_max;
-    settings.seed = seed;
-    ImprovementEngine engine(context, settings);
-    RouteSet routes(engine.model(), settings.min_max);
-    if (!engine.Construct(routes)) continue;
-    const RouteModel& model = engine.model();
+  const char* name = GetParam().name;
+  ForEachState([name](const RouteSet& routes, const RouteModel& model, const std::string& state, Tally& tally) {
     for (uint32_t u : model.Targets()) {
       for (uint32_t v : model.Targets()) {
         if (u == v || !routes.Routed(u) || !routes.Routed(v)) continue;
         const uint32_t a = routes.RouteOf(u);
         const uint32_t b = routes.RouteOf(v);
         if (a != b && (!model.Serves(a, v) || !model.Serves(b, u))) continue;
-        ++judged;
+        ++tally.judged;
         if (!moves::SwapCannotImprove(routes, u, v)) continue;
-        ++rejected;
-        EXPECT_FALSE(SwapAccepts(routes, u, v)) << c.name << " seed " << seed << " swap " << u << ", " << v;
+        ++tally.rejected;
+        EXPECT_FALSE(SwapAccepts(routes, u, v)) << name << " " << state << " swap " << u << ", " << v;
       }
     }
     for (uint32_t a = 0; a < routes.RouteCount(); ++a) {
       for (uint32_t from = 1; from <= routes.Size(a); ++from) {
         for (uint32_t to = from + 1; to <= routes.Size(a); ++to) {
-          ++judged;
+          ++tally.judged;
           if (!moves::TwoOptCannotImprove(routes, a, from, to)) continue;
-          ++rejected;
+          ++tally.rejected;
           const Piece pa[3] = {Piece::Prefix(a, from - 1), Piece::Range(a, from, to, true),
                                Piece::Range(a, to + 1, routes.Size(a))};
           EXPECT_FALSE(Accepts(routes, a, pa, 3))
-              << c.name << " seed " << seed << " route " << a << " reversed [" << from << ", " << to << "]";
+              << name << " " << state << " route " << a << " reversed [" << from << ", " << to << "]";
         }
       }
     }
-  }
-  ASSERT_GT(judged, 1000u);
-  if (c.expect_rejections) {
-    EXPECT_GT(rejected, judged / 10) << c.name;
-  } else {
-    EXPECT_EQ(rejected, 0u) << c.name;
-  }
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ImproveRelocationFilter, ::testing::ValuesIn(kFilterCases),
